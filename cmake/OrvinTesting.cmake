@@ -1,0 +1,47 @@
+# Test helpers: GoogleTest from Debian's source package, built with our toolchain, and
+# one CTest entry per test case, each run under Wine with the shared wine server running.
+include(GoogleTest)
+
+set(ORVIN_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+
+function(orvin_use_gtest)
+    if(TARGET gtest)
+        return()
+    endif()
+    set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+    add_subdirectory(${ORVIN_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endfunction()
+
+# orvin_add_gtest(TARGET LABEL label SOURCES ... LIBS ... [RESOURCE_LOCK name] [TIMEOUT s])
+function(orvin_add_gtest target)
+    cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS;RESOURCE_LOCK" ${ARGN})
+    orvin_use_gtest()
+    add_executable(${target} ${T_SOURCES})
+    target_link_libraries(${target} PRIVATE ${T_LIBS} gmock gtest_main)
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 120)
+    endif()
+    gtest_add_tests(TARGET ${target} SOURCES ${T_SOURCES} TEST_LIST added)
+    set_tests_properties(${added} PROPERTIES LABELS "${T_LABEL}" TIMEOUT ${T_TIMEOUT}
+                         FIXTURES_REQUIRED wine)
+    if(T_RESOURCE_LOCK)
+        set_tests_properties(${added} PROPERTIES RESOURCE_LOCK "${T_RESOURCE_LOCK}")
+    endif()
+endfunction()
+
+# orvin_add_system_test(NAME LABEL label COMMAND ... [RESOURCE_LOCK name] [TIMEOUT s])
+# A test driven by a host script (bash) that starts Windows programs through wine-run.
+function(orvin_add_system_test name)
+    cmake_parse_arguments(T "" "LABEL;TIMEOUT" "COMMAND;RESOURCE_LOCK;DEPENDS" ${ARGN})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    add_test(NAME ${name} COMMAND ${T_COMMAND})
+    set_tests_properties(${name} PROPERTIES LABELS "${T_LABEL}" TIMEOUT ${T_TIMEOUT} FIXTURES_REQUIRED wine
+                         ENVIRONMENT "WINE_RUN=${ORVIN_WINE_RUN};BUILD_DIR=${CMAKE_BINARY_DIR}")
+    if(T_RESOURCE_LOCK)
+        set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_RESOURCE_LOCK}")
+    endif()
+endfunction()

@@ -1,0 +1,122 @@
+#include "DriverChannel.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace orvin {
+
+void DriverChannel::SetName(const char* name) {
+    Close();
+    snprintf(m_szName, sizeof m_szName, "%s", name ? name : "");
+}
+
+bool DriverChannel::Open() {
+    if (IsOpen()) {
+        return true;
+    }
+    if (!m_szName[0]) {
+        return false;
+    }
+    char path[96];
+    snprintf(path, sizeof path, "\\\\.\\%s", m_szName);
+    m_hDevice = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (m_hDevice != INVALID_HANDLE_VALUE) {
+        m_bPipe = false;
+        return true;
+    }
+    // No such device here: the same requests may be served over a message-mode pipe.
+    snprintf(path, sizeof path, "\\\\.\\pipe\\%s", m_szName);
+    m_hDevice = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (m_hDevice == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    if (!SetNamedPipeHandleState(m_hDevice, &mode, nullptr, nullptr)) {
+        CloseHandle(m_hDevice);
+        m_hDevice = INVALID_HANDLE_VALUE;
+        return false;
+    }
+    m_bPipe = true;
+    return true;
+}
+
+void DriverChannel::Close() {
+    if (m_hDevice != INVALID_HANDLE_VALUE) {
+        CloseHandle(m_hDevice);
+        m_hDevice = INVALID_HANDLE_VALUE;
+    }
+    m_bPipe = false;
+}
+
+bool DriverChannel::Transfer(void* buffer, DWORD size, DWORD* returned) {
+    if (!m_bPipe) {
+        return DeviceIoControl(m_hDevice, kIoctlCode, buffer, size, buffer, size, returned, nullptr) != FALSE;
+    }
+    std::vector<uint8_t> request(sizeof(uint32_t) + size);
+    std::vector<uint8_t> reply(sizeof(uint32_t) + size);
+    const uint32_t code = kIoctlCode;
+    memcpy(request.data(), &code, sizeof code);
+    memcpy(request.data() + sizeof code, buffer, size);
+    DWORD got = 0;
+    if (!TransactNamedPipe(m_hDevice, request.data(), (DWORD)request.size(), reply.data(), (DWORD)reply.size(), &got,
+                           nullptr) ||
+        got < sizeof(uint32_t)) {
+        return false;
+    }
+    uint32_t count = 0;
+    memcpy(&count, reply.data(), sizeof count);
+    // Never take more than the reply holds or the buffer can take.
+    DWORD copied = got - (DWORD)sizeof count;
+    if (copied > size) {
+        copied = size;
+    }
+    memcpy(buffer, reply.data() + sizeof count, copied);
+    *returned = count;
+    return true;
+}
+
+int32_t DriverChannel::Request(uint32_t command, const uint32_t* params, int paramCount, void** data,
+                               uint32_t* length) {
+    const uint32_t dataLength = length ? *length : 0;
+    const bool openedHere = !IsOpen();
+    if (openedHere && !Open()) {
+        return kNotOpened;
+    }
+
+    const DWORD size = (DWORD)sizeof(DriverRequestHeader) + dataLength;
+    std::vector<uint8_t> buffer(size, 0);
+    DriverRequestHeader header = {};
+    header.command = command;
+    header.length = dataLength;
+    header.status = -1;
+    for (int i = 0; params && i < paramCount && i < 4; ++i) {
+        header.param[i] = params[i];
+    }
+    memcpy(buffer.data(), &header, sizeof header);
+    if (dataLength && data && *data) {
+        memcpy(buffer.data() + sizeof header, *data, dataLength);
+    }
+
+    DWORD returned = 0;
+    const bool ok = Transfer(buffer.data(), size, &returned) && returned == size;
+    memcpy(&header, buffer.data(), sizeof header);
+    if (ok && data && length) {
+        // The driver reports how much it returned; it cannot be more than we sent room for.
+        uint32_t back = header.length < dataLength ? header.length : dataLength;
+        if (!*data) {
+            *data = malloc(back ? back : 1);
+        }
+        if (*data) {
+            memcpy(*data, buffer.data() + sizeof header, back);
+            *length = back;
+        }
+    }
+    if (openedHere) {
+        Close();
+    }
+    return header.status;
+}
+
+}  // namespace orvin

@@ -1,0 +1,66 @@
+// DriverChannel: one DeviceIoControl channel to a named kernel device ("\\.\NAME").
+//
+// A request is a single buffer used for input and output: a 32-byte header followed
+// by the data. Where the device itself does not exist (no driver on this machine), the
+// channel carries the very same request over the message-mode pipe "\\.\pipe\NAME":
+//   request  = 4-byte control code, then the buffer;
+//   reply    = 4-byte count of bytes returned, then the buffer.
+//
+// Not thread-safe: a channel is used by one thread at a time, or under its owner's lock.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+namespace orvin {
+
+#pragma pack(push, 1)
+struct DriverRequestHeader {
+    uint32_t command;
+    uint32_t length;    // data bytes; on return, the bytes of data returned
+    uint32_t reserved;  // always 0
+    int32_t status;     // sent as -1; on return, the driver's result
+    uint32_t param[4];
+};
+#pragma pack(pop)
+static_assert(sizeof(DriverRequestHeader) == 32);
+
+class DriverChannel {
+public:
+    static constexpr DWORD kIoctlCode = 0x222000;
+    static constexpr int32_t kNotOpened = -1;
+
+    DriverChannel() = default;
+    explicit DriverChannel(const char* name) { SetName(name); }
+    ~DriverChannel() { Close(); }
+    DriverChannel(const DriverChannel&) = delete;
+    DriverChannel& operator=(const DriverChannel&) = delete;
+
+    // Changing the name closes the handle of the old device.
+    void SetName(const char* name);
+    const char* Name() const { return m_szName; }
+
+    bool Open();
+    void Close();
+    bool IsOpen() const { return m_hDevice != INVALID_HANDLE_VALUE; }
+    // True when the open handle is the pipe stand-in rather than the device.
+    bool IsPipe() const { return m_bPipe; }
+
+    // Sends `command` with up to four parameters and `*length` data bytes from `*data`
+    // (zeros when *data is null). On success the returned data are copied back: into
+    // *data, at most the `*length` bytes it holds, or into a buffer allocated with
+    // malloc (the caller frees it) when *data was null; *length becomes the count copied.
+    // Returns the driver's status word, or kNotOpened when the device does not open.
+    // A channel without an open handle opens the device for this one request only.
+    int32_t Request(uint32_t command, const uint32_t* params, int paramCount, void** data, uint32_t* length);
+
+private:
+    bool Transfer(void* buffer, DWORD size, DWORD* returned);
+
+    char m_szName[64] = {};
+    HANDLE m_hDevice = INVALID_HANDLE_VALUE;
+    bool m_bPipe = false;
+};
+
+}  // namespace orvin
