@@ -27,8 +27,6 @@
 
 #include <vector>
 
-namespace orvin {
-
 class CRiffWave {
 public:
     enum OpenMode : DWORD {
@@ -79,5 +77,3 @@ private:
     DWORD m_dwLeft = 0;    // read mode: bytes of "data" not yet read
     MMIOINFO m_mmioinfoOut{};  // write mode: the I/O buffer state
 };
-
-}  // namespace orvin
