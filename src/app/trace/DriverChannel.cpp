@@ -7,6 +7,11 @@
 
 namespace orvin {
 
+namespace {
+// A pipe stand-in serves one client at a time; it is free again within moments.
+constexpr DWORD kPipeBusyWaitMs = 1000;
+}  // namespace
+
 void DriverChannel::SetName(const char* name) {
     Close();
     snprintf(m_szName, sizeof m_szName, "%s", name ? name : "");
@@ -29,6 +34,10 @@ bool DriverChannel::Open() {
     // No such device here: the same requests may be served over a message-mode pipe.
     snprintf(path, sizeof path, "\\\\.\\pipe\\%s", m_szName);
     m_hDevice = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (m_hDevice == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY &&
+        WaitNamedPipeA(path, kPipeBusyWaitMs)) {
+        m_hDevice = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    }
     if (m_hDevice == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -101,8 +110,14 @@ int32_t DriverChannel::Request(uint32_t command, const uint32_t* params, int par
 
     DWORD returned = 0;
     const bool ok = Transfer(buffer.data(), size, &returned) && returned == size;
+    if (openedHere) {
+        Close();
+    }
+    if (!ok) {
+        return header.status;  // as sent: -1
+    }
     memcpy(&header, buffer.data(), sizeof header);
-    if (ok && data && length) {
+    if (data && length) {
         // The driver reports how much it returned; it cannot be more than we sent room for.
         uint32_t back = header.length < dataLength ? header.length : dataLength;
         if (!*data) {
@@ -112,9 +127,6 @@ int32_t DriverChannel::Request(uint32_t command, const uint32_t* params, int par
             memcpy(*data, buffer.data() + sizeof header, back);
             *length = back;
         }
-    }
-    if (openedHere) {
-        Close();
     }
     return header.status;
 }

@@ -1,0 +1,104 @@
+// A stand-in kernel device for tests: serves the message-mode pipe "\\.\pipe\NAME" the
+// way DriverChannel carries DeviceIoControl requests over it, records every request and
+// answers with a reply the test may shape.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct DriverRequestSeen {
+    uint32_t ioctl = 0;
+    std::vector<uint8_t> buffer;  // header and data as received
+};
+
+class DriverPipeServer {
+public:
+    // Returns the reply buffer for a request; by default the request is echoed back.
+    using Responder = std::function<std::vector<uint8_t>(const DriverRequestSeen&)>;
+
+    explicit DriverPipeServer(const char* name, Responder responder = nullptr) : m_responder(std::move(responder)) {
+        m_path = std::string("\\\\.\\pipe\\") + name;
+        m_hPipe = CreateNamedPipeA(m_path.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                                   1, 65536, 65536, 0, nullptr);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~DriverPipeServer() {
+        // Wake a ConnectNamedPipe that still waits by connecting once ourselves. A client
+        // of the test must be gone by now, or the read it feeds never ends.
+        m_bStop = true;
+        HANDLE wake = CreateFileA(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (wake != INVALID_HANDLE_VALUE) {
+            CloseHandle(wake);
+        }
+        m_thread.join();
+        CloseHandle(m_hPipe);
+    }
+    bool Valid() const { return m_hPipe != INVALID_HANDLE_VALUE; }
+
+    std::vector<DriverRequestSeen> Requests() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_requests;
+    }
+    // Waits until `count` requests have arrived, at most `timeoutMs`.
+    bool WaitFor(size_t count, DWORD timeoutMs = 5000) {
+        for (DWORD waited = 0; waited < timeoutMs; waited += 10) {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (m_requests.size() >= count) {
+                    return true;
+                }
+            }
+            Sleep(10);
+        }
+        return false;
+    }
+
+private:
+    void Serve() {
+        while (!m_bStop) {
+            BOOL connected = ConnectNamedPipe(m_hPipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED;
+            if (!connected) {
+                return;
+            }
+            std::vector<uint8_t> message(65536);
+            DWORD got = 0;
+            while (!m_bStop && ReadFile(m_hPipe, message.data(), (DWORD)message.size(), &got, nullptr)) {
+                DriverRequestSeen seen;
+                if (got >= 4) {
+                    memcpy(&seen.ioctl, message.data(), 4);
+                    seen.buffer.assign(message.begin() + 4, message.begin() + got);
+                }
+                std::vector<uint8_t> body = m_responder ? m_responder(seen) : seen.buffer;
+                {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    m_requests.push_back(seen);
+                }
+                std::vector<uint8_t> reply(4 + body.size());
+                uint32_t count = (uint32_t)body.size();
+                memcpy(reply.data(), &count, 4);
+                if (!body.empty()) {
+                    memcpy(reply.data() + 4, body.data(), body.size());
+                }
+                DWORD written = 0;
+                WriteFile(m_hPipe, reply.data(), (DWORD)reply.size(), &written, nullptr);
+            }
+            DisconnectNamedPipe(m_hPipe);
+        }
+    }
+
+    std::string m_path;
+    HANDLE m_hPipe = INVALID_HANDLE_VALUE;
+    Responder m_responder;
+    std::atomic<bool> m_bStop{false};
+    std::mutex m_mutex;
+    std::vector<DriverRequestSeen> m_requests;
+    std::thread m_thread;
+};

@@ -1,0 +1,308 @@
+// The trace log against the real registry, files and (stand-in) driver devices.
+#include "DriverChannel.h"
+#include "DriverPipeServer.h"
+#include "Trace.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace orvin;
+
+namespace {
+
+const char* const kKey = "Software\\Velcora\\Quendo";
+const std::string kTag = "{OrvinAgent} ";
+
+std::string TempPath(const char* name) {
+    char dir[MAX_PATH];
+    GetTempPathA(sizeof dir, dir);
+    return std::string(dir) + name;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class TraceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TraceStop();
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKey);
+        m_file = TempPath("orvin-trace-test.log");
+        DeleteFileA(m_file.c_str());
+    }
+    void TearDown() override {
+        TraceStop();
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKey);
+        DeleteFileA(m_file.c_str());
+    }
+    void SetDword(const char* name, DWORD value) {
+        ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kKey, name, REG_DWORD, &value, sizeof value), ERROR_SUCCESS);
+    }
+    void SetString(const char* name, const std::string& value) {
+        ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kKey, name, REG_SZ, value.c_str(), (DWORD)value.size() + 1),
+                  ERROR_SUCCESS);
+    }
+    void UseFile() {
+        SetDword("DebugType", kTraceFile);
+        SetString("DebugFile", m_file);
+    }
+    std::string m_file;
+};
+
+TEST_F(TraceTest, FileBeginsWithTheTaggedStartLineAndIsRewrittenAtEveryStart) {
+    UseFile();
+    TRACE("first run %d", 1);
+    EXPECT_EQ(TraceGetSinkType(), kTraceFile);
+    const std::string started = kTag + "Log Started Succesfully!\r\n";
+    EXPECT_EQ(ReadFile(m_file), started + kTag + "first run 1\n\r\n");
+
+    TraceStop();
+    TraceStart();
+    EXPECT_EQ(ReadFile(m_file), started);
+}
+
+TEST_F(TraceTest, EveryLayerAddsItsOwnLineEnd) {
+    UseFile();
+    TRACE("Open ROOT %d\n", 0);
+    TraceWrite("raw %s", "writer");
+    EXPECT_EQ(ReadFile(m_file), kTag + "Log Started Succesfully!\r\n" + kTag + "Open ROOT 0\n\n\r\n" + kTag +
+                                    "raw writer\r\n");
+}
+
+TEST_F(TraceTest, LongMessagesAreCutNeverOverflow) {
+    UseFile();
+    TraceStart();
+    const std::string started = kTag + "Log Started Succesfully!\r\n";
+    for (size_t length : {600u, 1039u, 1040u, 5000u}) {
+        std::string message(length, 'x');
+        TraceStop();
+        TraceStart();
+        TRACE("%s", message.c_str());
+        EXPECT_EQ(ReadFile(m_file), started + kTag + std::string(511, 'x') + "\r\n") << length;
+    }
+}
+
+TEST_F(TraceTest, LinesAboveLevelZeroAreNeverWritten) {
+    UseFile();
+    TRACE_LEVEL(2, "hidden %d", 2);
+    TRACE_LEVEL(1, "hidden %d", 1);
+    TRACE_LEVEL(0, "shown");
+    EXPECT_EQ(ReadFile(m_file), kTag + "Log Started Succesfully!\r\n" + kTag + "shown\n\r\n");
+}
+
+TEST_F(TraceTest, SettingsThatWriteNothing) {
+    // A sink type above 4 means none.
+    SetDword("DebugType", 7);
+    SetString("DebugFile", m_file);
+    TRACE("nothing");
+    EXPECT_EQ(TraceGetSinkType(), kTraceNone);
+    EXPECT_EQ(GetFileAttributesA(m_file.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    // The file sink without a file name.
+    TraceStop();
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKey);
+    SetDword("DebugType", kTraceFile);
+    TRACE("nothing");
+    EXPECT_EQ(TraceGetSinkType(), kTraceNone);
+
+    // No key at all.
+    TraceStop();
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKey);
+    EXPECT_EQ(TraceGetSinkType(), kTraceNone);
+    EXPECT_EQ(TraceGetDebugLevel(), 0u);
+}
+
+TEST_F(TraceTest, UnwritablePathWritesNothingAndIsNotRetried) {
+    char dir[MAX_PATH];
+    GetTempPathA(sizeof dir, dir);
+    const std::string folder = std::string(dir) + "orvin-missing-folder";
+    const std::string path = folder + "\\trace.log";
+    RemoveDirectoryA(folder.c_str());
+    SetDword("DebugType", kTraceFile);
+    SetString("DebugFile", path);
+    TRACE("lost");
+    EXPECT_EQ(TraceGetSinkType(), kTraceNone);
+
+    // The folder appears later: lines still do not open the file.
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    TRACE("still lost");
+    EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    TraceStop();
+    RemoveDirectoryA(folder.c_str());
+}
+
+TEST_F(TraceTest, DebugLevelIsReadButFiltersNothing) {
+    UseFile();
+    SetDword("DebugLevel", 5);
+    EXPECT_EQ(TraceGetDebugLevel(), 5u);
+    EXPECT_EQ(TraceGetLevel(), 0);
+    TRACE("written");
+    EXPECT_NE(ReadFile(m_file).find("written"), std::string::npos);
+}
+
+TEST_F(TraceTest, LinesFromManyThreadsArriveWhole) {
+    UseFile();
+    TraceStart();
+    constexpr int kThreads = 4, kLines = 1000;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < kLines; ++i) {
+                TRACE("thread %d line %04d of a trace line long enough to take its time %s", t, i,
+                      "........................................");
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    TraceStop();
+
+    std::istringstream lines(ReadFile(m_file));
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, kTag + "Log Started Succesfully!\r");
+    std::map<int, int> nextLine;
+    int count = 0;
+    while (std::getline(lines, line)) {
+        // Each trace line is "text\n\r\n": the text, then an empty line ending in \r.
+        int t = -1, i = -1;
+        ASSERT_EQ(sscanf(line.c_str(), "{OrvinAgent} thread %d line %d of a trace line", &t, &i), 2) << line;
+        ASSERT_EQ(line, kTag + "thread " + std::to_string(t) + " line " +
+                            (std::string(4 - std::to_string(i).size(), '0') + std::to_string(i)) +
+                            " of a trace line long enough to take its time ........................................");
+        EXPECT_EQ(i, nextLine[t]++) << "thread " << t;
+        ASSERT_TRUE(std::getline(lines, line));
+        ASSERT_EQ(line, "\r");
+        ++count;
+    }
+    EXPECT_EQ(count, kThreads * kLines);
+}
+
+// Requests as a device would see them: 32-byte header, then the data.
+struct Seen {
+    uint32_t command, length, zero;
+    int32_t status;
+    std::string data;
+};
+
+Seen Parse(const DriverRequestSeen& request) {
+    Seen seen{};
+    EXPECT_EQ(request.ioctl, DriverChannel::kIoctlCode);
+    EXPECT_GE(request.buffer.size(), 32u);
+    memcpy(&seen.command, &request.buffer[0], 4);
+    memcpy(&seen.length, &request.buffer[4], 4);
+    memcpy(&seen.zero, &request.buffer[8], 4);
+    memcpy(&seen.status, &request.buffer[12], 4);
+    seen.data.assign(request.buffer.begin() + 32, request.buffer.end());
+    return seen;
+}
+
+TEST_F(TraceTest, DebugDriverSinkSendsCommand12WithTheTerminatedLine) {
+    DriverPipeServer driver("WINDDX0");
+    ASSERT_TRUE(driver.Valid());
+    SetDword("DebugType", kTraceDebugDriver);
+    TRACE("to the driver %d", 42);
+    ASSERT_TRUE(driver.WaitFor(2));
+    TraceStop();
+
+    auto requests = driver.Requests();
+    Seen first = Parse(requests[0]), second = Parse(requests[1]);
+    EXPECT_EQ(first.command, kTraceCmdDebugDriverLine);
+    EXPECT_EQ(first.data, kTag + "Log Started Succesfully!" + std::string(1, '\0'));
+    EXPECT_EQ(first.length, first.data.size());
+    EXPECT_EQ(first.zero, 0u);
+    EXPECT_EQ(first.status, -1);
+    EXPECT_EQ(second.data, kTag + "to the driver 42\n" + std::string(1, '\0'));
+}
+
+TEST_F(TraceTest, WdmHelperSinkSendsCommandF007) {
+    DriverPipeServer driver("ZUWDMHLP");
+    ASSERT_TRUE(driver.Valid());
+    SetDword("DebugType", kTraceWdmHelper);
+    TRACE("helper line");
+    ASSERT_TRUE(driver.WaitFor(2));
+    EXPECT_EQ(TraceGetSinkType(), kTraceWdmHelper);
+    TraceStop();
+
+    Seen second = Parse(driver.Requests()[1]);
+    EXPECT_EQ(second.command, 0xF007u);
+    EXPECT_EQ(second.data, kTag + "helper line\n" + std::string(1, '\0'));
+}
+
+TEST_F(TraceTest, WdmHelperSinkWithoutItsDeviceIsOff) {
+    SetDword("DebugType", kTraceWdmHelper);
+    TRACE("nowhere");
+    EXPECT_EQ(TraceGetSinkType(), kTraceNone);
+}
+
+TEST(DriverChannelTest, ReturnedDataAndStatusAreCopiedBack) {
+    // The device answers with status 7 and 3 bytes of data in place of the 8 sent.
+    DriverPipeServer driver("OrvinTestDevice", [](const DriverRequestSeen& request) {
+        std::vector<uint8_t> reply = request.buffer;
+        uint32_t length = 3;
+        int32_t status = 7;
+        memcpy(&reply[4], &length, 4);
+        memcpy(&reply[12], &status, 4);
+        memcpy(&reply[32], "abc", 3);
+        return reply;
+    });
+    ASSERT_TRUE(driver.Valid());
+    DriverChannel channel("OrvinTestDevice");
+    const uint32_t params[4] = {1, 2, 3, 4};
+    char data[8] = "1234567";
+    void* buffer = data;
+    uint32_t length = sizeof data;
+    EXPECT_EQ(channel.Request(0xF003, params, 4, &buffer, &length), 7);
+    EXPECT_EQ(length, 3u);
+    EXPECT_EQ(std::string(data, 3), "abc");
+    EXPECT_FALSE(channel.IsOpen()) << "a channel opened for one request closes again";
+
+    auto requests = driver.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    uint32_t sent[8];
+    memcpy(sent, requests[0].buffer.data(), 32);
+    EXPECT_EQ(sent[0], 0xF003u);
+    EXPECT_EQ(sent[1], 8u);
+    EXPECT_EQ(sent[3], 0xFFFFFFFFu);
+    EXPECT_EQ(sent[4], 1u);
+    EXPECT_EQ(sent[7], 4u);
+
+    // No buffer of the caller's: one is allocated for the returned data.
+    ASSERT_TRUE(channel.Open());
+    void* allocated = nullptr;
+    length = 8;
+    EXPECT_EQ(channel.Request(0xF004, nullptr, 0, &allocated, &length), 7);
+    ASSERT_NE(allocated, nullptr);
+    EXPECT_EQ(length, 3u);
+    EXPECT_EQ(std::string((char*)allocated, 3), "abc");
+    free(allocated);
+    channel.Close();
+}
+
+TEST(DriverChannelTest, ShortReplyFailsAndMissingDeviceGivesMinusOne) {
+    DriverPipeServer driver("OrvinShortDevice", [](const DriverRequestSeen&) { return std::vector<uint8_t>(16); });
+    ASSERT_TRUE(driver.Valid());
+    DriverChannel channel("OrvinShortDevice");
+    uint32_t length = 0;
+    EXPECT_EQ(channel.Request(1, nullptr, 0, nullptr, &length), -1);
+
+    DriverChannel missing("OrvinNoSuchDevice");
+    EXPECT_FALSE(missing.Open());
+    EXPECT_EQ(missing.Request(1, nullptr, 0, nullptr, &length), DriverChannel::kNotOpened);
+}
+
+}  // namespace
