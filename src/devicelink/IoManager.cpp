@@ -1,0 +1,254 @@
+#include "IoManager.h"
+
+#include "AdapterEnum.h"
+#include "MessageCatalogue.h"
+#include "Trace.h"
+
+#include <cstdlib>
+
+namespace {
+
+constexpr uint32_t kPollIntervalMs = 100;
+constexpr DWORD kRetrySleepMs = 20;
+constexpr DWORD kConnectedCheckMs = 500;
+const char* const kPipeName = "VCORE\\IOMAN";
+
+enum Phase { kPrepare = 0, kConnect = 1, kGreet = 2, kConnected = 3, kDisconnect = 4 };
+
+const uint32_t kIoctlCodes[] = {0xF000000F, 0xF000000A, 0xF000000C, 0xF000000E, 0xF000000D, 0xF0000010, 0xF0000011};
+
+}  // namespace
+
+int64_t IoManTranslateInternalCode(uint32_t internalCode) {
+    return internalCode < sizeof kIoctlCodes / sizeof kIoctlCodes[0] ? (int64_t)kIoctlCodes[internalCode] : -1;
+}
+
+CIoManager::~CIoManager() { Close(); }
+
+int CIoManager::Open(IoManagerCallback callback, uint32_t adapterIndex, void* userData) {
+    if (m_pConnection) {
+        return 0;  // already open: left as it is
+    }
+    if (!callback || adapterIndex >= kNoAdapter) {
+        Close();
+        return 0;
+    }
+    m_pCallback = callback;
+    m_uAdapterIndex = adapterIndex;
+    m_pUserData = userData;
+    m_pConnection = static_cast<IoManConnection*>(calloc(1, sizeof(IoManConnection)));
+    IoManConnection* c = m_pConnection;
+    bool ok = c && iBusPollingImplementationCreate(&c->implementation, kPollIntervalMs) == kStatusOk;
+    ok = ok && (c->bus = iBusCreate(&c->implementation)) != nullptr;
+    ok = ok && iBusStart(c->bus);
+    ok = ok && (c->bridge = iBusNPBridgeCreate()) != nullptr;
+    if (ok) {
+        const uint32_t ids[] = {IoManFromServiceId(adapterIndex)};
+        const iBusClientDescription description = {this, ReceiveHandler};
+        c->client = iBusRegisterClient(c->bus, &description, ids, 1);
+        ok = c->client != nullptr;
+    }
+    ok = ok && (c->thread = WorkerThreadCreate()) != nullptr;
+    ok = ok && WorkerThreadStart(c->thread, ThreadMain, this) == kStatusOk;
+    if (!ok) {
+        Close();
+        return 0;
+    }
+    return 1;
+}
+
+void CIoManager::Close() {
+    // Nothing more reaches the owner from here on.
+    m_pCallback = nullptr;
+    m_pUserData = nullptr;
+    IoManConnection* c = m_pConnection;
+    if (c) {
+        // The thread's exit stops the bridge and closes the pipe.
+        WorkerThreadDestroy(c->thread);
+        iBusUnregisterClient(c->bus, c->client);
+        iBusNPBridgeDestroy(c->bridge);
+        if (c->implementation.Stop) {
+            c->implementation.Stop(c->implementation.context);
+        }
+        iBusDestroy(c->bus);
+        iBusPollingImplementationDestroy(&c->implementation);
+        free(c);
+        m_pConnection = nullptr;
+    }
+    m_uAdapterIndex = kNoAdapter;
+}
+
+void CIoManager::SendEvent(uint32_t value, uint32_t internalCode, const IMM* message) {
+    if (!m_pConnection || !m_pConnection->bus) {
+        return;
+    }
+    iBus* bus = m_pConnection->bus;
+    const int64_t translated = IoManTranslateInternalCode(internalCode);
+    if (translated < 0) {
+        TRACE("IOMAN: WARNING: Can not translate Internal Code (%d) to IOCTL", (int)internalCode);
+        return;
+    }
+    const uint32_t ioctl = (uint32_t)translated;
+    const uint32_t id = IoManToServiceId(m_uAdapterIndex);
+    if (message) {
+        TRACE("IOMAN: %d: Event to Adapter: %s, Info = 0x%x", (int)m_uAdapterIndex,
+              EventName(message->Type, message->Code).c_str(), (unsigned)message->Info);
+        iBusMessageRecord* record = iBusInterMessageConvertIMMToBus(bus, id, VCORE_IBUS_ID_IMM_MESSAGE, &ioctl, message);
+        const int posted = record ? iBusPostMessage(bus, record, nullptr) : 0;
+        iBusReleaseMessage(bus, record);
+        if (posted) {
+            TRACE("IOMAN: IMM Message sent to Bus");
+        } else {
+            TRACE("IOMAN: WARNING: Can not send IMM Message to Service");
+        }
+        return;
+    }
+    const uint32_t params[4] = {ioctl, value, 0, 0};
+    if (iBusSendMessage(bus, id, VCORE_IBUS_ID_GENERIC_MESSAGE, params, 4, nullptr, 0, nullptr)) {
+        TRACE("IOMAN: non-IMM Message sent to Bus");
+    } else {
+        TRACE("IOMAN: WARNING: Can not send non-IMM Message to Service");
+    }
+}
+
+bool CIoManager::IsAdapterAvailable() {
+    if (!m_pConnection || m_pConnection->phase != kConnected) {
+        return false;
+    }
+    AdapterEnumerator* enumerator = OpenEnumerator();
+    if (!enumerator) {
+        return false;
+    }
+    const bool available = AdapterCount(enumerator) > 0;
+    CloseEnumerator(enumerator);
+    return available;
+}
+
+void CIoManager::ReceiveHandler(iBusMessageRecord* record, void* userData) {
+    CIoManager* self = static_cast<CIoManager*>(userData);
+    iBusMessage* content = iBusGetMessageContent(self->m_pConnection ? self->m_pConnection->bus : nullptr, record);
+    if (!content) {
+        return;
+    }
+    TRACE_LEVEL(2, "IOMAN: Message Received from iBus (Data = %d bytes)", (int)(content->Size - kBusHeaderSize));
+    switch (content->Kind) {
+    case VCORE_IBUS_ID_ADAPTOR_INFO:
+        self->m_nLowCost = content->Param[0] ? 1 : 0;
+        TRACE("IOMAN: Adaptor Info received: LowCost=%d", self->m_nLowCost);
+        return;
+    case VCORE_IBUS_ID_GENERIC_MESSAGE:
+        TRACE("IOMAN: WARNING: Unexpected VCORE_IBUS_ID_GENERIC_MESSAGE received");
+        return;
+    case VCORE_IBUS_ID_IMM_MESSAGE:
+        break;
+    default:
+        TRACE("IOMAN: WARNING: Unknown private message received (ID=%d)", (int)content->Kind);
+        return;
+    }
+    IMM message;
+    if (!iBusInterMessageConvertBusToIMM(content, &message, nullptr)) {
+        TRACE("IOMAN: WARNING: Can not convert iBusMessage =>IMM");
+        return;
+    }
+    IoManagerCallback callback = self->m_pCallback;
+    if (callback) {
+        TRACE("IOMAN: %d: Event from Adapter: %s, Info = 0x%x", (int)self->m_uAdapterIndex,
+              EventName(message.Type, message.Code).c_str(), (unsigned)message.Info);
+        callback(&message, sizeof message, self->m_pUserData);
+    }
+}
+
+void CIoManager::ThreadMain(void* userData) {
+    CIoManager* self = static_cast<CIoManager*>(userData);
+    IoManConnection* c = self->m_pConnection;
+    NPipe* pipe = nullptr;
+    char* name = nullptr;
+    for (;;) {
+        const int phase = c->phase;
+        int next = phase;
+        DWORD sleepMs = 0;
+        switch (phase) {
+        case kPrepare:
+            if (!pipe) {
+                pipe = NPipeCreate();
+            }
+            if (!name) {
+                name = NPipeMakeName(nullptr, kPipeName);
+            }
+            next = pipe && name ? kConnect : kPrepare;
+            sleepMs = next == kConnect ? 0 : kRetrySleepMs;
+            break;
+        case kConnect: {
+            bool connected = false;
+            if (!pipe) {
+                next = kPrepare;
+                sleepMs = kRetrySleepMs;
+            } else if (NPipeConnect(pipe, name, &connected) == 0 && connected) {
+                next = kGreet;
+            } else {
+                sleepMs = kRetrySleepMs;
+            }
+            break;
+        }
+        case kGreet: {
+            size_t space = 0;
+            if (!pipe) {
+                next = kPrepare;
+                sleepMs = kRetrySleepMs;
+                break;
+            }
+            // A fresh connection starts clean: no stale half message may precede the index.
+            NPipeResetFifos(pipe);
+            iBusNPBridgeResetIncoming(c->bridge);
+            NPipeGetWriteSpace(pipe, &space);
+            if (space < sizeof(uint32_t)) {
+                sleepMs = kRetrySleepMs;
+                break;
+            }
+            const uint32_t index = self->m_uAdapterIndex;
+            size_t length = sizeof index;
+            NPipeWrite(pipe, &index, &length);
+            const uint32_t ids[] = {IoManToServiceId(index)};
+            next = iBusNPBridgeStart(c->bridge, c->bus, ids, 1, pipe) ? kConnected : kDisconnect;
+            break;
+        }
+        case kConnected: {
+            bool connected = false;
+            if (!pipe) {
+                next = kPrepare;
+                sleepMs = kRetrySleepMs;
+            } else if (NPipeIsConnected(pipe, &connected) == 0 && connected) {
+                sleepMs = kConnectedCheckMs;
+            } else {
+                next = kDisconnect;
+            }
+            break;
+        }
+        case kDisconnect:
+            iBusNPBridgeStop(c->bridge);
+            NPipeClose(pipe);
+            next = pipe ? kConnect : kPrepare;
+            sleepMs = kRetrySleepMs;
+            break;
+        default:
+            next = kPrepare;
+            break;
+        }
+        if (next != phase) {
+            TRACE("IOMAN: Phase: %d => %d", phase, next);
+            c->phase = next;
+        }
+        if (WorkerThreadIsStopRequested(c->thread)) {
+            break;
+        }
+        // Sleep in short steps so a stop request is seen promptly in the connected phase.
+        for (DWORD slept = 0; slept < sleepMs && !WorkerThreadIsStopRequested(c->thread); slept += kRetrySleepMs) {
+            Sleep(sleepMs - slept < kRetrySleepMs ? sleepMs - slept : kRetrySleepMs);
+        }
+    }
+    TRACE("IOMAN: Thread Stop Signal detected");
+    iBusNPBridgeStop(c->bridge);
+    NPipeDestroy(pipe);
+    free(name);
+    TRACE("IOMAN: Thread Proc Exited");
+}

@@ -1,0 +1,73 @@
+// CIoManager: the agent's single door to the adapter.
+//
+// It keeps a connection to the adapter service's pipe "VCORE\IOMAN" alive through a small
+// phase machine (0 prepare, 1 connect, 2 greet, 3 connected, 4 disconnect), joins that
+// pipe to a private bus with the bridge, turns the agent's requests into bus messages and
+// hands every adapter event back to its owner as an IMM message.
+//
+// Threads: Open, Close, SendEvent and IsAdapterAvailable run on the owner's thread. The
+// owner callback runs on the bus's delivery thread with the bus's clients lock held: the
+// owner hands the event over to its own thread or deals with it briefly. An open manager
+// runs four threads: its own, the bus's delivery thread, the bridge's and the PipeThread.
+#pragma once
+
+#include "Imm.h"
+#include "NPipe.h"
+#include "WorkerThread.h"
+#include "iBus.h"
+#include "iBusNPBridge.h"
+
+#include <cstdint>
+
+typedef void (*IoManagerCallback)(const IMM* message, uint32_t length, void* userData);
+
+constexpr uint32_t kNoAdapter = 5;
+constexpr uint32_t kAdapterIdBase = 1000;
+
+// Ids on the bus and the pipe for adapter `index`.
+constexpr uint32_t IoManToServiceId(uint32_t index) { return (kAdapterIdBase << 16) | index; }
+constexpr uint32_t IoManFromServiceId(uint32_t index) { return (index << 16) | kAdapterIdBase; }
+
+// The agent's internal request codes and what the service knows them as. -1: unknown.
+int64_t IoManTranslateInternalCode(uint32_t internalCode);
+
+struct IoManConnection {
+    iBusImplementation implementation;
+    iBus* bus;
+    iBusNPBridge* bridge;
+    iBusClient* client;
+    WorkerThread* thread;
+    volatile LONG phase;  // written by the manager thread only
+};
+
+class CIoManager {
+public:
+    CIoManager() = default;
+    virtual ~CIoManager();
+    CIoManager(const CIoManager&) = delete;
+    CIoManager& operator=(const CIoManager&) = delete;
+
+    // 1 on success; 0 (and closed) for a null callback, an index above 4 or any failure.
+    int Open(IoManagerCallback callback, uint32_t adapterIndex, void* userData);
+    void Close();
+    // Sends a request to the service: with an IMM message as kind 3 (the IOCTL code as the
+    // extra value), without one as kind 2 carrying (IOCTL code, value).
+    void SendEvent(uint32_t value, uint32_t internalCode, const IMM* message);
+    // Open, connected, and the service enumerates at least one adapter.
+    bool IsAdapterAvailable();
+
+    bool IsOpen() const { return m_pConnection != nullptr; }
+    int Phase() const { return m_pConnection ? (int)m_pConnection->phase : -1; }
+    uint32_t AdapterIndex() const { return m_uAdapterIndex; }
+    int LowCost() const { return m_nLowCost; }
+
+private:
+    static void ReceiveHandler(iBusMessageRecord* record, void* userData);
+    static void ThreadMain(void* userData);
+
+    IoManagerCallback m_pCallback = nullptr;
+    void* m_pUserData = nullptr;
+    uint32_t m_uAdapterIndex = kNoAdapter;
+    volatile int m_nLowCost = 1;
+    IoManConnection* m_pConnection = nullptr;
+};

@@ -1,0 +1,335 @@
+#include "NPipe.h"
+
+#include "Trace.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr DWORD kIdleSleepMs = 50;
+constexpr DWORD kPendingWaitMs = 20;
+
+void SetFlag(NPipe* pipe, uint32_t flag) { InterlockedOr(&pipe->flags, (LONG)flag); }
+void ClearFlag(NPipe* pipe, uint32_t flag) { InterlockedAnd(&pipe->flags, ~(LONG)flag); }
+
+// One direction's operation in progress.
+struct PendingIo {
+    DWORD requested = 0;  // 0: none in progress
+    OVERLAPPED overlapped = {};
+    DWORD waitMs = 0;
+};
+
+// Write step: false when it failed.
+bool WriteStep(NPipe* pipe, PendingIo& io) {
+    if (!io.requested) {
+        size_t taken = ByteFifoRead(&pipe->outFifo, pipe->writeChunk, kNPipeChunkSize);
+        if (!taken) {
+            return true;
+        }
+        ResetEvent(pipe->hOutEvent);
+        memset(&io.overlapped, 0, sizeof io.overlapped);
+        io.overlapped.hEvent = pipe->hOutEvent;
+        io.requested = (DWORD)taken;
+        if (!WriteFile(pipe->hPipe, pipe->writeChunk, io.requested, nullptr, &io.overlapped) &&
+            GetLastError() != ERROR_IO_PENDING) {
+            TRACE("PipeThread: WARNING: Write failed (Err=%d)", (int)GetLastError());
+            io.requested = 0;
+            return false;
+        }
+        // Completed at once or pending: either way the event tells.
+        return true;
+    }
+    DWORD wait = WaitForSingleObject(pipe->hOutEvent, io.waitMs);
+    if (wait == WAIT_TIMEOUT) {
+        return true;
+    }
+    if (wait != WAIT_OBJECT_0) {
+        TRACE("PipeThread: WARNING: Write Wait failed (WRes = %d, Err=%d)", (int)wait, (int)GetLastError());
+        return false;
+    }
+    DWORD transferred = 0;
+    const DWORD requested = io.requested;
+    io.requested = 0;
+    if (!GetOverlappedResult(pipe->hPipe, &io.overlapped, &transferred, TRUE)) {
+        TRACE("PipeThread: WARNING: Write GetResult failed (Err=%d)", (int)GetLastError());
+        return false;
+    }
+    if (transferred != requested) {
+        TRACE("PipeThread: WARNING: Write: %d != %d", (int)requested, (int)transferred);
+    }
+    return true;
+}
+
+// Read step: false when it failed.
+bool ReadStep(NPipe* pipe, PendingIo& io) {
+    if (!io.requested) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe->hPipe, nullptr, 0, nullptr, &available, nullptr) &&
+            GetLastError() != ERROR_IO_PENDING) {
+            TRACE("PipeThread: WARNING: Peek failed (Err=%d)", (int)GetLastError());
+            return false;
+        }
+        if (!available) {
+            return true;
+        }
+        // Never more than the IN FIFO can take: no received byte is ever dropped.
+        DWORD size = (DWORD)ByteFifoFreeSpace(&pipe->inFifo);
+        if (size > available) {
+            size = available;
+        }
+        if (size > kNPipeChunkSize) {
+            size = kNPipeChunkSize;
+        }
+        if (!size) {
+            return true;
+        }
+        ResetEvent(pipe->hInEvent);
+        memset(&io.overlapped, 0, sizeof io.overlapped);
+        io.overlapped.hEvent = pipe->hInEvent;
+        io.requested = size;
+        if (!ReadFile(pipe->hPipe, pipe->readChunk, size, nullptr, &io.overlapped) &&
+            GetLastError() != ERROR_IO_PENDING) {
+            TRACE("PipeThread: WARNING: Read failed (Err=%d)", (int)GetLastError());
+            io.requested = 0;
+            return false;
+        }
+        return true;
+    }
+    DWORD wait = WaitForSingleObject(pipe->hInEvent, io.waitMs);
+    if (wait == WAIT_TIMEOUT) {
+        return true;
+    }
+    if (wait != WAIT_OBJECT_0) {
+        TRACE("PipeThread: WARNING: Read Wait failed (WRes = %d, Err=%d)", (int)wait, (int)GetLastError());
+        return false;
+    }
+    DWORD transferred = 0;
+    const DWORD requested = io.requested;
+    io.requested = 0;
+    if (!GetOverlappedResult(pipe->hPipe, &io.overlapped, &transferred, TRUE)) {
+        TRACE("PipeThread: WARNING: Read GetResult failed (Err=%d)", (int)GetLastError());
+        return false;
+    }
+    if (transferred != requested) {
+        TRACE("PipeThread: WARNING: Read: %d != %d", (int)requested, (int)transferred);
+    }
+    ByteFifoWrite(&pipe->inFifo, pipe->readChunk, transferred);
+    return true;
+}
+
+void PipeThreadMain(void* data) {
+    NPipe* pipe = static_cast<NPipe*>(data);
+    PendingIo writeIo, readIo;
+    ResetEvent(pipe->hInEvent);
+    ResetEvent(pipe->hOutEvent);
+    bool failed = false;
+    for (;;) {
+        const bool writeOk = WriteStep(pipe, writeIo);
+        if (!ReadStep(pipe, readIo) || !writeOk) {
+            failed = true;
+            break;
+        }
+        if (WorkerThreadIsStopRequested(pipe->thread)) {
+            break;
+        }
+        if (!readIo.requested && !writeIo.requested) {
+            Sleep(kIdleSleepMs);
+            continue;
+        }
+        // With both operations in progress neither wait blocks.
+        writeIo.waitMs = readIo.requested ? 0 : kPendingWaitMs;
+        readIo.waitMs = writeIo.requested ? 0 : kPendingWaitMs;
+    }
+    // Whatever is still in flight must not land in our buffers after we are gone.
+    if (readIo.requested || writeIo.requested) {
+        CancelIo(pipe->hPipe);
+        DWORD ignored = 0;
+        if (readIo.requested) {
+            GetOverlappedResult(pipe->hPipe, &readIo.overlapped, &ignored, TRUE);
+        }
+        if (writeIo.requested) {
+            GetOverlappedResult(pipe->hPipe, &writeIo.overlapped, &ignored, TRUE);
+        }
+    }
+    if (failed) {
+        ClearFlag(pipe, kNPipeConnected);
+    }
+}
+
+}  // namespace
+
+char* NPipeMakeName(const char* server, const char* name) {
+    if (!name || !*name) {
+        return nullptr;
+    }
+    if (!server || !*server) {
+        server = ".";
+    }
+    size_t size = strlen(server) + strlen(name) + 9;
+    char* full = static_cast<char*>(malloc(size));
+    if (full) {
+        snprintf(full, size, "\\\\%s\\PIPE\\%s", server, name);
+    }
+    return full;
+}
+
+NPipe* NPipeCreate() {
+    NPipe* pipe = static_cast<NPipe*>(calloc(1, sizeof(NPipe)));
+    if (!pipe) {
+        TRACE("NPIPE: ERROR: Can not allocate Pipe Object");
+        return nullptr;
+    }
+    pipe->hPipe = INVALID_HANDLE_VALUE;
+    InitializeCriticalSection(&pipe->lock);
+    const char* error = nullptr;
+    if (!(pipe->hInEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr))) {
+        error = "NPIPE: ERROR: Can not create Pipe IN Event";
+    } else if (!(pipe->hOutEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr))) {
+        error = "NPIPE: ERROR: Can not create Pipe OUT Event";
+    } else if (!(pipe->thread = WorkerThreadCreate())) {
+        error = "NPIPE: ERROR: Can not create Pipe Thread Object";
+    } else if (ByteFifoInit(&pipe->inFifo, pipe->inBuffer, kNPipeFifoSize) != 0) {
+        error = "NPIPE: ERROR: Can not init Pipe IN FIFO";
+    } else if (ByteFifoInit(&pipe->outFifo, pipe->outBuffer, kNPipeFifoSize) != 0) {
+        error = "NPIPE: ERROR: Can not init Pipe OUT FIFO";
+    }
+    if (error) {
+        TRACE("%s", error);
+        NPipeDestroy(pipe);
+        return nullptr;
+    }
+    return pipe;
+}
+
+int NPipeClose(NPipe* pipe) {
+    if (!pipe) {
+        return 1;
+    }
+    WorkerThreadStopAndWait(pipe->thread);
+    EnterCriticalSection(&pipe->lock);
+    if (pipe->flags & kNPipeServerEnd) {
+        DisconnectNamedPipe(pipe->hPipe);
+        ClearFlag(pipe, kNPipeServerEnd);
+    }
+    if (pipe->hPipe != INVALID_HANDLE_VALUE) {
+        CloseHandle(pipe->hPipe);
+        pipe->hPipe = INVALID_HANDLE_VALUE;
+    }
+    ClearFlag(pipe, kNPipeConnectPending | kNPipeConnected);
+    LeaveCriticalSection(&pipe->lock);
+    return 0;
+}
+
+void NPipeDestroy(NPipe* pipe) {
+    if (!pipe) {
+        return;
+    }
+    NPipeClose(pipe);
+    if (pipe->hInEvent) {
+        CloseHandle(pipe->hInEvent);
+    }
+    if (pipe->hOutEvent) {
+        CloseHandle(pipe->hOutEvent);
+    }
+    WorkerThreadDestroy(pipe->thread);
+    ByteFifoRelease(&pipe->inFifo);
+    ByteFifoRelease(&pipe->outFifo);
+    DeleteCriticalSection(&pipe->lock);
+    free(pipe);
+}
+
+int NPipeConnect(NPipe* pipe, const char* fullName, bool* connected) {
+    if (!pipe || !fullName || !*fullName) {
+        return 1;
+    }
+    if (pipe->flags & kNPipeServerEnd) {
+        return 4;
+    }
+    NPipeClose(pipe);
+    if (WaitNamedPipeA(fullName, NMPWAIT_USE_DEFAULT_WAIT)) {
+        // Overlapped, so that the PipeThread's waits are real and a service that stops
+        // reading can never block the thread (and with it the agent's shutdown).
+        HANDLE handle = CreateFileA(fullName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OVERLAPPED, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            EnterCriticalSection(&pipe->lock);
+            pipe->hPipe = handle;
+            SetFlag(pipe, kNPipeConnected);
+            LeaveCriticalSection(&pipe->lock);
+            if (WorkerThreadStart(pipe->thread, PipeThreadMain, pipe) != kStatusOk) {
+                TRACE("NPIPE: ERROR: Can not create Pipe instance thread");
+                NPipeClose(pipe);
+            }
+        }
+    }
+    if (connected) {
+        *connected = (pipe->flags & kNPipeConnected) != 0;
+    }
+    return 0;
+}
+
+int NPipeAbort(NPipe* pipe) {
+    if (!pipe) {
+        return 1;
+    }
+    ClearFlag(pipe, kNPipeConnected);
+    WorkerThreadRequestStop(pipe->thread);
+    return 0;
+}
+
+int NPipeResetFifos(NPipe* pipe) {
+    if (!pipe) {
+        return 1;
+    }
+    ByteFifoReset(&pipe->inFifo);
+    ByteFifoReset(&pipe->outFifo);
+    return 0;
+}
+
+int NPipeWrite(NPipe* pipe, const void* data, size_t* length) {
+    if (!pipe || !data || !length) {
+        return 1;
+    }
+    if (!*length) {
+        return 1;
+    }
+    *length = ByteFifoWrite(&pipe->outFifo, data, *length);
+    return 0;
+}
+
+int NPipeRead(NPipe* pipe, void* buffer, size_t* length) {
+    if (!pipe || !buffer || !length) {
+        return 1;
+    }
+    if (!*length) {
+        return 1;
+    }
+    *length = ByteFifoRead(&pipe->inFifo, buffer, *length);
+    return 0;
+}
+
+int NPipeGetReadCount(NPipe* pipe, size_t* count) {
+    if (!pipe || !count) {
+        return 1;
+    }
+    *count = ByteFifoCount(&pipe->inFifo);
+    return 0;
+}
+
+int NPipeGetWriteSpace(NPipe* pipe, size_t* space) {
+    if (!pipe || !space) {
+        return 1;
+    }
+    *space = ByteFifoFreeSpace(&pipe->outFifo);
+    return 0;
+}
+
+int NPipeIsConnected(NPipe* pipe, bool* connected) {
+    if (!pipe || !connected) {
+        return 1;
+    }
+    *connected = (pipe->flags & kNPipeConnected) != 0;
+    return 0;
+}
