@@ -54,7 +54,8 @@ public:
     // The format record (extra bytes follow it); nullptr when no file is open.
     const WAVEFORMATEX* GetFormat() const;
 
-    // Read: back to the first sample. Write: (re)creates the "data" chunk.
+    // Read: back to the first sample. Write: opens the "data" chunk; Open has done that
+    // already, so a later call fails (E_FAIL) and leaves the file as it is.
     HRESULT ResetFile();
     // Copies up to dwSizeToRead bytes, never past the end of the "data" chunk. Fewer bytes
     // than asked (0 at the end) means the end of the data; that is not an error.
@@ -76,4 +77,5 @@ private:
     DWORD m_dwSize = 0;    // read mode: size of "data" at open
     DWORD m_dwLeft = 0;    // read mode: bytes of "data" not yet read
     MMIOINFO m_mmioinfoOut{};  // write mode: the I/O buffer state
+    bool m_bDataChunkOpen = false;  // write mode
 };
