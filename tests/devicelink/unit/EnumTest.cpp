@@ -1,5 +1,6 @@
 // The adapter enumeration client against a scripted "VCORE\HWENUM" served by the test.
 #include "AdapterEnum.h"
+#include "IoManager.h"
 #include "TestPipeServer.h"
 
 #include <gtest/gtest.h>
@@ -173,6 +174,29 @@ TEST(EnumTest, LateAnswersGiveNoKeyAndAreNotTakenForTheNextRequest) {
     EXPECT_FALSE(GetAdapterKey(e, 1, key, sizeof key)) << "adapter 0's answer must not pass for adapter 1's";
     EXPECT_STREQ(key, "");
     CloseEnumerator(e);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(EnumTest, AdapterAvailableOnlyWhenConnectedAndEnumerated) {
+    TestPipeServer ioman("VCORE\\IOMAN");
+    CIoManager manager;
+    EXPECT_FALSE(manager.IsAdapterAvailable()) << "not open";
+    ASSERT_EQ(manager.Open([](const IMM*, uint32_t, void*) {}, 0, nullptr), 1);
+    ASSERT_TRUE(ioman.Accept());
+    ASSERT_TRUE(WaitUntil([&] { return manager.Phase() == 3; }));
+    EXPECT_FALSE(manager.IsAdapterAvailable()) << "no enumeration service";
+    {
+        EnumServer none({0, {}});
+        EXPECT_FALSE(manager.IsAdapterAvailable());
+    }
+    {
+        EnumServer one({1, {"Key"}});
+        EXPECT_TRUE(manager.IsAdapterAvailable());
+    }
+    manager.Close();
 }
 
 }  // namespace
