@@ -53,7 +53,8 @@ long CCapture::Initialize(const GUID* pDevice, HANDLE hNotifyEvent, DWORD dwDire
     return InitializeOnDevice(std::move(pCaptureDevice), hNotifyEvent, dwDirectXVersion);
 }
 
-long CCapture::Initialize(std::unique_ptr<ICaptureDevice> pDevice, HANDLE hNotifyEvent, DWORD dwDirectXVersion) {
+long CCapture::Initialize(std::unique_ptr<ICaptureDevice> pDevice, HANDLE hNotifyEvent,
+                          DWORD dwDirectXVersion) {
     TraceWrite("CCapture::Initialize\n");
     return InitializeOnDevice(std::move(pDevice), hNotifyEvent, dwDirectXVersion);
 }
@@ -109,7 +110,8 @@ HRESULT CCapture::CreateCaptureBuffer() {
 HRESULT CCapture::InitNotifications() {
     HRESULT hr = m_pBuffer->AcquireNotify();
     if (FAILED(hr)) {
-        TraceWrite("CCapture::InitNotifications: pDSBCapture->QueryInterface failed err = 0x%x\n", (unsigned)hr);
+        TraceWrite("CCapture::InitNotifications: pDSBCapture->QueryInterface failed err = 0x%x\n",
+                   (unsigned)hr);
         return hr;
     }
     for (DWORD k = 0; k < kNotifyCount; ++k) {
@@ -123,7 +125,9 @@ HRESULT CCapture::InitNotifications() {
     return hr;
 }
 
-void CCapture::ReleaseBuffer() { m_pBuffer.reset(); }
+void CCapture::ReleaseBuffer() {
+    m_pBuffer.reset();
+}
 
 DWORD WINAPI CCapture::ThreadProc(void* pParam) {
     auto* pThis = static_cast<CCapture*>(pParam);
@@ -194,7 +198,8 @@ HRESULT CCapture::StartOrStopRecord(bool bStart) {
         } else {
             const long lResult = RecordCapturedData();
             if (lResult < 0) {
-                TraceWrite("CCapture::StartOrStopRecord: RecordCapturedData failed err = 0x%x\n", (unsigned)lResult);
+                TraceWrite("CCapture::StartOrStopRecord: RecordCapturedData failed err = 0x%x\n",
+                           (unsigned)lResult);
                 hr = lResult;
             }
         }
@@ -239,9 +244,10 @@ long CCapture::RecordCapturedData() {
         if (apParts[part] == nullptr || adwBytes[part] == 0)
             continue;
         char aFound[kMaxDigits];
-        const uint32_t uFound = m_pDetector ? m_pDetector->DetectDigits(static_cast<const int16_t*>(apParts[part]),
-                                                                         adwBytes[part] / 2, aFound, kMaxDigits)
-                                            : 0;
+        const uint32_t uFound = m_pDetector
+                                    ? m_pDetector->DetectDigits(static_cast<const int16_t*>(apParts[part]),
+                                                                adwBytes[part] / 2, aFound, kMaxDigits)
+                                    : 0;
         for (uint32_t i = 0; i < uFound && m_dwDigitCount < kMaxDigits; ++i)
             m_szDigits[m_dwDigitCount++] = aFound[i];
 
@@ -249,7 +255,8 @@ long CCapture::RecordCapturedData() {
             UINT uWritten = 0;
             hr = m_pWaveFile->Write(adwBytes[part], static_cast<const BYTE*>(apParts[part]), &uWritten);
             if (FAILED(hr)) {
-                TraceWrite("CCapture::RecordCapturedData: pWaveFile->Write failed err = 0x%x\n", (unsigned)hr);
+                TraceWrite("CCapture::RecordCapturedData: pWaveFile->Write failed err = 0x%x\n",
+                           (unsigned)hr);
                 m_pBuffer->Unlock(lock);
                 return hr;
             }

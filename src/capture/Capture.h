@@ -29,7 +29,7 @@
 #include <mutex>
 
 class CCapture {
-public:
+  public:
     static constexpr DWORD kNotifyCount = 20;
     static constexpr DWORD kMaxDigits = 5;
     static constexpr uint32_t kMinToneMs = 40;
@@ -72,7 +72,7 @@ public:
     DWORD GetNotifySize() const { return m_dwNotifySize; }
     DWORD GetNextReadOffset() const { return m_dwNextReadOffset; }
 
-protected:
+  protected:
     // The capture thread's work; returns when IsStopRequested(). Empty here.
     virtual void ThreadBody() {}
     bool IsStopRequested() const { return m_bStop.load(); }
@@ -80,9 +80,10 @@ protected:
     // Waits, without time-out, until a started thread has left ThreadBody.
     void WaitForThreadDone();
 
-private:
+  private:
     static DWORD WINAPI ThreadProc(void* pParam);
-    long InitializeOnDevice(std::unique_ptr<ICaptureDevice> pDevice, HANDLE hNotifyEvent, DWORD dwDirectXVersion);
+    long InitializeOnDevice(std::unique_ptr<ICaptureDevice> pDevice, HANDLE hNotifyEvent,
+                            DWORD dwDirectXVersion);
     HRESULT CreateCaptureBuffer();
     HRESULT InitNotifications();
     void ReleaseBuffer();
@@ -96,7 +97,7 @@ private:
     std::unique_ptr<DTMFDetectorEnvelope> m_pDetector;
     DWORD m_dwDirectXVersion = 0;
     std::unique_ptr<ICaptureDevice> m_pDevice;
-    std::unique_ptr<IAudioBuffer> m_pBuffer;  // with its notify interface
+    std::unique_ptr<IAudioBuffer> m_pBuffer; // with its notify interface
     WAVEFORMATEX m_wfxCapture{};
     DSBPOSITIONNOTIFY m_aPositions[kNotifyCount]{};
     DWORD m_dwBufferSize = 0;

@@ -3,7 +3,8 @@
 namespace {
 
 // The interface identifiers are spelt out here so that the library needs no dxguid.
-const GUID kIidDirectSoundNotify = {0xB0210783, 0x89cd, 0x11d0, {0xAF, 0x08, 0x00, 0xA0, 0xC9, 0x25, 0xCD, 0x16}};
+const GUID kIidDirectSoundNotify = {
+    0xB0210783, 0x89cd, 0x11d0, {0xAF, 0x08, 0x00, 0xA0, 0xC9, 0x25, 0xCD, 0x16}};
 
 template <class T> void ReleaseCom(T*& p) {
     if (p != nullptr) {
@@ -19,7 +20,7 @@ HRESULT SetPositions(IDirectSoundNotify* pNotify, DWORD dwCount, const DSBPOSITI
 }
 
 class CDirectSoundCaptureBuffer : public IAudioBuffer {
-public:
+  public:
     explicit CDirectSoundCaptureBuffer(IDirectSoundCaptureBuffer* pBuffer) : m_pBuffer(pBuffer) {}
     ~CDirectSoundCaptureBuffer() override {
         ReleaseCom(m_pNotify);
@@ -50,13 +51,13 @@ public:
     HRESULT StartLooping() override { return m_pBuffer->Start(DSCBSTART_LOOPING); }
     HRESULT Stop() override { return m_pBuffer->Stop(); }
 
-private:
+  private:
     IDirectSoundCaptureBuffer* m_pBuffer;
     IDirectSoundNotify* m_pNotify = nullptr;
 };
 
 class CDirectSoundCaptureDevice : public ICaptureDevice {
-public:
+  public:
     explicit CDirectSoundCaptureDevice(IDirectSoundCapture* pCapture) : m_pCapture(pCapture) {}
     ~CDirectSoundCaptureDevice() override { ReleaseCom(m_pCapture); }
 
@@ -76,12 +77,12 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     IDirectSoundCapture* m_pCapture;
 };
 
 class CDirectSoundPlaybackBuffer : public IPlaybackBuffer {
-public:
+  public:
     explicit CDirectSoundPlaybackBuffer(IDirectSoundBuffer8* pBuffer) : m_pBuffer(pBuffer) {}
     ~CDirectSoundPlaybackBuffer() override {
         ReleaseCom(m_pNotify);
@@ -117,12 +118,12 @@ public:
     HRESULT GetStatus(DWORD* pdwStatus) override { return m_pBuffer->GetStatus(pdwStatus); }
     HRESULT Restore() override { return m_pBuffer->Restore(); }
 
-private:
+  private:
     IDirectSoundBuffer8* m_pBuffer;
     IDirectSoundNotify* m_pNotify = nullptr;
 };
 
-}  // namespace
+} // namespace
 
 HRESULT CreateDirectSoundCaptureDevice(const GUID* pDevice, std::unique_ptr<ICaptureDevice>* ppDevice) {
     if (ppDevice == nullptr)

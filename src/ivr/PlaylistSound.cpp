@@ -34,7 +34,8 @@ HRESULT CPlaylistSound::Initialize() {
 
     hr = m_pBuffer->AcquireNotify();
     if (FAILED(hr)) {
-        TRACE("CPlaylistSound::Initialize: QueryInterface(IDirectSoundNotify) failed err = 0x%x", (unsigned)hr);
+        TRACE("CPlaylistSound::Initialize: QueryInterface(IDirectSoundNotify) failed err = 0x%x",
+              (unsigned)hr);
         return hr;
     }
     for (DWORD k = 0; k < kSegmentCount; ++k) {
@@ -74,7 +75,7 @@ HRESULT CPlaylistSound::PlayFile(const char* pszFileName) {
     m_dwProgress = 0;
     m_pList = nullptr;
     m_uNextFile = 0;
-    m_bListEnded = true;  // one file, nothing after it
+    m_bListEnded = true; // one file, nothing after it
     m_bFinished = false;
     m_Reader.Close();
     if (pszFileName != nullptr && SUCCEEDED(m_Reader.Open(pszFileName, nullptr, CRiffWave::kModeRead)))
@@ -82,7 +83,9 @@ HRESULT CPlaylistSound::PlayFile(const char* pszFileName) {
     return StartStream();
 }
 
-HRESULT CPlaylistSound::PlayBackground() { return PlayFile(m_strBackgroundFile.c_str()); }
+HRESULT CPlaylistSound::PlayBackground() {
+    return PlayFile(m_strBackgroundFile.c_str());
+}
 
 HRESULT CPlaylistSound::Stop() {
     if (!m_pBuffer)
@@ -249,7 +252,8 @@ HRESULT CPlaylistSound::RestoreBuffer() {
         return hr;
     for (DWORD dwAttempt = 0; dwStatus & DSBSTATUS_BUFFERLOST; ++dwAttempt) {
         if (dwAttempt == kRestoreAttempts) {
-            TRACE("CPlaylistSound: the buffer stays lost after %u attempts to restore it", (unsigned)dwAttempt);
+            TRACE("CPlaylistSound: the buffer stays lost after %u attempts to restore it",
+                  (unsigned)dwAttempt);
             return DSERR_BUFFERLOST;
         }
         m_pBuffer->Restore();

@@ -24,11 +24,11 @@
 #include <vector>
 
 class CPlaylistSound {
-public:
+  public:
     static constexpr DWORD kSegmentCount = 20;
-    static constexpr DWORD kSegmentBytes = 1600;  // 100 ms of 8000 Hz 16-bit mono
+    static constexpr DWORD kSegmentBytes = 1600; // 100 ms of 8000 Hz 16-bit mono
     static constexpr DWORD kBufferBytes = kSegmentCount * kSegmentBytes;
-    static constexpr DWORD kRestoreAttempts = 100;  // 10 ms apart: give up after about 1 s
+    static constexpr DWORD kRestoreAttempts = 100; // 10 ms apart: give up after about 1 s
     static constexpr DWORD kRestoreRetryMs = 10;
 
     // hNotifyEvent (not owned) is signalled at the end of every segment.
@@ -56,7 +56,7 @@ public:
     DWORD GetProgress() const { return m_dwProgress; }
     DWORD GetTotal() const { return m_dwTotal; }
 
-private:
+  private:
     HRESULT StartStream();
     HRESULT FillWholeBuffer();
     void FillSegment(BYTE* pSegment, DWORD dwBytes, bool bLoop);
@@ -75,12 +75,12 @@ private:
     DWORD m_dwProgress = 0;           // bytes played since the stream started
     DWORD m_dwTotal = 0;              // bytes of every file opened since then, and the
                                       // silence between them
-    DWORD m_dwTotalBeforeCurrent = 0;  // of those, what comes before the current file
+    DWORD m_dwTotalBeforeCurrent = 0; // of those, what comes before the current file
     DWORD m_dwPadding = 0;            // silence after the end of the current file
     bool m_bSilence = false;          // the current file has ended
     const std::vector<std::string>* m_pList = nullptr;
     size_t m_uNextFile = 0;
     bool m_bListEnded = false;
-    bool m_bFinished = true;  // nothing started is nothing playing
+    bool m_bFinished = true; // nothing started is nothing playing
     std::string m_strBackgroundFile;
 };

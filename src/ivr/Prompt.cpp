@@ -31,4 +31,6 @@ HRESULT CPrompt::Stop() {
     return m_pSound->PlayBackground();
 }
 
-bool CPrompt::IsPlaying() const { return m_pSound != nullptr && !m_pSound->IsFinished(); }
+bool CPrompt::IsPlaying() const {
+    return m_pSound != nullptr && !m_pSound->IsFinished();
+}

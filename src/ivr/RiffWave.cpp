@@ -10,16 +10,18 @@ constexpr FOURCC kFmt = mmioFOURCC('f', 'm', 't', ' ');
 constexpr FOURCC kFact = mmioFOURCC('f', 'a', 'c', 't');
 constexpr FOURCC kData = mmioFOURCC('d', 'a', 't', 'a');
 
-constexpr DWORD kPcmFormatBytes = 16;  // PCMWAVEFORMAT: WAVEFORMATEX without cbSize
-constexpr DWORD kFormatExBytes = 18;   // WAVEFORMATEX up to and with cbSize
+constexpr DWORD kPcmFormatBytes = 16; // PCMWAVEFORMAT: WAVEFORMATEX without cbSize
+constexpr DWORD kFormatExBytes = 18;  // WAVEFORMATEX up to and with cbSize
 constexpr DWORD kFactWhileWriting = 0xFFFFFFFF;
 constexpr DWORD kFactAfterClose = 0;
 
-}  // namespace
+} // namespace
 
 CRiffWave::CRiffWave() = default;
 
-CRiffWave::~CRiffWave() { Close(); }
+CRiffWave::~CRiffWave() {
+    Close();
+}
 
 const WAVEFORMATEX* CRiffWave::GetFormat() const {
     if (m_Format.size() < sizeof(WAVEFORMATEX))
@@ -50,7 +52,8 @@ HRESULT CRiffWave::Open(const char* pszFileName, const WAVEFORMATEX* pFormat, DW
         return S_OK;
     }
 
-    m_hmmio = mmioOpenA(const_cast<char*>(pszFileName), nullptr, MMIO_ALLOCBUF | MMIO_READWRITE | MMIO_CREATE);
+    m_hmmio =
+        mmioOpenA(const_cast<char*>(pszFileName), nullptr, MMIO_ALLOCBUF | MMIO_READWRITE | MMIO_CREATE);
     if (m_hmmio == nullptr) {
         m_dwMode = 0;
         return E_FAIL;
@@ -79,7 +82,8 @@ HRESULT CRiffWave::ReadHeader() {
         return E_FAIL;
 
     PCMWAVEFORMAT pcm{};
-    if (mmioRead(m_hmmio, reinterpret_cast<HPSTR>(&pcm), kPcmFormatBytes) != static_cast<LONG>(kPcmFormatBytes))
+    if (mmioRead(m_hmmio, reinterpret_cast<HPSTR>(&pcm), kPcmFormatBytes) !=
+        static_cast<LONG>(kPcmFormatBytes))
         return E_FAIL;
 
     WORD cbExtra = 0;
@@ -96,8 +100,8 @@ HRESULT CRiffWave::ReadHeader() {
     auto* pwfx = reinterpret_cast<WAVEFORMATEX*>(m_Format.data());
     std::memcpy(pwfx, &pcm, kPcmFormatBytes);
     pwfx->cbSize = cbExtra;
-    if (cbExtra > 0 &&
-        mmioRead(m_hmmio, reinterpret_cast<HPSTR>(m_Format.data() + sizeof(WAVEFORMATEX)), cbExtra) != cbExtra)
+    if (cbExtra > 0 && mmioRead(m_hmmio, reinterpret_cast<HPSTR>(m_Format.data() + sizeof(WAVEFORMATEX)),
+                                cbExtra) != cbExtra)
         return E_FAIL;
 
     if (mmioAscend(m_hmmio, &ckFmt, 0) != MMSYSERR_NOERROR)
@@ -123,7 +127,8 @@ HRESULT CRiffWave::WriteHeader(const WAVEFORMATEX& format) {
     ck.cksize = cbFormat;
     if (mmioCreateChunk(m_hmmio, &ck, 0) != MMSYSERR_NOERROR)
         return E_FAIL;
-    if (mmioWrite(m_hmmio, reinterpret_cast<const char*>(m_Format.data()), cbFormat) != static_cast<LONG>(cbFormat))
+    if (mmioWrite(m_hmmio, reinterpret_cast<const char*>(m_Format.data()), cbFormat) !=
+        static_cast<LONG>(cbFormat))
         return E_FAIL;
     if (mmioAscend(m_hmmio, &ck, 0) != MMSYSERR_NOERROR)
         return E_FAIL;

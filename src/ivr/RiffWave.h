@@ -28,7 +28,7 @@
 #include <vector>
 
 class CRiffWave {
-public:
+  public:
     enum OpenMode : DWORD {
         kModeRead = 1,
         kModeWrite = 2,
@@ -63,19 +63,19 @@ public:
     // Appends to the "data" chunk through the I/O buffer.
     HRESULT Write(UINT uSizeToWrite, const BYTE* pData, UINT* puSizeWritten);
 
-private:
+  private:
     HRESULT ReadHeader();
     HRESULT WriteHeader(const WAVEFORMATEX& format);
     HRESULT FinishWrittenFile();
     void ReleaseFile();
 
-    std::vector<BYTE> m_Format;  // WAVEFORMATEX followed by cbSize extra bytes
+    std::vector<BYTE> m_Format; // WAVEFORMATEX followed by cbSize extra bytes
     DWORD m_dwMode = 0;
     HMMIO m_hmmio = nullptr;
     MMCKINFO m_ckRiff{};
-    MMCKINFO m_ck{};       // the current chunk: "data" once positioned
-    DWORD m_dwSize = 0;    // read mode: size of "data" at open
-    DWORD m_dwLeft = 0;    // read mode: bytes of "data" not yet read
-    MMIOINFO m_mmioinfoOut{};  // write mode: the I/O buffer state
-    bool m_bDataChunkOpen = false;  // write mode
+    MMCKINFO m_ck{};               // the current chunk: "data" once positioned
+    DWORD m_dwSize = 0;            // read mode: size of "data" at open
+    DWORD m_dwLeft = 0;            // read mode: bytes of "data" not yet read
+    MMIOINFO m_mmioinfoOut{};      // write mode: the I/O buffer state
+    bool m_bDataChunkOpen = false; // write mode
 };

@@ -5,9 +5,10 @@
 
 namespace {
 
-const GUID kIidDirectSoundBuffer8 = {0x6825A449, 0x7524, 0x4D82, {0x92, 0x0F, 0x50, 0xE3, 0x6A, 0xB3, 0xAB, 0x1E}};
+const GUID kIidDirectSoundBuffer8 = {
+    0x6825A449, 0x7524, 0x4D82, {0x92, 0x0F, 0x50, 0xE3, 0x6A, 0xB3, 0xAB, 0x1E}};
 
-}  // namespace
+} // namespace
 
 CSoundManager::CSoundManager() = default;
 
@@ -38,7 +39,8 @@ HRESULT CSoundManager::Initialize(HWND hWnd, DWORD dwCoopLevel, const GUID* pDev
     return hr;
 }
 
-HRESULT CSoundManager::SetPrimaryBufferFormat(DWORD dwChannels, DWORD dwSamplesPerSec, DWORD dwBitsPerSample) {
+HRESULT CSoundManager::SetPrimaryBufferFormat(DWORD dwChannels, DWORD dwSamplesPerSec,
+                                              DWORD dwBitsPerSample) {
     if (m_pDS == nullptr)
         return CO_E_NOTINITIALIZED;
     DSBUFFERDESC desc{};
@@ -93,7 +95,8 @@ HRESULT CSoundManager::CreateStreaming(HANDLE hNotifyEvent, std::unique_ptr<CPla
     hr = pBuffer->QueryInterface(kIidDirectSoundBuffer8, reinterpret_cast<void**>(&pBuffer8));
     pBuffer->Release();
     if (FAILED(hr)) {
-        TRACE("CSoundManager::CreateStreaming: QueryInterface(IDirectSoundBuffer8) failed err = 0x%x", (unsigned)hr);
+        TRACE("CSoundManager::CreateStreaming: QueryInterface(IDirectSoundBuffer8) failed err = 0x%x",
+              (unsigned)hr);
         return hr;
     }
     auto pSound = std::make_unique<CPlaylistSound>(WrapDirectSoundBuffer(pBuffer8), hNotifyEvent);
