@@ -13,12 +13,13 @@
 
 // A fresh folder under the temporary folder, removed with everything in it at the end.
 class TempFolder {
-public:
+  public:
     TempFolder() {
         char base[MAX_PATH];
         GetTempPathA(sizeof base, base);
         char name[MAX_PATH];
-        std::snprintf(name, sizeof name, "%sorvin-audio-%lu-%lu", base, GetCurrentProcessId(), GetTickCount());
+        std::snprintf(name, sizeof name, "%sorvin-audio-%lu-%lu", base, GetCurrentProcessId(),
+                      GetTickCount());
         for (int i = 0;; ++i) {
             m_path = std::string(name) + "-" + std::to_string(i);
             if (CreateDirectoryA(m_path.c_str(), nullptr))
@@ -39,11 +40,13 @@ public:
     }
     std::string File(const std::string& name) const { return m_path + "\\" + name; }
 
-private:
+  private:
     std::string m_path;
 };
 
-inline bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+inline bool FileExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 inline std::vector<BYTE> ReadAll(const std::string& path) {
     std::vector<BYTE> bytes;
@@ -169,7 +172,9 @@ inline std::vector<int16_t> KeyTone(char digit, int ms, int amplitude = 6000) {
     return s;
 }
 
-inline std::vector<int16_t> Silence(int ms) { return std::vector<int16_t>(static_cast<size_t>(ms) * 8, 0); }
+inline std::vector<int16_t> Silence(int ms) {
+    return std::vector<int16_t>(static_cast<size_t>(ms) * 8, 0);
+}
 
 inline std::vector<int16_t>& operator+=(std::vector<int16_t>& a, const std::vector<int16_t>& b) {
     a.insert(a.end(), b.begin(), b.end());

@@ -15,7 +15,7 @@ constexpr DWORD kRing = 32000;
 constexpr DWORD kTenth = 1600;
 
 class CaptureTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         record = std::make_shared<FakeCaptureDevice::Record>();
@@ -59,7 +59,7 @@ protected:
 };
 
 TEST_F(CaptureTest, EveryStartMakesAFreshLoopingBufferWithTwentyNotifications) {
-    ASSERT_EQ(2u, record->buffers.size());  // one from Initialize, one from the start
+    ASSERT_EQ(2u, record->buffers.size()); // one from Initialize, one from the start
     EXPECT_TRUE(record->buffers[0]->bReleased);
     FakeRingState& ring = Ring();
     EXPECT_FALSE(ring.bReleased);
@@ -97,7 +97,7 @@ TEST_F(CaptureTest, FailingBufferCreationFailsInitialize) {
     auto rec = std::make_shared<FakeCaptureDevice::Record>();
     rec->hrCreate = DSERR_ALLOCATED;
     EXPECT_EQ(DSERR_ALLOCATED, broken.Initialize(std::make_unique<FakeCaptureDevice>(rec), event, 0x80000));
-    EXPECT_EQ(1, broken.RecordCapturedData());  // no buffer: nothing to take
+    EXPECT_EQ(1, broken.RecordCapturedData()); // no buffer: nothing to take
 }
 
 TEST_F(CaptureTest, LessThanATenthOfASecondTakesNothing) {
@@ -189,7 +189,7 @@ TEST_F(CaptureTest, StoppingFlushesTheLastWholeTenthsAndClosesTheFile) {
 // --- Key tones ------------------------------------------------------------------------
 
 TEST_F(CaptureTest, KeyTonesInBothPartsOfAWrappedLockAreKeptInOrder) {
-    CaptureSamples(Silence(1800));  // 28800 bytes
+    CaptureSamples(Silence(1800)); // 28800 bytes
     ASSERT_EQ(0, capture.RecordCapturedData());
     ASSERT_EQ(28800u, capture.GetNextReadOffset());
 
@@ -206,11 +206,11 @@ TEST_F(CaptureTest, KeyTonesInBothPartsOfAWrappedLockAreKeptInOrder) {
 }
 
 TEST_F(CaptureTest, KeyToneAcrossTheRingEndIsHeardOnce) {
-    CaptureSamples(Silence(1950));  // 31200 bytes
+    CaptureSamples(Silence(1950)); // 31200 bytes
     ASSERT_EQ(0, capture.RecordCapturedData());
     ASSERT_EQ(30400u, capture.GetNextReadOffset());
 
-    std::vector<int16_t> audio = KeyTone('5', 100);  // 50 ms before the end, 50 after
+    std::vector<int16_t> audio = KeyTone('5', 100); // 50 ms before the end, 50 after
     audio += Silence(250);
     CaptureSamples(audio);
     ASSERT_EQ(0, capture.RecordCapturedData());
@@ -234,7 +234,7 @@ TEST_F(CaptureTest, QuietTonesAreNotDigits) {
 
 // What the IVR engine's thread does: wait for a notification, take the captured data.
 class ThreadedCapture : public CCapture {
-public:
+  public:
     ~ThreadedCapture() override {
         StopCapture();
         WaitForThreadDone();
@@ -243,7 +243,7 @@ public:
     std::atomic<int> wakeUps{0};
     std::atomic<int> runs{0};
 
-protected:
+  protected:
     void ThreadBody() override {
         ++runs;
         while (!IsStopRequested()) {
@@ -278,4 +278,4 @@ TEST(CaptureThread, StopEndsTheThreadAndAStartRunsItAgain) {
     CloseHandle(event);
 }
 
-}  // namespace
+} // namespace

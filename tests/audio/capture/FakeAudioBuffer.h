@@ -15,11 +15,11 @@ struct FakeRingState {
 
     std::vector<BYTE> memory;
     WAVEFORMATEX wfx;
-    DWORD dwPrimary = 0;    // capture or play position
-    DWORD dwSecondary = 0;  // read or write position
+    DWORD dwPrimary = 0;   // capture or play position
+    DWORD dwSecondary = 0; // read or write position
     bool bRunning = false;
     bool bLost = false;
-    int nRestoresNeeded = 1;  // Restore calls until the buffer is back
+    int nRestoresNeeded = 1; // Restore calls until the buffer is back
     int nRestoreCalls = 0;
     int nStartCalls = 0;
     int nStopCalls = 0;
@@ -28,13 +28,13 @@ struct FakeRingState {
     bool bReleased = false;
     bool bNotifyAcquired = false;
     std::vector<DSBPOSITIONNOTIFY> notifications;
-    std::vector<DWORD> setPositions;  // SetCurrentPosition calls
+    std::vector<DWORD> setPositions; // SetCurrentPosition calls
     DWORD dwLastLockOffset = 0;
     DWORD dwLastLockBytes = 0;
 };
 
 class FakeRing : public IPlaybackBuffer {
-public:
+  public:
     explicit FakeRing(std::shared_ptr<FakeRingState> state) : m_s(std::move(state)) {}
     ~FakeRing() override { m_s->bReleased = true; }
 
@@ -82,7 +82,7 @@ public:
         if (!m_s->bNotifyAcquired)
             return E_NOINTERFACE;
         if (m_s->bRunning)
-            return DSERR_INVALIDCALL;  // DirectSound refuses this on a running buffer
+            return DSERR_INVALIDCALL; // DirectSound refuses this on a running buffer
         m_s->notifications.assign(pPositions, pPositions + dwCount);
         return S_OK;
     }
@@ -118,13 +118,13 @@ public:
         return m_s->bLost ? DSERR_BUFFERLOST : S_OK;
     }
 
-private:
+  private:
     std::shared_ptr<FakeRingState> m_s;
 };
 
 // Makes FakeRing capture buffers and keeps the state of every one it made.
 class FakeCaptureDevice : public ICaptureDevice {
-public:
+  public:
     struct Record {
         std::vector<std::shared_ptr<FakeRingState>> buffers;
         std::vector<bool> pre8;
@@ -143,7 +143,7 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     std::shared_ptr<Record> m_r;
 };
 

@@ -24,7 +24,9 @@ std::vector<BYTE> Tagged(int tag, DWORD bytes) {
     return AsBytes(s);
 }
 
-std::vector<BYTE> Zeros(DWORD bytes) { return std::vector<BYTE>(bytes, 0); }
+std::vector<BYTE> Zeros(DWORD bytes) {
+    return std::vector<BYTE>(bytes, 0);
+}
 
 std::vector<BYTE> Concat(std::initializer_list<std::vector<BYTE>> parts) {
     std::vector<BYTE> all;
@@ -34,7 +36,7 @@ std::vector<BYTE> Concat(std::initializer_list<std::vector<BYTE>> parts) {
 }
 
 class PlaylistTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { Make(TelephoneFormat()); }
     void TearDown() override {
         sound.reset();
@@ -86,7 +88,7 @@ TEST_F(PlaylistTest, EverySegmentEndSignalsThePlaybackEvent) {
         EXPECT_EQ((k + 1) * kSeg - 1, state->notifications[k].dwOffset);
         EXPECT_EQ(event, state->notifications[k].hEventNotify);
     }
-    EXPECT_TRUE(sound->IsFinished());  // nothing given, nothing playing
+    EXPECT_TRUE(sound->IsFinished()); // nothing given, nothing playing
 }
 
 TEST_F(PlaylistTest, FilesFollowOneAnotherAtSegmentBoundaries) {
@@ -107,7 +109,7 @@ TEST_F(PlaylistTest, FilesFollowOneAnotherAtSegmentBoundaries) {
 }
 
 TEST_F(PlaylistTest, FileLongerThanTheBufferStreamsThroughTheWrap) {
-    const std::vector<BYTE> data = Tagged(5, 48000);  // 3 s
+    const std::vector<BYTE> data = Tagged(5, 48000); // 3 s
     const std::vector<std::string> list = {Wav("long.wav", data)};
     ASSERT_EQ(S_OK, sound->PlayList(&list));
     Started();
@@ -190,7 +192,7 @@ TEST_F(PlaylistTest, LostBufferIsRestoredAndRefilledFromTheStartOfTheCurrentFile
     PlaySegments(25);
 
     state->bLost = true;
-    state->nRestoresNeeded = 3;  // the first two attempts fail
+    state->nRestoresNeeded = 3; // the first two attempts fail
     const int starts = state->nStartCalls;
     ASSERT_EQ(S_OK, sound->HandleNotification());
     EXPECT_EQ(3, state->nRestoreCalls);
@@ -254,4 +256,4 @@ TEST_F(PlaylistTest, PromptPlaysItsListAndStopSwitchesToTheBackground) {
     EXPECT_EQ(Tagged(6, 3200), heard);
 }
 
-}  // namespace
+} // namespace

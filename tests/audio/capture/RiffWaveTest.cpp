@@ -99,7 +99,7 @@ TEST(RiffWaveWrite, NonPcmFormatCarriesItsExtraBytes) {
         WAVEFORMATEX wfx;
         WORD samplesPerBlock;
     } ima{};
-    ima.wfx.wFormatTag = 0x11;  // IMA ADPCM
+    ima.wfx.wFormatTag = 0x11; // IMA ADPCM
     ima.wfx.nChannels = 1;
     ima.wfx.nSamplesPerSec = 8000;
     ima.wfx.nAvgBytesPerSec = 4055;
@@ -116,8 +116,8 @@ TEST(RiffWaveWrite, NonPcmFormatCarriesItsExtraBytes) {
     }
     const std::vector<BYTE> b = ReadAll(path);
     ASSERT_EQ(66u, b.size());
-    EXPECT_EQ(20u, Le32(b, 16));               // 18 + 2 extra bytes
-    EXPECT_EQ(505, b[38] | b[39] << 8);        // the extra bytes themselves
+    EXPECT_EQ(20u, Le32(b, 16));        // 18 + 2 extra bytes
+    EXPECT_EQ(505, b[38] | b[39] << 8); // the extra bytes themselves
     EXPECT_EQ("fact", Tag(b, 40));
     EXPECT_EQ(0u, Le32(b, 48));
     EXPECT_EQ("data", Tag(b, 52));
@@ -161,7 +161,7 @@ TEST(RiffWaveWrite, CallsWithoutAnOpenFileOrArgumentsAreRefused) {
 // --- Reading files made elsewhere ---------------------------------------------------------
 
 class RiffWaveRead : public ::testing::Test {
-protected:
+  protected:
     HRESULT OpenBytes(const std::vector<BYTE>& bytes) {
         path = dir.File("in.wav");
         WriteAll(path, bytes);
@@ -220,7 +220,7 @@ TEST_F(RiffWaveRead, ChunksAroundFmtAndDataAreSkipped) {
 
 TEST_F(RiffWaveRead, PcmFmtOfEighteenBytesHasNoExtraBytes) {
     WAVEFORMATEX wfx = Pcm8k16Mono();
-    wfx.cbSize = 0x5555;  // ignored for PCM
+    wfx.cbSize = 0x5555; // ignored for PCM
     RiffBuilder b;
     b.Chunk("fmt ", FmtBytes(wfx, 18)).Chunk("data", samples);
     ASSERT_EQ(S_OK, OpenBytes(b.Riff()));
@@ -250,7 +250,7 @@ TEST_F(RiffWaveRead, NonPcmExtraSizeBeyondFmtIsRefused) {
     wfx.wFormatTag = 0x11;
     wfx.nChannels = 1;
     wfx.nSamplesPerSec = 8000;
-    wfx.cbSize = 40;  // but the chunk holds only 2 extra bytes
+    wfx.cbSize = 40; // but the chunk holds only 2 extra bytes
     std::vector<BYTE> fmt = FmtBytes(wfx, 20);
     RiffBuilder b;
     b.Chunk("fmt ", fmt).Chunk("data", std::vector<BYTE>(64, 1));
@@ -269,4 +269,4 @@ TEST_F(RiffWaveRead, DataSizeBeyondTheFileEndsWithTheFile) {
     EXPECT_EQ(0u, got);
 }
 
-}  // namespace
+} // namespace
