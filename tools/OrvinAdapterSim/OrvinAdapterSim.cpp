@@ -1,0 +1,299 @@
+// OrvinAdapterSim.exe: a stand-in for the adapter's background service. It serves the
+// pipes the agent opens (the I/O manager's and the enumeration's) the way the service
+// does, and plays a script against the agent: wait for it, expect its messages, send it
+// adapter events, break the connection, stop and restart the service.
+//
+// Endpoints live in their own classes (IomanEndpoint, HwenumEndpoint); the recorder
+// driver's stand-in pipe "ovrecagentDevice0" is to be served the same way, by an
+// endpoint of its own started beside these two.
+#include "HwenumEndpoint_win.h"
+#include "IomanEndpoint_win.h"
+#include "ScriptParser.h"
+#include "ScriptRunner_win.h"
+#include "SimLog.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace orvin::sim;
+
+namespace {
+
+enum ExitStatus {
+    kExitOk = 0,
+    kExitScriptFailed = 1, // an expectation was not met or a command could not be done
+    kExitBadInput = 2,     // bad options, or faults in the script
+    kExitCannotServe = 3,  // a pipe is served already, or could not be created
+};
+
+constexpr int kMaxAdapters = 5;
+
+const char kHelp[] = R"(OrvinAdapterSim - stand-in for the adapter's service, driven by a script.
+
+usage: OrvinAdapterSim.exe [options] [SCRIPT]
+       OrvinAdapterSim.exe [options] --interactive
+
+Serves \\.\pipe\VCORE\IOMAN (adapter events and requests, one agent at a time; a new
+agent may connect after a break) and \\.\pipe\VCORE\HWENUM (adapter count and software
+keys), runs SCRIPT, and exits when the script ends.
+
+Options:
+  --script FILE        the script (or give it as the last argument)
+  --interactive        read the commands from standard input instead, running each at once
+  --log FILE           one line per message received (RX) or sent (TX), per connection
+                       change and per enumeration request
+  --quiet              no log lines on standard output
+  --adapters N         adapters the enumeration reports (0 to 5; default 1)
+  --keyI TEXT          software key of adapter I (--key0 .. --key4); default
+                       SOFTWARE\Velcora\Quendo\AdapterI
+  --enum-delay MS      answer every enumeration request only after MS milliseconds
+  --enum-key-delay MS  the same for key requests only (the count comes at once)
+  --check              check the script and exit (status 0 or 2)
+  --help               this text
+
+Script: one command per line; '#' outside quotes starts a comment.
+  wait-agent [timeout=MS]           until an agent has connected and sent its adapter
+                                    index (default 10000 ms)
+  expect TYPE CODE [info=N] [buf1=TEXT] [buf2=TEXT] [buf3=TEXT] [payload=TEXT]
+         [ioctl=N] [timeout=MS]     the next IMM message from the agent that matches (the
+                                    options given must match; ioctl is the extra value);
+                                    others are logged and passed over (default 5000 ms)
+  expect-generic [ioctl=N] [value=N] [timeout=MS]
+                                    the same for a message without IMM (kind 2)
+  send TYPE CODE [info=N] [buf1=TEXT] [buf2=TEXT] [buf3=TEXT] [payload=TEXT]
+                                    an IMM message (kind 3, Id (index<<16)|1000)
+  adaptor-info lowcost=N            an adaptor-information message (kind 1)
+  burst COUNT TYPE CODE [interval=MS]
+                                    COUNT IMM messages, info = 0, 1, 2 ..., buf1 = the
+                                    performance counter at the write (for latency figures)
+  raw HEX                           bytes written to the agent as they are ("raw 1c 00 00 00")
+  sleep MS
+  break                             close the agent's pipe instance; serve a new one
+  stop-service MS                   no IOMAN pipe at all for MS ms, then serve again
+
+Values:
+  TYPE   a type name (MSG_TYPE_HW_EVENT, or HW_EVENT) or number
+  CODE   a code name of that type (NOTIFY_HOOK_STATE) or number
+  N      decimal, -decimal, 0x hex, or a character in single quotes: info='#'
+  TEXT   a bare word, or "quoted text" with \" \\ \n \r \t \0 \xHH; at most 32 bytes
+         (payload 512); matched and sent zero-padded
+  MS     milliseconds
+
+Exit status: 0 when the script ran to its end with every expectation met; 1 when a
+command failed (the line number and what arrived instead go to standard error); 2 for
+bad options or script faults (all reported with their line numbers before anything runs);
+3 when the pipes can not be served (another service or stand-in serves them).
+)";
+
+bool ReadWholeFile(const std::string& path, std::string* text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    std::stringstream content;
+    content << in.rdbuf();
+    *text = content.str();
+    return true;
+}
+
+struct Options {
+    std::string scriptPath;
+    std::string logPath;
+    bool interactive = false;
+    bool quiet = false;
+    bool checkOnly = false;
+    int adapters = 1;
+    std::string keys[kMaxAdapters];
+    DWORD enumDelayMs = 0;
+    DWORD enumKeyDelayMs = 0;
+};
+
+bool ParseOptions(int argc, char** argv, Options* options, bool* help) {
+    for (int i = 0; i < kMaxAdapters; ++i) {
+        options->keys[i] = "SOFTWARE\\Velcora\\Quendo\\Adapter" + std::to_string(i);
+    }
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](std::string* out) {
+            if (i + 1 >= argc) {
+                fprintf(stderr, "OrvinAdapterSim: %s needs a value\n", arg.c_str());
+                return false;
+            }
+            *out = argv[++i];
+            return true;
+        };
+        auto number = [&](int64_t max, int64_t* out) {
+            std::string text;
+            if (!value(&text)) {
+                return false;
+            }
+            if (!ParseNumber(text, 0, max, out)) {
+                fprintf(stderr, "OrvinAdapterSim: bad value '%s' for %s\n", text.c_str(), arg.c_str());
+                return false;
+            }
+            return true;
+        };
+        int64_t n;
+        if (arg == "--help" || arg == "-h" || arg == "/?") {
+            *help = true;
+            return true;
+        } else if (arg == "--script") {
+            if (!value(&options->scriptPath)) {
+                return false;
+            }
+        } else if (arg == "--log") {
+            if (!value(&options->logPath)) {
+                return false;
+            }
+        } else if (arg == "--interactive") {
+            options->interactive = true;
+        } else if (arg == "--quiet") {
+            options->quiet = true;
+        } else if (arg == "--check") {
+            options->checkOnly = true;
+        } else if (arg == "--adapters") {
+            if (!number(kMaxAdapters, &n)) {
+                return false;
+            }
+            options->adapters = (int)n;
+        } else if (arg.size() == 6 && arg.compare(0, 5, "--key") == 0 && arg[5] >= '0' &&
+                   arg[5] < '0' + kMaxAdapters) {
+            if (!value(&options->keys[arg[5] - '0'])) {
+                return false;
+            }
+        } else if (arg == "--enum-delay" || arg == "--enum-key-delay") {
+            if (!number(600000, &n)) {
+                return false;
+            }
+            (arg == "--enum-delay" ? options->enumDelayMs : options->enumKeyDelayMs) = (DWORD)n;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            fprintf(stderr, "OrvinAdapterSim: unknown option %s (see --help)\n", arg.c_str());
+            return false;
+        } else if (options->scriptPath.empty()) {
+            options->scriptPath = arg;
+        } else {
+            fprintf(stderr, "OrvinAdapterSim: more than one script given\n");
+            return false;
+        }
+    }
+    if (options->interactive == !options->scriptPath.empty()) {
+        fprintf(stderr, "OrvinAdapterSim: give a script or --interactive (see --help)\n");
+        return false;
+    }
+    return true;
+}
+
+// Runs each line from standard input as it comes. Faults are reported and the session
+// goes on; the exit status tells whether every command succeeded.
+int RunInteractive(ScriptRunner& runner, SimLog& log) {
+    int status = kExitOk;
+    std::string text;
+    for (int line = 1; std::getline(std::cin, text); ++line) {
+        std::optional<ScriptCommand> command;
+        std::string error;
+        if (!ParseScriptLine(text, line, kSimCommands, &command, &error)) {
+            log.Error("line %d: %s", line, error.c_str());
+            status = kExitScriptFailed;
+            continue;
+        }
+        if (!command) {
+            continue;
+        }
+        std::string failure;
+        if (!runner.Run(*command, &failure)) {
+            log.Error("line %d: %s: %s", line, command->source.c_str(), failure.c_str());
+            status = kExitScriptFailed;
+        } else {
+            log.Line("line %d done: %s", line, command->source.c_str());
+        }
+    }
+    return status;
+}
+
+int RunScript(ScriptRunner& runner, SimLog& log, const std::vector<ScriptCommand>& commands) {
+    for (const ScriptCommand& command : commands) {
+        std::string failure;
+        if (!runner.Run(command, &failure)) {
+            log.Error("line %d: %s: %s", command.line, command.source.c_str(), failure.c_str());
+            return kExitScriptFailed;
+        }
+    }
+    log.Line("script done: %u commands", (unsigned)commands.size());
+    return kExitOk;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    bool help = false;
+    if (!ParseOptions(argc, argv, &options, &help)) {
+        return kExitBadInput;
+    }
+    if (help) {
+        fputs(kHelp, stdout);
+        return kExitOk;
+    }
+
+    std::vector<ScriptCommand> commands;
+    if (!options.interactive) {
+        std::string text;
+        if (!ReadWholeFile(options.scriptPath, &text)) {
+            fprintf(stderr, "OrvinAdapterSim: can not read the script %s\n", options.scriptPath.c_str());
+            return kExitBadInput;
+        }
+        std::vector<ScriptError> errors;
+        if (!ParseScript(text, kSimCommands, &commands, &errors)) {
+            for (const ScriptError& error : errors) {
+                fprintf(stderr, "OrvinAdapterSim: %s: %s\n", options.scriptPath.c_str(),
+                        FormatScriptError(error).c_str());
+            }
+            return kExitBadInput;
+        }
+    }
+    if (options.checkOnly) {
+        return kExitOk;
+    }
+
+    SimLog log;
+    log.SetQuiet(options.quiet);
+    if (!options.logPath.empty() && !log.OpenFile(options.logPath)) {
+        fprintf(stderr, "OrvinAdapterSim: can not write the log %s\n", options.logPath.c_str());
+        return kExitBadInput;
+    }
+
+    EnumConfig enumConfig;
+    enumConfig.keys.assign(options.keys, options.keys + options.adapters);
+    enumConfig.delayMs = options.enumDelayMs;
+    enumConfig.keyDelayMs = options.enumKeyDelayMs;
+    HwenumEndpoint hwenum(log, enumConfig);
+    IomanEndpoint ioman(log);
+    std::string error;
+    // IOMAN first: it allows one instance only, which also tells of a second stand-in
+    // where the system does not honour FILE_FLAG_FIRST_PIPE_INSTANCE (Wine).
+    if (!ioman.Start(&error) || !hwenum.Start(&error)) {
+        log.Error("%s", error.c_str());
+        return kExitCannotServe;
+    }
+    log.Line("serving \\\\.\\pipe\\%s and \\\\.\\pipe\\%s (%d adapters)", kIomanPipeName, kHwenumPipeName,
+             options.adapters);
+
+    ScriptRunner runner(ioman, log);
+    int status = options.interactive ? RunInteractive(runner, log) : RunScript(runner, log, commands);
+
+    ioman.Stop();
+    hwenum.Stop();
+    if (ioman.ProtocolFaults() && status == kExitOk) {
+        log.Error("the agent sent %d stream(s) that could not be read", ioman.ProtocolFaults());
+        status = kExitScriptFailed;
+    }
+    log.Line("exit %d", status);
+    return status;
+}

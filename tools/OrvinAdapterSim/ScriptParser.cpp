@@ -1,0 +1,594 @@
+#include "ScriptParser.h"
+
+#include "MessageCatalogue.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace orvin::sim {
+
+namespace {
+
+struct CommandSpec {
+    CommandKind kind;
+    const char* name;
+    int minPositional;
+    int maxPositional;
+    const char* options; // blank-separated option names
+};
+
+// Indexed by CommandKind.
+const CommandSpec kSpecs[] = {
+    {CommandKind::WaitAgent, "wait-agent", 0, 0, "timeout"},
+    {CommandKind::Expect, "expect", 2, 2, "info buf1 buf2 buf3 payload ioctl timeout"},
+    {CommandKind::ExpectGeneric, "expect-generic", 0, 0, "ioctl value timeout"},
+    {CommandKind::Send, "send", 2, 2, "info buf1 buf2 buf3 payload"},
+    {CommandKind::AdaptorInfo, "adaptor-info", 0, 0, "lowcost"},
+    {CommandKind::Sleep, "sleep", 1, 1, ""},
+    {CommandKind::Break, "break", 0, 0, ""},
+    {CommandKind::StopService, "stop-service", 1, 1, ""},
+    {CommandKind::Raw, "raw", 1, std::numeric_limits<int>::max(), ""},
+    {CommandKind::Burst, "burst", 3, 3, "interval"},
+    {CommandKind::SendGeneric, "send-generic", 0, 0, "internal value"},
+    {CommandKind::WaitAvailable, "wait-available", 0, 0, "timeout"},
+    {CommandKind::WaitConnected, "wait-connected", 0, 0, "timeout"},
+    {CommandKind::Open, "open", 0, 0, ""},
+    {CommandKind::Close, "close", 0, 0, ""},
+};
+static_assert(sizeof kSpecs / sizeof kSpecs[0] == static_cast<size_t>(CommandKind::Count));
+
+const CommandSpec* FindSpec(const std::string& name) {
+    for (const CommandSpec& spec : kSpecs) {
+        if (name == spec.name) {
+            return &spec;
+        }
+    }
+    return nullptr;
+}
+
+bool HasOption(const char* list, const std::string& name) {
+    size_t length = name.size();
+    for (const char* p = list; *p;) {
+        const char* end = strchr(p, ' ');
+        size_t wordLength = end ? (size_t)(end - p) : strlen(p);
+        if (wordLength == length && strncmp(p, name.c_str(), length) == 0) {
+            return true;
+        }
+        p += wordLength;
+        while (*p == ' ') {
+            ++p;
+        }
+    }
+    return false;
+}
+
+// Splits a line into words. Quotes keep blanks and '#' inside a word; the quotes stay in
+// the word and are taken off when the value is decoded. A '#' outside quotes ends the line.
+bool SplitWords(const std::string& text, std::vector<std::string>* words, std::string* source,
+                std::string* error) {
+    std::string word;
+    bool inWord = false;
+    size_t end = text.size();
+    size_t i = 0;
+    for (; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '#') {
+            end = i;
+            break;
+        }
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            if (inWord) {
+                words->push_back(word);
+                word.clear();
+                inWord = false;
+            }
+            continue;
+        }
+        inWord = true;
+        if (c == '"' || c == '\'') {
+            char quote = c;
+            word += c;
+            size_t j = i + 1;
+            for (; j < text.size() && text[j] != quote; ++j) {
+                if (text[j] == '\\' && j + 1 < text.size()) {
+                    word += text[j++];
+                }
+                word += text[j];
+            }
+            if (j >= text.size()) {
+                *error = "unterminated quoted text";
+                return false;
+            }
+            word += quote;
+            i = j;
+            continue;
+        }
+        word += c;
+    }
+    if (inWord) {
+        words->push_back(word);
+    }
+    // The line as written, less comment and surrounding blanks.
+    size_t first = text.find_first_not_of(" \t\r\n");
+    size_t last = end ? text.find_last_not_of(" \t\r\n", end - 1) : std::string::npos;
+    *source = (first == std::string::npos || last == std::string::npos || first > last || first >= end)
+                  ? std::string()
+                  : text.substr(first, last - first + 1);
+    return true;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// One escape after a backslash at text[*i]; advances *i past it.
+bool DecodeEscape(const std::string& text, size_t* i, char* out) {
+    size_t at = *i + 1;
+    if (at >= text.size()) {
+        return false;
+    }
+    char c = text[at];
+    switch (c) {
+    case 'n':
+        *out = '\n';
+        break;
+    case 'r':
+        *out = '\r';
+        break;
+    case 't':
+        *out = '\t';
+        break;
+    case '0':
+        *out = '\0';
+        break;
+    case '\\':
+        *out = '\\';
+        break;
+    case '"':
+        *out = '"';
+        break;
+    case '\'':
+        *out = '\'';
+        break;
+    case 'x': {
+        if (at + 2 >= text.size() || HexDigit(text[at + 1]) < 0 || HexDigit(text[at + 2]) < 0) {
+            return false;
+        }
+        *out = (char)(HexDigit(text[at + 1]) * 16 + HexDigit(text[at + 2]));
+        at += 2;
+        break;
+    }
+    default:
+        return false;
+    }
+    *i = at + 1;
+    return true;
+}
+
+bool DecodeText(const std::string& word, std::string* text, std::string* error) {
+    if (word.empty() || word[0] != '"') {
+        *text = word;
+        return true;
+    }
+    text->clear();
+    size_t i = 1;
+    while (i + 1 < word.size()) {
+        if (word[i] == '\\') {
+            char c;
+            if (!DecodeEscape(word, &i, &c)) {
+                *error = "bad escape in " + word;
+                return false;
+            }
+            *text += c;
+        } else {
+            *text += word[i++];
+        }
+    }
+    return true;
+}
+
+bool ParseMs(const std::string& word, uint32_t* ms) {
+    int64_t value;
+    if (!ParseNumber(word, 0, std::numeric_limits<int32_t>::max(), &value)) {
+        return false;
+    }
+    *ms = (uint32_t)value;
+    return true;
+}
+
+bool ParseHex(const std::vector<std::string>& words, std::vector<uint8_t>* bytes, std::string* error) {
+    std::string digits;
+    for (const std::string& word : words) {
+        for (char c : word) {
+            if (HexDigit(c) < 0) {
+                *error = "bad hex digit '" + std::string(1, c) + "' in '" + word + "'";
+                return false;
+            }
+            digits += c;
+        }
+    }
+    if (digits.size() % 2) {
+        *error = "odd number of hex digits";
+        return false;
+    }
+    for (size_t i = 0; i < digits.size(); i += 2) {
+        bytes->push_back((uint8_t)(HexDigit(digits[i]) * 16 + HexDigit(digits[i + 1])));
+    }
+    return true;
+}
+
+bool ParseTypeAndCode(const std::string& typeWord, const std::string& codeWord, ScriptCommand* command,
+                      std::string* error) {
+    if (!ParseMsgType(typeWord, &command->type)) {
+        *error = "unknown message type '" + typeWord + "'";
+        return false;
+    }
+    if (!ParseMsgCode(command->type, codeWord, &command->code)) {
+        const char* typeName = GetMsgTypeName(command->type);
+        *error = "unknown code '" + codeWord + "' for " +
+                 (typeName ? std::string(typeName) : "type " + std::to_string(command->type));
+        return false;
+    }
+    return true;
+}
+
+bool ApplyOption(const std::string& name, const std::string& word, ScriptCommand* command,
+                 std::string* error) {
+    int64_t number;
+    auto badNumber = [&] {
+        *error = "bad value '" + word + "' for " + name;
+        return false;
+    };
+    if (name == "info" || name == "lowcost") {
+        if (!ParseNumber(word, std::numeric_limits<int32_t>::min(), std::numeric_limits<uint32_t>::max(),
+                         &number)) {
+            return badNumber();
+        }
+        (name == "info" ? command->info.emplace() : command->lowCost) = (int32_t)(uint32_t)number;
+        return true;
+    }
+    if (name == "ioctl" || name == "value" || name == "internal") {
+        if (!ParseNumber(word, std::numeric_limits<int32_t>::min(), std::numeric_limits<uint32_t>::max(),
+                         &number)) {
+            return badNumber();
+        }
+        (name == "ioctl"   ? command->ioctl
+         : name == "value" ? command->value
+                           : command->internal) = (uint32_t)number;
+        return true;
+    }
+    if (name == "timeout" || name == "interval") {
+        uint32_t ms;
+        if (!ParseMs(word, &ms)) {
+            return badNumber();
+        }
+        (name == "timeout" ? command->timeoutMs : command->intervalMs) = ms;
+        return true;
+    }
+    // Text options.
+    std::string text;
+    if (!DecodeText(word, &text, error)) {
+        return false;
+    }
+    size_t limit = name == "payload" ? kTextPayloadSize : kTextBufferSize;
+    if (text.size() > limit) {
+        *error =
+            name + " takes at most " + std::to_string(limit) + " bytes, not " + std::to_string(text.size());
+        return false;
+    }
+    if (name == "payload") {
+        command->payload = text;
+    } else {
+        command->buffer[name[3] - '1'] = text;
+    }
+    return true;
+}
+
+} // namespace
+
+const char* CommandName(CommandKind kind) {
+    size_t index = static_cast<size_t>(kind);
+    return index < static_cast<size_t>(CommandKind::Count) ? kSpecs[index].name : "?";
+}
+
+std::string FormatScriptError(const ScriptError& error) {
+    return "line " + std::to_string(error.line) + ": " + error.message;
+}
+
+bool ParseNumber(const std::string& word, int64_t min, int64_t max, int64_t* value) {
+    int64_t result = 0;
+    if (word.size() >= 3 && word.front() == '\'' && word.back() == '\'') {
+        size_t i = 1;
+        char c = word[1];
+        if (c == '\\') {
+            if (!DecodeEscape(word, &i, &c)) {
+                return false;
+            }
+        } else {
+            i = 2;
+        }
+        if (i != word.size() - 1) {
+            return false;
+        }
+        result = (unsigned char)c;
+    } else {
+        bool negative = !word.empty() && word[0] == '-';
+        size_t i = negative ? 1 : 0;
+        int base = 10;
+        if (word.size() > i + 2 && word[i] == '0' && (word[i + 1] == 'x' || word[i + 1] == 'X')) {
+            base = 16;
+            i += 2;
+        }
+        if (i >= word.size()) {
+            return false;
+        }
+        for (; i < word.size(); ++i) {
+            int digit = HexDigit(word[i]);
+            if (digit < 0 || digit >= base) {
+                return false;
+            }
+            result = result * base + digit;
+            if (result > (int64_t)1 << 40) {
+                return false;
+            }
+        }
+        if (negative) {
+            result = -result;
+        }
+    }
+    if (result < min || result > max) {
+        return false;
+    }
+    *value = result;
+    return true;
+}
+
+bool ParseMsgType(const std::string& word, int32_t* type) {
+    if (FindMsgType(word.c_str(), type) || FindMsgType(("MSG_TYPE_" + word).c_str(), type)) {
+        return true;
+    }
+    int64_t number;
+    if (ParseNumber(word, std::numeric_limits<int32_t>::min(), std::numeric_limits<uint32_t>::max(),
+                    &number)) {
+        *type = (int32_t)(uint32_t)number;
+        return true;
+    }
+    return false;
+}
+
+bool ParseMsgCode(int32_t type, const std::string& word, int32_t* code) {
+    if (FindMsgCode(type, word.c_str(), code)) {
+        return true;
+    }
+    int64_t number;
+    if (ParseNumber(word, std::numeric_limits<int32_t>::min(), std::numeric_limits<uint32_t>::max(),
+                    &number)) {
+        *code = (int32_t)(uint32_t)number;
+        return true;
+    }
+    return false;
+}
+
+std::string QuoteText(const uint8_t* bytes, size_t size) {
+    while (size && bytes[size - 1] == 0) {
+        --size;
+    }
+    bool bare = size > 0;
+    for (size_t i = 0; i < size && bare; ++i) {
+        uint8_t c = bytes[i];
+        bare = c > ' ' && c < 0x7f && !strchr("\"'#\\=", c);
+    }
+    if (bare) {
+        return std::string(reinterpret_cast<const char*>(bytes), size);
+    }
+    static const char kHex[] = "0123456789abcdef";
+    std::string text = "\"";
+    for (size_t i = 0; i < size; ++i) {
+        uint8_t c = bytes[i];
+        switch (c) {
+        case '"':
+            text += "\\\"";
+            break;
+        case '\\':
+            text += "\\\\";
+            break;
+        case '\n':
+            text += "\\n";
+            break;
+        case '\r':
+            text += "\\r";
+            break;
+        case '\t':
+            text += "\\t";
+            break;
+        default:
+            if (c >= ' ' && c < 0x7f) {
+                text += (char)c;
+            } else {
+                text += "\\x";
+                text += kHex[c >> 4];
+                text += kHex[c & 15];
+            }
+        }
+    }
+    return text + "\"";
+}
+
+bool ParseScriptLine(const std::string& text, int line, uint32_t allowed,
+                     std::optional<ScriptCommand>* command, std::string* error) {
+    command->reset();
+    std::vector<std::string> words;
+    std::string source;
+    if (!SplitWords(text, &words, &source, error)) {
+        return false;
+    }
+    if (words.empty()) {
+        return true;
+    }
+    const CommandSpec* spec = FindSpec(words[0]);
+    if (!spec) {
+        *error = "unknown command '" + words[0] + "'";
+        return false;
+    }
+    if (!(allowed & CommandBit(spec->kind))) {
+        *error = "command '" + words[0] + "' is not available in this program";
+        return false;
+    }
+    ScriptCommand result;
+    result.kind = spec->kind;
+    result.line = line;
+    result.source = source;
+
+    const std::string& name = words[0];
+    std::vector<std::string> positional;
+    std::vector<std::string> seen;
+    for (size_t i = 1; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        size_t equals = word.find('=');
+        bool isOption = spec->kind != CommandKind::Raw && equals != std::string::npos && equals > 0 &&
+                        word[0] != '"' && word[0] != '\'';
+        if (!isOption) {
+            positional.push_back(word);
+            continue;
+        }
+        std::string option = word.substr(0, equals);
+        if (!HasOption(spec->options, option)) {
+            *error = name + ": unknown option '" + option + "'";
+            return false;
+        }
+        for (const std::string& before : seen) {
+            if (before == option) {
+                *error = name + ": option '" + option + "' given twice";
+                return false;
+            }
+        }
+        seen.push_back(option);
+        std::string optionError;
+        if (!ApplyOption(option, word.substr(equals + 1), &result, &optionError)) {
+            *error = name + ": " + optionError;
+            return false;
+        }
+    }
+    if ((int)positional.size() < spec->minPositional) {
+        switch (spec->kind) {
+        case CommandKind::Expect:
+        case CommandKind::Send:
+            *error = name + ": needs TYPE and CODE";
+            break;
+        case CommandKind::Burst:
+            *error = name + ": needs COUNT, TYPE and CODE";
+            break;
+        case CommandKind::Raw:
+            *error = name + ": needs at least one byte in hex";
+            break;
+        default:
+            *error = name + ": needs a time in milliseconds";
+            break;
+        }
+        return false;
+    }
+    if ((int)positional.size() > spec->maxPositional) {
+        *error = name + ": unexpected '" + positional[spec->maxPositional] + "'";
+        return false;
+    }
+
+    auto given = [&](const char* option) {
+        return std::find(seen.begin(), seen.end(), option) != seen.end();
+    };
+    switch (spec->kind) {
+    case CommandKind::WaitAgent:
+        if (!given("timeout")) {
+            result.timeoutMs = kDefaultWaitAgentMs;
+        }
+        break;
+    case CommandKind::Expect:
+    case CommandKind::ExpectGeneric:
+        if (!given("timeout")) {
+            result.timeoutMs = kDefaultExpectMs;
+        }
+        break;
+    case CommandKind::WaitAvailable:
+    case CommandKind::WaitConnected:
+        if (!given("timeout")) {
+            result.timeoutMs = kDefaultWaitAvailableMs;
+        }
+        break;
+    case CommandKind::AdaptorInfo:
+        if (!given("lowcost")) {
+            *error = name + ": needs lowcost=N";
+            return false;
+        }
+        break;
+    case CommandKind::Sleep:
+    case CommandKind::StopService:
+        if (!ParseMs(positional[0], &result.ms)) {
+            *error = name + ": bad time '" + positional[0] + "'";
+            return false;
+        }
+        break;
+    case CommandKind::Raw:
+        if (!ParseHex(positional, &result.raw, error)) {
+            *error = name + ": " + *error;
+            return false;
+        }
+        break;
+    case CommandKind::Burst: {
+        int64_t count;
+        if (!ParseNumber(positional[0], 1, 1000000, &count)) {
+            *error = name + ": bad count '" + positional[0] + "'";
+            return false;
+        }
+        result.count = (uint32_t)count;
+        positional.erase(positional.begin());
+        break;
+    }
+    default:
+        break;
+    }
+    if (spec->kind == CommandKind::Expect || spec->kind == CommandKind::Send ||
+        spec->kind == CommandKind::Burst) {
+        std::string typeError;
+        if (!ParseTypeAndCode(positional[0], positional[1], &result, &typeError)) {
+            *error = name + ": " + typeError;
+            return false;
+        }
+    }
+    *command = std::move(result);
+    return true;
+}
+
+bool ParseScript(const std::string& text, uint32_t allowed, std::vector<ScriptCommand>* commands,
+                 std::vector<ScriptError>* errors) {
+    bool ok = true;
+    int line = 0;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        ++line;
+        std::optional<ScriptCommand> command;
+        std::string error;
+        if (!ParseScriptLine(text.substr(start, end - start), line, allowed, &command, &error)) {
+            errors->push_back({line, error});
+            ok = false;
+        } else if (command) {
+            commands->push_back(std::move(*command));
+        }
+        start = end + 1;
+    }
+    return ok;
+}
+
+} // namespace orvin::sim

@@ -1,0 +1,128 @@
+#include "ScriptRunner_win.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace orvin::sim {
+
+bool ScriptRunner::Run(const ScriptCommand& command, std::string* failure) {
+    switch (command.kind) {
+    case CommandKind::WaitAgent:
+        if (!m_ioman.WaitGreeted(command.timeoutMs, &m_index)) {
+            *failure = "no agent connected and greeted within " + std::to_string(command.timeoutMs) + " ms";
+            return false;
+        }
+        return true;
+    case CommandKind::Expect:
+    case CommandKind::ExpectGeneric:
+        return Expect(command, failure);
+    case CommandKind::Send: {
+        m_ioman.WaitGreeted(0, &m_index);
+        IMM imm = MakeImm(command);
+        return Send(command, PackImmMessage(ToAgentId(m_index), imm, nullptr), failure);
+    }
+    case CommandKind::AdaptorInfo: {
+        m_ioman.WaitGreeted(0, &m_index);
+        const uint32_t params[4] = {(uint32_t)command.lowCost, 0, 0, 0};
+        return Send(command,
+                    PackBusMessage(ToAgentId(m_index), VCORE_IBUS_ID_ADAPTOR_INFO, params, nullptr, 0),
+                    failure);
+    }
+    case CommandKind::Raw:
+        if (!m_ioman.WriteBytes(command.raw, failure)) {
+            return false;
+        }
+        m_log.Line("TX RAW %u bytes", (unsigned)command.raw.size());
+        return true;
+    case CommandKind::Burst:
+        return Burst(command, failure);
+    case CommandKind::Sleep:
+        Sleep(command.ms);
+        return true;
+    case CommandKind::Break:
+        m_log.Line("IOMAN break");
+        if (!m_ioman.Break()) {
+            *failure = "the connection did not close";
+            return false;
+        }
+        return true;
+    case CommandKind::StopService:
+        m_log.Line("IOMAN service stopped for %u ms", command.ms);
+        if (!m_ioman.Suspend()) {
+            *failure = "the pipe did not close";
+            m_ioman.Resume();
+            return false;
+        }
+        Sleep(command.ms);
+        m_ioman.Resume();
+        m_log.Line("IOMAN service serving again");
+        return true;
+    default:
+        *failure = std::string("'") + CommandName(command.kind) + "' is not a command of the stand-in";
+        return false;
+    }
+}
+
+bool ScriptRunner::Send(const ScriptCommand& command, const WireMessage& message, std::string* failure) {
+    if (!m_ioman.Write(message, failure)) {
+        return false;
+    }
+    m_log.Line("TX %s", DescribeMessage(message).c_str());
+    return true;
+}
+
+bool ScriptRunner::Expect(const ScriptCommand& command, std::string* failure) {
+    const ULONGLONG deadline = GetTickCount64() + command.timeoutMs;
+    std::string passedOver;
+    int skipped = 0;
+    for (;;) {
+        ULONGLONG now = GetTickCount64();
+        DWORD left = now < deadline ? (DWORD)(deadline - now) : 0;
+        WireMessage message;
+        if (!m_ioman.TakeMessage(left, &message)) {
+            *failure = "expected " + DescribeExpectation(command) + " within " +
+                       std::to_string(command.timeoutMs) + " ms; " +
+                       (skipped ? "arrived instead: " + passedOver : "nothing arrived");
+            return false;
+        }
+        if (Matches(command, message)) {
+            return true;
+        }
+        std::string text = DescribeMessage(message);
+        m_log.Line("   passed over by expect at line %d: %s", command.line, text.c_str());
+        passedOver += (skipped++ ? "; " : "") + text;
+    }
+}
+
+// COUNT events, Info = 0, 1, 2 ..., Buffer1 = the performance counter just before the
+// write, in decimal: the receiver measures the latency against its own counter (the
+// same clock for every process on the machine).
+bool ScriptRunner::Burst(const ScriptCommand& command, std::string* failure) {
+    m_ioman.WaitGreeted(0, &m_index);
+    IMM imm = MakeImm(command);
+    const ULONGLONG started = GetTickCount64();
+    for (uint32_t i = 0; i < command.count; ++i) {
+        if (i && command.intervalMs) {
+            Sleep(command.intervalMs);
+        }
+        imm.Info = (int32_t)i;
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        memset(imm.Buffer1, 0, sizeof imm.Buffer1);
+        snprintf(imm.Buffer1, sizeof imm.Buffer1, "%lld", (long long)now.QuadPart);
+        WireMessage message = PackImmMessage(ToAgentId(m_index), imm, nullptr);
+        if (!m_ioman.Write(message, failure)) {
+            *failure = "burst stopped after " + std::to_string(i) + " of " + std::to_string(command.count) +
+                       " events: " + *failure;
+            return false;
+        }
+        m_log.Line("TX %s", DescribeMessage(message).c_str());
+    }
+    m_log.Line("TX burst of %u events in %llu ms", command.count,
+               (unsigned long long)(GetTickCount64() - started));
+    return true;
+}
+
+} // namespace orvin::sim

@@ -1,0 +1,63 @@
+#include "SimLog.h"
+
+#include <windows.h>
+
+#include <cstdarg>
+
+namespace orvin::sim {
+
+SimLog::SimLog() {
+    LARGE_INTEGER value;
+    QueryPerformanceFrequency(&value);
+    m_frequency = value.QuadPart;
+    QueryPerformanceCounter(&value);
+    m_start = value.QuadPart;
+}
+
+SimLog::~SimLog() {
+    if (m_file) {
+        fclose(m_file);
+    }
+}
+
+bool SimLog::OpenFile(const std::string& path) {
+    m_file = fopen(path.c_str(), "w");
+    return m_file != nullptr;
+}
+
+void SimLog::Line(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    Write(false, format, args);
+    va_end(args);
+}
+
+void SimLog::Error(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    Write(true, format, args);
+    va_end(args);
+}
+
+void SimLog::Write(bool error, const char* format, va_list args) {
+    char text[2048];
+    vsnprintf(text, sizeof text, format, args);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    double seconds = (double)(now.QuadPart - m_start) / (double)m_frequency;
+
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (error) {
+        fprintf(stderr, "OrvinAdapterSim: %s\n", text);
+        fflush(stderr);
+    } else if (!m_bQuiet) {
+        fprintf(stdout, "[%9.3f] %s\n", seconds, text);
+        fflush(stdout);
+    }
+    if (m_file) {
+        fprintf(m_file, "[%9.3f] %s%s\n", seconds, error ? "ERROR " : "", text);
+        fflush(m_file);
+    }
+}
+
+} // namespace orvin::sim

@@ -1,0 +1,38 @@
+// The stand-in's log: one line per message received or sent, per connection change and
+// per enumeration request, each stamped with the seconds since start. Lines go to
+// standard output (unless quiet) and to the --log file, flushed at once so that a test
+// reading the file sees every line written so far.
+//
+// Threads: any thread may write; lines never interleave.
+#pragma once
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+namespace orvin::sim {
+
+class SimLog {
+  public:
+    SimLog();
+    ~SimLog();
+    bool OpenFile(const std::string& path);
+    void SetQuiet(bool quiet) { m_bQuiet = quiet; }
+
+    void Line(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Faults and results for the person or the test running the stand-in: standard error
+    // and the log file.
+    void Error(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+  private:
+    void Write(bool error, const char* format, va_list args);
+
+    std::mutex m_mutex;
+    FILE* m_file = nullptr;
+    bool m_bQuiet = false;
+    long long m_start = 0;
+    long long m_frequency = 1;
+};
+
+} // namespace orvin::sim
