@@ -4,11 +4,12 @@ namespace orvin::sim {
 
 namespace {
 
-constexpr DWORD kSliceMs = 10;
+// How soon a stop condition is seen; completions are seen at once.
+constexpr DWORD kSliceMs = 50;
 constexpr DWORD kPipeBufferSize = 4096;
 
 class Event {
-  public:
+public:
     Event() : m_h(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
     ~Event() {
         if (m_h) {
@@ -17,7 +18,7 @@ class Event {
     }
     HANDLE Get() const { return m_h; }
 
-  private:
+private:
     HANDLE m_h;
 };
 

@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# Device-link figures across processes: the adapter stand-in (OrvinAdapterSim.exe) feeds a
+# real CIoManager in bench_ioman.exe under Wine.
+#   tests/bench/devicelink_bench.sh [LATENCY-EVENTS [BURST-EVENTS [IDLE-SECONDS]]]
+# defaults 300, 1000 and 30. BUILD_DIR chooses the build folder (default: build).
+#   latency  one event at a time (37 ms apart): the stand-in's write to the owner callback
+#   burst    BURST-EVENTS written back to back: all delivered, in order, and how long
+#   idle     a connected I/O manager doing nothing: CPU of its process (GetProcessTimes and
+#            /proc), and of the wine server that every Wine process of the prefix shares
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+LATENCY_EVENTS=${1:-300}
+BURST_EVENTS=${2:-1000}
+IDLE_SECONDS=${3:-30}
+BUILD_DIR="${BUILD_DIR:-build}"
+
+if [ ! -f "$BUILD_DIR/build.ninja" ]; then
+    cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
+        -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$BUILD_DIR" -j 2 --target OrvinAdapterSim bench_ioman >/dev/null
+
+RUN="$BUILD_DIR/wine-run"
+SIM="$BUILD_DIR/tools/OrvinAdapterSim/OrvinAdapterSim.exe"
+BENCH="$BUILD_DIR/tests/bench/devicelink/bench_ioman.exe"
+WORK=$(mktemp -d)
+PREFIX=$("$RUN" --env | sed -n 's/^WINEPREFIX=\([^ ]*\) .*/\1/p')
+mkdir -p "$PREFIX"
+
+# The wine server of this build's prefix, if one runs: it works in a folder named after
+# the prefix's device and inode.
+prefix_server() {
+    local pid id
+    id=$(printf 'server-%s-%x' "$(stat -c %D "$PREFIX")" "$(stat -c %i "$PREFIX")")
+    for pid in $(pgrep -x 'wineserver(64)?' || true); do
+        if [ "$(basename "$(readlink "/proc/$pid/cwd" 2>/dev/null)")" = "$id" ]; then
+            echo "$pid"
+            return
+        fi
+    done
+}
+
+SERVER_BEFORE=$(prefix_server)
+PIDS=()
+cleanup() {
+    for pid in "${PIDS[@]}"; do
+        kill -9 "$pid" 2>/dev/null || true
+    done
+    wait 2>/dev/null || true
+    rm -rf "$WORK"
+    # A server that was running before stays; one started here goes.
+    [ -n "$SERVER_BEFORE" ] || "$RUN" --stop
+}
+trap cleanup EXIT
+"$RUN" --start
+
+# Jiffies of user and system time of a process (the fields after the command name).
+cpu_ticks() {
+    sed 's/^.*) //' "/proc/$1/stat" 2>/dev/null | awk '{ print $12 + $13 }'
+}
+
+# wait_pid PID SECONDS: sets STATUS to its exit status; killed (status 124) when it runs longer.
+wait_pid() {
+    local deadline=$((SECONDS + $2))
+    while kill -0 "$1" 2>/dev/null && [ $SECONDS -lt $deadline ]; do
+        sleep 0.2
+    done
+    if kill -0 "$1" 2>/dev/null; then
+        kill -9 "$1" 2>/dev/null || true
+        wait "$1" 2>/dev/null || true
+        STATUS=124
+        return
+    fi
+    STATUS=0
+    wait "$1" || STATUS=$?
+}
+
+# run_case NAME SECONDS BENCH-ARGS...: the stand-in with $WORK/NAME.txt against bench_ioman.
+run_case() {
+    local name=$1 limit=$2
+    shift 2
+    "$RUN" "$SIM" --quiet "$(winpath "$WORK/$name.txt")" </dev/null >"$WORK/$name-sim.out" 2>"$WORK/$name-sim.err" &
+    local sim=$!
+    PIDS+=("$sim")
+    "$RUN" "$BENCH" "$@" </dev/null >"$WORK/$name.out" 2>"$WORK/$name.err" &
+    local bench=$!
+    PIDS+=("$bench")
+    local measured=""
+    if [ "$name" = idle ]; then
+        measured=$(measure_idle "$bench" "$sim")
+    fi
+    local bench_status sim_status
+    wait_pid "$bench" "$limit"
+    bench_status=$STATUS
+    wait_pid "$sim" 30
+    sim_status=$STATUS
+    grep -v '^connected\|measuring' "$WORK/$name.out" | tr -d '\r' || true
+    [ -z "$measured" ] || echo "$measured"
+    if [ "$bench_status" != 0 ] || [ "$sim_status" != 0 ]; then
+        echo "  ($name: bench_ioman exited $bench_status, the stand-in $sim_status)"
+        tr -d '\r' <"$WORK/$name.err"
+        tr -d '\r' <"$WORK/$name-sim.err"
+        FAILED=1
+    fi
+}
+
+winpath() {
+    printf 'Z:%s' "${1//\//\\}"
+}
+
+measure_idle() {
+    local bench=$1 sim=$2 deadline=$((SECONDS + 60))
+    until grep -q "measuring" "$WORK/idle.out" 2>/dev/null; do
+        [ $SECONDS -lt $deadline ] && kill -0 "$bench" 2>/dev/null || return 0
+        sleep 0.1
+    done
+    local server hz before sim_before server_before
+    server=$(prefix_server)
+    hz=$(getconf CLK_TCK)
+    before=$(cpu_ticks "$bench")
+    sim_before=$(cpu_ticks "$sim")
+    server_before=$(cpu_ticks "$server")
+    sleep "$IDLE_SECONDS"
+    local after sim_after server_after
+    after=$(cpu_ticks "$bench")
+    sim_after=$(cpu_ticks "$sim")
+    server_after=$(cpu_ticks "$server")
+    share() {
+        awk -v t="$1" -v hz="$hz" -v s="$IDLE_SECONDS" -v what="$2" \
+            'BEGIN { printf "idle: %.2f s CPU in %d s = %.2f%% of one core (%s)\n", t / hz, s, 100 * t / hz / s, what }'
+    }
+    share $((after - before)) "/proc of the agent-side wine process"
+    share $((sim_after - sim_before)) "the stand-in, for comparison"
+    if [ -n "$server" ]; then
+        share $((server_after - server_before)) "the wine server, which serves both"
+    fi
+}
+
+FAILED=0
+CLOSING='expect AGENT_EVENT NotifyAgentStatus info=3 timeout=120000'
+
+printf 'wait-agent timeout=30000\nsleep 500\nburst %d HW_EVENT NOTIFY_DTMF_KEY interval=37\n%s\n' \
+    "$LATENCY_EVENTS" "$CLOSING" >"$WORK/latency.txt"
+printf 'wait-agent timeout=30000\nsleep 500\nburst %d HW_EVENT NOTIFY_DTMF_KEY\n%s\n' \
+    "$BURST_EVENTS" "$CLOSING" >"$WORK/burst.txt"
+printf 'wait-agent timeout=30000\n%s\n' "$CLOSING" >"$WORK/idle.txt"
+
+echo "Device link, OrvinAdapterSim.exe -> CIoManager owner callback, under Wine ($(nproc) cores)"
+run_case latency $((LATENCY_EVENTS / 20 + 60)) latency "$LATENCY_EVENTS"
+run_case burst 180 burst "$BURST_EVENTS"
+run_case idle $((IDLE_SECONDS + 60)) idle "$IDLE_SECONDS"
+exit $FAILED
