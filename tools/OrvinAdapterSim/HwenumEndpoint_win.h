@@ -24,14 +24,14 @@ namespace orvin::sim {
 constexpr const char* kHwenumPipeName = "VCORE\\HWENUM";
 
 class HwenumEndpoint {
-  public:
+public:
     HwenumEndpoint(SimLog& log, EnumConfig config) : m_log(log), m_config(std::move(config)) {}
     ~HwenumEndpoint() { Stop(); }
 
     bool Start(std::string* error);
     void Stop();
 
-  private:
+private:
     void Accept(HANDLE first);
     void ServeClient(HANDLE pipe, int client);
 

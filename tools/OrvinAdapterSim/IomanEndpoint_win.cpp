@@ -77,6 +77,7 @@ void IomanEndpoint::ServeConnection(HANDLE pipe) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_hConnected = pipe;
         m_index = index;
+        ++m_greetings;
     }
     m_changed.notify_all();
 
@@ -127,17 +128,17 @@ void IomanEndpoint::CloseInstance(HANDLE pipe) {
     m_changed.notify_all();
 }
 
-bool IomanEndpoint::IsGreeted() {
+uint32_t IomanEndpoint::AdapterIndex() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_hConnected != nullptr;
+    return m_hConnected ? m_index : 0;
 }
 
-bool IomanEndpoint::WaitGreeted(DWORD timeoutMs, uint32_t* index) {
+bool IomanEndpoint::WaitGreeted(DWORD timeoutMs, uint64_t* seen) {
     std::unique_lock<std::mutex> lock(m_mutex);
     bool greeted = m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                      [this] { return m_hConnected != nullptr; });
-    if (greeted && index) {
-        *index = m_index;
+                                      [&] { return m_hConnected != nullptr && m_greetings > *seen; });
+    if (greeted) {
+        *seen = m_greetings;
     }
     return greeted;
 }

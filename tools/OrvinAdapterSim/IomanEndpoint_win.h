@@ -27,7 +27,7 @@ namespace orvin::sim {
 constexpr const char* kIomanPipeName = "VCORE\\IOMAN";
 
 class IomanEndpoint {
-  public:
+public:
     explicit IomanEndpoint(SimLog& log) : m_log(log) {}
     ~IomanEndpoint() { Stop(); }
 
@@ -35,9 +35,11 @@ class IomanEndpoint {
     bool Start(std::string* error);
     void Stop();
 
-    // Until an agent is connected and has greeted; its adapter index.
-    bool WaitGreeted(DWORD timeoutMs, uint32_t* index);
-    bool IsGreeted();
+    // Until an agent is connected and has greeted, with a greeting later than the one
+    // *seen counts (0: any); *seen becomes the count of greetings so far.
+    bool WaitGreeted(DWORD timeoutMs, uint64_t* seen);
+    // The connected agent's adapter index (0 when none is connected).
+    uint32_t AdapterIndex();
     // Writes bytes to the greeted agent. False (with a reason) when there is none or the
     // pipe fails.
     bool Write(const WireMessage& message, std::string* error) { return WriteBytes(message.bytes, error); }
@@ -54,7 +56,7 @@ class IomanEndpoint {
     // Streams from the agent that could not be read as messages.
     int ProtocolFaults() const { return m_protocolFaults; }
 
-  private:
+private:
     void Serve(HANDLE first);
     void ServeConnection(HANDLE pipe);
     bool Interrupted() const { return m_bStop || m_bBreak || m_bSuspended; }
@@ -73,6 +75,7 @@ class IomanEndpoint {
     HANDLE m_hConnected = nullptr; // the greeted agent's instance
     bool m_bInstanceOpen = false;
     uint32_t m_index = 0;
+    uint64_t m_greetings = 0;
     std::deque<WireMessage> m_received;
 
     std::mutex m_writeMutex;

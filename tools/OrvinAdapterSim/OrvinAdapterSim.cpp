@@ -60,7 +60,8 @@ Options:
 
 Script: one command per line; '#' outside quotes starts a comment.
   wait-agent [timeout=MS]           until an agent has connected and sent its adapter
-                                    index (default 10000 ms)
+                                    index: a new connection, after the one the last
+                                    wait-agent saw (default 10000 ms)
   expect TYPE CODE [info=N] [buf1=TEXT] [buf2=TEXT] [buf3=TEXT] [payload=TEXT]
          [ioctl=N] [timeout=MS]     the next IMM message from the agent that matches (the
                                     options given must match; ioctl is the extra value);

@@ -23,7 +23,7 @@ namespace orvin::sim {
 
 enum class CommandKind : uint32_t {
     // The stand-in's side.
-    WaitAgent,     // wait-agent [timeout=MS]
+    WaitAgent,     // wait-agent [timeout=MS]: a new greeting since the last wait-agent
     Expect,        // expect TYPE CODE [info=N] [buf1..3=TEXT] [payload=TEXT] [ioctl=N] [timeout=MS]
     ExpectGeneric, // expect-generic [ioctl=N] [value=N] [timeout=MS]
     Send,          // send TYPE CODE [info=N] [buf1..3=TEXT] [payload=TEXT]

@@ -7,11 +7,31 @@
 
 namespace orvin::sim {
 
+namespace {
+
+// "1c000000 e8030000 ..." as the raw command takes them.
+std::string HexWords(const std::vector<uint8_t>& bytes) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (i && i % 4 == 0) {
+            text += ' ';
+        }
+        text += kHex[bytes[i] >> 4];
+        text += kHex[bytes[i] & 15];
+    }
+    return text;
+}
+
+} // namespace
+
 bool ScriptRunner::Run(const ScriptCommand& command, std::string* failure) {
     switch (command.kind) {
     case CommandKind::WaitAgent:
-        if (!m_ioman.WaitGreeted(command.timeoutMs, &m_index)) {
-            *failure = "no agent connected and greeted within " + std::to_string(command.timeoutMs) + " ms";
+        if (!m_ioman.WaitGreeted(command.timeoutMs, &m_greetingsSeen)) {
+            *failure =
+                std::string(m_greetingsSeen ? "no new agent connection" : "no agent connected and greeted") +
+                " within " + std::to_string(command.timeoutMs) + " ms";
             return false;
         }
         return true;
@@ -19,22 +39,21 @@ bool ScriptRunner::Run(const ScriptCommand& command, std::string* failure) {
     case CommandKind::ExpectGeneric:
         return Expect(command, failure);
     case CommandKind::Send: {
-        m_ioman.WaitGreeted(0, &m_index);
         IMM imm = MakeImm(command);
-        return Send(command, PackImmMessage(ToAgentId(m_index), imm, nullptr), failure);
+        return Send(command, PackImmMessage(ToAgentId(m_ioman.AdapterIndex()), imm, nullptr), failure);
     }
     case CommandKind::AdaptorInfo: {
-        m_ioman.WaitGreeted(0, &m_index);
         const uint32_t params[4] = {(uint32_t)command.lowCost, 0, 0, 0};
-        return Send(command,
-                    PackBusMessage(ToAgentId(m_index), VCORE_IBUS_ID_ADAPTOR_INFO, params, nullptr, 0),
-                    failure);
+        return Send(
+            command,
+            PackBusMessage(ToAgentId(m_ioman.AdapterIndex()), VCORE_IBUS_ID_ADAPTOR_INFO, params, nullptr, 0),
+            failure);
     }
     case CommandKind::Raw:
         if (!m_ioman.WriteBytes(command.raw, failure)) {
             return false;
         }
-        m_log.Line("TX RAW %u bytes", (unsigned)command.raw.size());
+        m_log.Line("TX RAW %u bytes: %s", (unsigned)command.raw.size(), HexWords(command.raw).c_str());
         return true;
     case CommandKind::Burst:
         return Burst(command, failure);
@@ -100,8 +119,8 @@ bool ScriptRunner::Expect(const ScriptCommand& command, std::string* failure) {
 // write, in decimal: the receiver measures the latency against its own counter (the
 // same clock for every process on the machine).
 bool ScriptRunner::Burst(const ScriptCommand& command, std::string* failure) {
-    m_ioman.WaitGreeted(0, &m_index);
     IMM imm = MakeImm(command);
+    const uint32_t id = ToAgentId(m_ioman.AdapterIndex());
     const ULONGLONG started = GetTickCount64();
     for (uint32_t i = 0; i < command.count; ++i) {
         if (i && command.intervalMs) {
@@ -112,7 +131,7 @@ bool ScriptRunner::Burst(const ScriptCommand& command, std::string* failure) {
         QueryPerformanceCounter(&now);
         memset(imm.Buffer1, 0, sizeof imm.Buffer1);
         snprintf(imm.Buffer1, sizeof imm.Buffer1, "%lld", (long long)now.QuadPart);
-        WireMessage message = PackImmMessage(ToAgentId(m_index), imm, nullptr);
+        WireMessage message = PackImmMessage(id, imm, nullptr);
         if (!m_ioman.Write(message, failure)) {
             *failure = "burst stopped after " + std::to_string(i) + " of " + std::to_string(command.count) +
                        " events: " + *failure;

@@ -11,21 +11,21 @@
 namespace orvin::sim {
 
 class ScriptRunner {
-  public:
+public:
     ScriptRunner(IomanEndpoint& ioman, SimLog& log) : m_ioman(ioman), m_log(log) {}
 
     // True when the command did what it says; otherwise *failure tells what happened
     // instead (without the line number).
     bool Run(const ScriptCommand& command, std::string* failure);
 
-  private:
+private:
     bool Expect(const ScriptCommand& command, std::string* failure);
     bool Send(const ScriptCommand& command, const WireMessage& message, std::string* failure);
     bool Burst(const ScriptCommand& command, std::string* failure);
 
     IomanEndpoint& m_ioman;
     SimLog& m_log;
-    uint32_t m_index = 0; // the greeted agent's adapter index
+    uint64_t m_greetingsSeen = 0; // greetings already waited for
 };
 
 } // namespace orvin::sim

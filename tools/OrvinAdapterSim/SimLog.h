@@ -14,7 +14,7 @@
 namespace orvin::sim {
 
 class SimLog {
-  public:
+public:
     SimLog();
     ~SimLog();
     bool OpenFile(const std::string& path);
@@ -25,7 +25,7 @@ class SimLog {
     // and the log file.
     void Error(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-  private:
+private:
     void Write(bool error, const char* format, va_list args);
 
     std::mutex m_mutex;

@@ -57,7 +57,7 @@ std::string DescribeExpectation(const ScriptCommand& command);
 
 // Cuts a byte stream into whole messages, however the bytes arrive.
 class MessageSplitter {
-  public:
+public:
     void Feed(const uint8_t* bytes, size_t length);
     // The next whole message, if one is in.
     bool Next(WireMessage* message);
@@ -66,7 +66,7 @@ class MessageSplitter {
     uint32_t BrokenSize() const { return m_brokenSize; }
     size_t Pending() const { return m_buffer.size() - m_start; }
 
-  private:
+private:
     std::vector<uint8_t> m_buffer;
     size_t m_start = 0;
     bool m_broken = false;
