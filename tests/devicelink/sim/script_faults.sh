@@ -36,15 +36,15 @@ expect_no_text faulty.out "serving"
 cat >"$WORK/unmet.txt" <<'SCRIPT'
 wait-agent timeout=20000
 send HW_EVENT NOTIFY_PSTN_RING
-expect CALL_EVENT CALL_STATUS_RINGING buf1=+4930 timeout=2000
+expect CALL_EVENT CALL_STATUS_RINGING buf1=+4930 timeout=4000
 send HW_EVENT SM_INITIALIZED
 SCRIPT
 start_sim unmet "$(winpath "$WORK/unmet.txt")"
 start unmet-probe "$PROBE" "wait-connected timeout=20000" "expect HW_EVENT NOTIFY_PSTN_RING" \
-    "send CALL_EVENT CALL_STATUS_RINGING buf1=+4931" "send CALL_EVENT CALL_STATUS_BUSY" "sleep 3000"
+    "send CALL_EVENT CALL_STATUS_RINGING buf1=+4931" "send CALL_EVENT CALL_STATUS_BUSY" "sleep 5000"
 expect_status unmet 1 60
 expect_status unmet-probe 0 60
-expect_text unmet.err "line 3: expect CALL_EVENT CALL_STATUS_RINGING buf1=+4930 timeout=2000: expected IMM MSG_TYPE_CALL_EVENT CALL_STATUS_RINGING buf1=+4930 within 2000 ms; arrived instead: IMM MSG_TYPE_CALL_EVENT CALL_STATUS_RINGING info=0 buf1=+4931 ioctl=0xf000000a id=0x3e80000; IMM MSG_TYPE_CALL_EVENT CALL_STATUS_BUSY info=0 ioctl=0xf000000a id=0x3e80000"
+expect_text unmet.err "line 3: expect CALL_EVENT CALL_STATUS_RINGING buf1=+4930 timeout=4000: expected IMM MSG_TYPE_CALL_EVENT CALL_STATUS_RINGING buf1=+4930 within 4000 ms; arrived instead: IMM MSG_TYPE_CALL_EVENT CALL_STATUS_RINGING info=0 buf1=+4931 ioctl=0xf000000a id=0x3e80000; IMM MSG_TYPE_CALL_EVENT CALL_STATUS_BUSY info=0 ioctl=0xf000000a id=0x3e80000"
 expect_text unmet.log "passed over by expect at line 3: IMM MSG_TYPE_CALL_EVENT CALL_STATUS_BUSY"
 expect_no_text unmet.log "SM_INITIALIZED"
 
