@@ -19,6 +19,7 @@ struct PendingIo {
     DWORD requested = 0;  // 0: none in progress
     OVERLAPPED overlapped = {};
     DWORD waitMs = 0;
+    bool completed = false;  // an operation finished in this pass
 };
 
 // Write step: false when it failed.
@@ -59,6 +60,7 @@ bool WriteStep(NPipe* pipe, PendingIo& io) {
     if (transferred != requested) {
         TRACE("PipeThread: WARNING: Write: %d != %d", (int)requested, (int)transferred);
     }
+    io.completed = true;
     return true;
 }
 
@@ -116,6 +118,7 @@ bool ReadStep(NPipe* pipe, PendingIo& io) {
         TRACE("PipeThread: WARNING: Read: %d != %d", (int)requested, (int)transferred);
     }
     ByteFifoWrite(&pipe->inFifo, pipe->readChunk, transferred);
+    io.completed = true;
     return true;
 }
 
@@ -126,6 +129,7 @@ void PipeThreadMain(void* data) {
     ResetEvent(pipe->hOutEvent);
     bool failed = false;
     for (;;) {
+        writeIo.completed = readIo.completed = false;
         const bool writeOk = WriteStep(pipe, writeIo);
         if (!ReadStep(pipe, readIo) || !writeOk) {
             failed = true;
@@ -135,7 +139,11 @@ void PipeThreadMain(void* data) {
             break;
         }
         if (!readIo.requested && !writeIo.requested) {
-            Sleep(kIdleSleepMs);
+            // Idle means nothing moved: a pass that just finished a transfer goes on at
+            // once, so a burst is not held to one chunk per idle sleep.
+            if (!readIo.completed && !writeIo.completed) {
+                Sleep(kIdleSleepMs);
+            }
             continue;
         }
         // With both operations in progress neither wait blocks.

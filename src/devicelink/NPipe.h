@@ -3,9 +3,9 @@
 // Callers never touch the pipe handle: they put bytes into the OUT FIFO and take bytes
 // out of the IN FIFO, never blocking. A PipeThread per connection moves the bytes between
 // the FIFOs and the pipe with overlapped reads and writes in chunks of at most 128 bytes:
-// it sleeps 50 ms when idle and waits at most 20 ms on an operation in progress. When the
-// pipe fails the thread ends and clears the connected flag: that is how the owner learns
-// that the service went away.
+// it sleeps 50 ms when idle (a pass that moved nothing) and waits at most 20 ms on an
+// operation in progress. When the pipe fails the thread ends and clears the connected
+// flag: that is how the owner learns that the service went away.
 //
 // Threads: Connect, Close and Destroy belong to the owner's thread. Write/Read and the
 // counts may be called from any thread (each FIFO has its own lock); by convention one
