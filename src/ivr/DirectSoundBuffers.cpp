@@ -19,10 +19,12 @@ HRESULT SetPositions(IDirectSoundNotify* pNotify, DWORD dwCount, const DSBPOSITI
     return pNotify->SetNotificationPositions(dwCount, pPositions);
 }
 
-class CDirectSoundCaptureBuffer : public IAudioBuffer {
+// What capture and playback buffers share: both DirectSound interfaces have the same
+// position, lock, format and notification calls. `Base` is the seam interface served.
+template <class Interface, class Base> class CDirectSoundBufferBase : public Base {
   public:
-    explicit CDirectSoundCaptureBuffer(IDirectSoundCaptureBuffer* pBuffer) : m_pBuffer(pBuffer) {}
-    ~CDirectSoundCaptureBuffer() override {
+    explicit CDirectSoundBufferBase(Interface* pBuffer) : m_pBuffer(pBuffer) {}
+    ~CDirectSoundBufferBase() override {
         ReleaseCom(m_pNotify);
         ReleaseCom(m_pBuffer);
     }
@@ -48,12 +50,17 @@ class CDirectSoundCaptureBuffer : public IAudioBuffer {
     HRESULT SetNotificationPositions(DWORD dwCount, const DSBPOSITIONNOTIFY* pPositions) override {
         return SetPositions(m_pNotify, dwCount, pPositions);
     }
-    HRESULT StartLooping() override { return m_pBuffer->Start(DSCBSTART_LOOPING); }
     HRESULT Stop() override { return m_pBuffer->Stop(); }
 
-  private:
-    IDirectSoundCaptureBuffer* m_pBuffer;
+  protected:
+    Interface* m_pBuffer;
     IDirectSoundNotify* m_pNotify = nullptr;
+};
+
+class CDirectSoundCaptureBuffer : public CDirectSoundBufferBase<IDirectSoundCaptureBuffer, IAudioBuffer> {
+  public:
+    using CDirectSoundBufferBase::CDirectSoundBufferBase;
+    HRESULT StartLooping() override { return m_pBuffer->Start(DSCBSTART_LOOPING); }
 };
 
 class CDirectSoundCaptureDevice : public ICaptureDevice {
@@ -81,46 +88,15 @@ class CDirectSoundCaptureDevice : public ICaptureDevice {
     IDirectSoundCapture* m_pCapture;
 };
 
-class CDirectSoundPlaybackBuffer : public IPlaybackBuffer {
+class CDirectSoundPlaybackBuffer : public CDirectSoundBufferBase<IDirectSoundBuffer8, IPlaybackBuffer> {
   public:
-    explicit CDirectSoundPlaybackBuffer(IDirectSoundBuffer8* pBuffer) : m_pBuffer(pBuffer) {}
-    ~CDirectSoundPlaybackBuffer() override {
-        ReleaseCom(m_pNotify);
-        ReleaseCom(m_pBuffer);
-    }
-
-    HRESULT GetCurrentPosition(DWORD* pdwFirst, DWORD* pdwSecond) override {
-        return m_pBuffer->GetCurrentPosition(pdwFirst, pdwSecond);
-    }
-    HRESULT Lock(DWORD dwOffset, DWORD dwBytes, AudioLock* pLock) override {
-        *pLock = AudioLock{};
-        return m_pBuffer->Lock(dwOffset, dwBytes, &pLock->pPart1, &pLock->dwBytes1, &pLock->pPart2,
-                               &pLock->dwBytes2, 0);
-    }
-    HRESULT Unlock(const AudioLock& lock) override {
-        return m_pBuffer->Unlock(lock.pPart1, lock.dwBytes1, lock.pPart2, lock.dwBytes2);
-    }
-    HRESULT GetFormat(WAVEFORMATEX* pFormat) override {
-        return m_pBuffer->GetFormat(pFormat, sizeof(WAVEFORMATEX), nullptr);
-    }
-    HRESULT AcquireNotify() override {
-        ReleaseCom(m_pNotify);
-        return m_pBuffer->QueryInterface(kIidDirectSoundNotify, reinterpret_cast<void**>(&m_pNotify));
-    }
-    HRESULT SetNotificationPositions(DWORD dwCount, const DSBPOSITIONNOTIFY* pPositions) override {
-        return SetPositions(m_pNotify, dwCount, pPositions);
-    }
+    using CDirectSoundBufferBase::CDirectSoundBufferBase;
     HRESULT StartLooping() override { return m_pBuffer->Play(0, 0, DSBPLAY_LOOPING); }
-    HRESULT Stop() override { return m_pBuffer->Stop(); }
     HRESULT SetCurrentPosition(DWORD dwPlayPosition) override {
         return m_pBuffer->SetCurrentPosition(dwPlayPosition);
     }
     HRESULT GetStatus(DWORD* pdwStatus) override { return m_pBuffer->GetStatus(pdwStatus); }
     HRESULT Restore() override { return m_pBuffer->Restore(); }
-
-  private:
-    IDirectSoundBuffer8* m_pBuffer;
-    IDirectSoundNotify* m_pNotify = nullptr;
 };
 
 } // namespace
