@@ -2,11 +2,11 @@
 
 #include "Trace.h"
 
-// The per-block lines come up to a hundred times a second: skip their formatting when no
-// sink is listening.
+// The per-block lines come up to a hundred times a second: when no sink listens (asked once
+// per call, in bTrace), they are not even formatted.
 #define DTMF_TRACE(...)                                                                                      \
     do {                                                                                                     \
-        if (::orvin::TraceGetSinkType() != ::orvin::kTraceNone)                                              \
+        if (bTrace)                                                                                          \
             TRACE(__VA_ARGS__);                                                                              \
     } while (0)
 
@@ -35,7 +35,7 @@ void DTMFDetectorEnvelope::Reset() {
     m_uTotalNonDetections = 0;
 }
 
-bool DTMFDetectorEnvelope::JudgeDigit(char* pDigits, uint32_t& uOut) {
+bool DTMFDetectorEnvelope::JudgeDigit(char* pDigits, uint32_t& uOut, bool bTrace) {
     const uint32_t total = m_uTotalNonDetections;
     const uint32_t run = m_uConsecutiveNonDetections;
     // Gaps inside the digit against its span; the trailing run does not count. With one
@@ -55,7 +55,28 @@ bool DTMFDetectorEnvelope::JudgeDigit(char* pDigits, uint32_t& uOut) {
 uint32_t DTMFDetectorEnvelope::DetectDigits(const int16_t* pSamples, uint32_t uCount, char* pDigits,
                                             uint32_t uCapacity) {
     uint32_t out = 0;
+    const bool bTrace = uCount > 0 && uCapacity > 0 && ::orvin::TraceGetSinkType() != ::orvin::kTraceNone;
     while (uCount > 0 && out < uCapacity) {
+        // No digit in progress and the filters reset: the blocks ahead are independent of
+        // one another until one of them holds a digit. Same answers, several blocks at once.
+        if (!m_cCurrentDigit && IsFresh() && uCount / GetBlockLength() >= 2) {
+            char digit = 0;
+            const uint32_t used = ProcessBlocksFromReset(pSamples, uCount / GetBlockLength(), digit) *
+                                  GetBlockLength();
+            pSamples += used;
+            uCount -= used;
+            if (digit) {
+                DTMF_TRACE("DTMF detected in the current block: %c\n", digit);
+                m_cCurrentDigit = digit;
+                m_uDetections = 1;
+                m_uConsecutiveNonDetections = 0;
+                m_uTotalNonDetections = 0;
+            } else {
+                m_uDetections = 0;
+                GoerztelDtmfDetector::Reset();
+            }
+            continue;
+        }
         // Never past a block boundary, so the answer belongs to the block just completed.
         uint32_t chunk = GetBlockLength() - GetSamplesInBlock();
         if (chunk > uCount) {
@@ -72,7 +93,7 @@ uint32_t DTMFDetectorEnvelope::DetectDigits(const int16_t* pSamples, uint32_t uC
                 m_uConsecutiveNonDetections = 0;
             } else {
                 if (m_cCurrentDigit && m_uDetections >= uNumberOfNecessaryConsecutiveDetections) {
-                    JudgeDigit(pDigits, out);
+                    JudgeDigit(pDigits, out, bTrace);
                 }
                 m_cCurrentDigit = digit;
                 m_uDetections = 1;
@@ -89,7 +110,7 @@ uint32_t DTMFDetectorEnvelope::DetectDigits(const int16_t* pSamples, uint32_t uC
                                    (int)m_uDetections, (int)uNumberOfNecessaryConsecutiveDetections,
                                    m_cCurrentDigit);
                     } else {
-                        JudgeDigit(pDigits, out);
+                        JudgeDigit(pDigits, out, bTrace);
                     }
                     Reset();
                 } else {

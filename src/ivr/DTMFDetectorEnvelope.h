@@ -47,7 +47,7 @@ public:
     char GetCurrentDigit() const { return m_cCurrentDigit; }
 
 private:
-    bool JudgeDigit(char* pDigits, uint32_t& uOut);
+    bool JudgeDigit(char* pDigits, uint32_t& uOut, bool bTrace);
 
     char m_cCurrentDigit = 0;
     uint32_t uNumberOfNecessaryConsecutiveDetections = 4;

@@ -50,6 +50,7 @@ GoerztelDtmfDetector::GoerztelDtmfDetector(uint32_t uBlockMs, uint32_t uSampleRa
     for (uint32_t k = 0; k < kNumTones; ++k) {
         m_fCoeff[k] = 2.0f * std::cos(kTwoPi * kToneHz[k] / (float)uSampleRate);
     }
+    m_pLaneOutput.reset(new float[(size_t)m_uBlockLength * kLanes]);
     Reset();
     m_nHighImpedance = 1;
     m_nCallerIdMode = 0;
@@ -72,6 +73,7 @@ void GoerztelDtmfDetector::Reset() {
     for (uint32_t k = 0; k < kNumTones; ++k) {
         m_fS1[k] = m_fS2[k] = 0;
     }
+    m_bFresh = true;
 }
 
 void GoerztelDtmfDetector::RunSamples(const int16_t* pSamples, uint32_t uCount) {
@@ -108,6 +110,7 @@ void GoerztelDtmfDetector::RunSamples(const int16_t* pSamples, uint32_t uCount) 
     m_fY2 = y2;
     m_fBlockEnergy = energy;
     m_uSamplesInBlock += uCount;
+    m_bFresh = m_bFresh && uCount == 0;
 }
 
 char GoerztelDtmfDetector::ProcessSamples(const int16_t* pSamples, uint32_t uCount) {
@@ -131,22 +134,32 @@ char GoerztelDtmfDetector::ProcessSamples(const int16_t* pSamples, uint32_t uCou
 }
 
 char GoerztelDtmfDetector::AnalyseBlock() {
-    const float n = (float)m_uBlockLength;
-    const float nn = n * n;
-    const float energy = m_fBlockEnergy / n;
-    float power[kNumTones];
+    const float energy = m_fBlockEnergy / (float)m_uBlockLength;
+    float s1[kNumTones], s2[kNumTones];
     for (uint32_t k = 0; k < kNumTones; ++k) {
-        power[k] = (m_fS1[k] * m_fS1[k] + m_fS2[k] * m_fS2[k] - m_fCoeff[k] * m_fS1[k] * m_fS2[k]) / nn;
+        s1[k] = m_fS1[k];
+        s2[k] = m_fS2[k];
+        m_fS1[k] = m_fS2[k] = 0;
     }
     // The block is over whatever it held.
     m_uSamplesInBlock = 0;
     m_fBlockEnergy = 0;
-    for (uint32_t k = 0; k < kNumTones; ++k) {
-        m_fS1[k] = m_fS2[k] = 0;
-    }
-
-    if (!(energy > m_fMinEnergy || (!m_nHighImpedance && energy > kLowImpedanceMinEnergy))) {
+    if (!PassesEnergyGate(energy)) {
         return 0;
+    }
+    return Classify(energy, s1, s2);
+}
+
+bool GoerztelDtmfDetector::PassesEnergyGate(float fEnergy) const {
+    return fEnergy > m_fMinEnergy || (!m_nHighImpedance && fEnergy > kLowImpedanceMinEnergy);
+}
+
+char GoerztelDtmfDetector::Classify(float fEnergy, const float* pS1, const float* pS2) const {
+    const float n = (float)m_uBlockLength;
+    const float nn = n * n;
+    float power[kNumTones];
+    for (uint32_t k = 0; k < kNumTones; ++k) {
+        power[k] = (pS1[k] * pS1[k] + pS2[k] * pS2[k] - m_fCoeff[k] * pS1[k] * pS2[k]) / nn;
     }
     float second;
     const uint32_t row = Strongest(power, second);
@@ -157,7 +170,7 @@ char GoerztelDtmfDetector::AnalyseBlock() {
     if (!(power[4 + col] / second > kRatioMin)) {
         return 0;
     }
-    const float total = kShareOfEnergy * energy;
+    const float total = kShareOfEnergy * fEnergy;
     const float rowShare = power[row] / total;
     const float colShare = power[4 + col] / total;
     if (!(power[row] + power[4 + col] > total)) {
@@ -175,6 +188,93 @@ char GoerztelDtmfDetector::AnalyseBlock() {
         TRACE_LEVEL(6, "GoerDtmfDet CallerID we are in !!!!");
     }
     return kKeypad[row * 4 + col];
+}
+
+// The prefilter of kLanes blocks at once, each from a reset state: the same steps as
+// RunSamples, lane by lane, so that the compiler can run the lanes in one vector.
+void GoerztelDtmfDetector::RunLanes(const int16_t* const* ppBlocks, float* pEnergy) {
+    const float b0 = m_pNumerator[0], b1 = m_pNumerator[1], b2 = m_pNumerator[2];
+    const float a1 = m_pDenominator[0], a2 = m_pDenominator[1];
+    float x1[kLanes] = {}, x2[kLanes] = {}, y1[kLanes] = {}, y2[kLanes] = {}, energy[kLanes] = {};
+    float* out = m_pLaneOutput.get();
+    for (uint32_t i = 0; i < m_uBlockLength; ++i, out += kLanes) {
+        float x[kLanes];
+        for (uint32_t j = 0; j < kLanes; ++j) {
+            x[j] = (float)ppBlocks[j][i];
+        }
+        for (uint32_t j = 0; j < kLanes; ++j) {
+            const float y = b0 * x[j] + b1 * x1[j] + b2 * x2[j] - (a1 * y1[j] + a2 * y2[j]);
+            x2[j] = x1[j];
+            x1[j] = x[j];
+            y2[j] = y1[j];
+            y1[j] = y;
+            out[j] = y;
+            energy[j] += y * y;
+        }
+    }
+    for (uint32_t j = 0; j < kLanes; ++j) {
+        pEnergy[j] = energy[j];
+    }
+}
+
+// The resonators over one stored block, from zero.
+void GoerztelDtmfDetector::RunResonators(const float* pY, uint32_t uStride, float* pS1, float* pS2) const {
+    float s1[kNumTones] = {}, s2[kNumTones] = {}, c[kNumTones];
+    for (uint32_t k = 0; k < kNumTones; ++k) {
+        c[k] = m_fCoeff[k];
+    }
+    for (uint32_t i = 0; i < m_uBlockLength; ++i, pY += uStride) {
+        const float y = *pY;
+        for (uint32_t k = 0; k < kNumTones; ++k) {
+            const float s = c[k] * s1[k] - s2[k] + y;
+            s2[k] = s1[k];
+            s1[k] = s;
+        }
+    }
+    for (uint32_t k = 0; k < kNumTones; ++k) {
+        pS1[k] = s1[k];
+        pS2[k] = s2[k];
+    }
+}
+
+uint32_t GoerztelDtmfDetector::ProcessBlocksFromReset(const int16_t* pSamples, uint32_t uBlocks, char& cDigit) {
+    cDigit = 0;
+    const uint32_t n = m_uBlockLength;
+    uint32_t done = 0;
+    while (done < uBlocks) {
+        const uint32_t lanes = uBlocks - done < kLanes ? uBlocks - done : kLanes;
+        const int16_t* first = pSamples + (size_t)done * n;
+        // Spare lanes repeat the last block rather than read past the caller's samples.
+        const int16_t* blocks[kLanes];
+        for (uint32_t j = 0; j < kLanes; ++j) {
+            blocks[j] = first + (size_t)(j < lanes ? j : lanes - 1) * n;
+        }
+        float energy[kLanes];
+        RunLanes(blocks, energy);
+
+        for (uint32_t j = 0; j < lanes; ++j) {
+            const float mean = energy[j] / (float)n;
+            char digit = 0;
+            if (PassesEnergyGate(mean)) {
+                float s1[kNumTones], s2[kNumTones];
+                RunResonators(m_pLaneOutput.get() + j, kLanes, s1, s2);
+                digit = Classify(mean, s1, s2);
+            }
+            if (digit || done + j + 1 == uBlocks) {
+                // Leave the prefilter history of this block, as the one-block path would.
+                const float* y = m_pLaneOutput.get() + j;
+                m_fX1 = (float)blocks[j][n - 1];
+                m_fX2 = n > 1 ? (float)blocks[j][n - 2] : 0.0f;
+                m_fY1 = y[(size_t)(n - 1) * kLanes];
+                m_fY2 = n > 1 ? y[(size_t)(n - 2) * kLanes] : 0.0f;
+                m_bFresh = false;
+                cDigit = digit;
+                return done + j + 1;
+            }
+        }
+        done += lanes;
+    }
+    return done;
 }
 
 void GoerztelDtmfDetector::SetDTMFMinEnergy(float fMinEnergy) {

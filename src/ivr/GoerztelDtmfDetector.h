@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 class GoerztelDtmfDetector {
 public:
@@ -44,6 +45,16 @@ public:
     // inside this call, or 0; when several blocks complete, the last digit found.
     char ProcessSamples(const int16_t* pSamples, uint32_t uCount);
 
+    // True while nothing was fed since the last Reset: every state value is zero.
+    bool IsFresh() const { return m_bFresh; }
+
+    // For a fresh detector: runs whole blocks, each as if Reset came right before it, and
+    // stops after the first block that holds a digit (after uBlocks at most). Returns the
+    // blocks used; cDigit is the answer of the last of them. The detector is left as
+    // Reset and ProcessSamples on that last block would leave it. A silent stretch, where
+    // the envelope resets after every block, runs several blocks side by side this way.
+    uint32_t ProcessBlocksFromReset(const int16_t* pSamples, uint32_t uBlocks, char& cDigit);
+
     // Configuration; nothing in the agent changes the defaults.
     void SetDTMFMinEnergy(float fMinEnergy);
     void SetHighImpedanceAlgorithm(bool bOn);
@@ -57,8 +68,14 @@ public:
     bool IsCallerId2Mode() const { return m_nCallerIdMode != 0; }
 
 private:
+    static constexpr uint32_t kLanes = 4;  // blocks run side by side from a reset
+
     void RunSamples(const int16_t* pSamples, uint32_t uCount);
     char AnalyseBlock();
+    bool PassesEnergyGate(float fEnergy) const;
+    char Classify(float fEnergy, const float* pS1, const float* pS2) const;
+    void RunLanes(const int16_t* const* ppBlocks, float* pEnergy);
+    void RunResonators(const float* pY, uint32_t uStride, float* pS1, float* pS2) const;
 
     float m_fX1 = 0, m_fX2 = 0;  // prefilter input history
     float m_fY1 = 0, m_fY2 = 0;  // prefilter output history
@@ -72,4 +89,6 @@ private:
     float m_fMinEnergy = kDefaultMinEnergy;
     const float* m_pNumerator = nullptr;    // b0, b1, b2
     const float* m_pDenominator = nullptr;  // a1, a2
+    bool m_bFresh = true;
+    std::unique_ptr<float[]> m_pLaneOutput;  // prefilter output of kLanes blocks, interleaved
 };

@@ -379,6 +379,101 @@ TEST_F(Dtmf, SmallAndOddChunksReportTheSameDigitsAtTheSameBlocks) {
     }
 }
 
+// Random stretches of keys, near-floor and unbalanced tone pairs, single tones, noise and
+// dropouts, in every mode.
+Signal Mixture(std::mt19937& random) {
+    std::uniform_real_distribution<double> unit(0, 1);
+    const double noise = unit(random) < 0.5 ? 0 : 1500 * unit(random);
+    std::normal_distribution<double> gauss(0, noise + 1e-9);
+    Signal s;
+    const int pieces = 5 + random() % 20;
+    for (int p = 0; p < pieces; ++p) {
+        const uint32_t ms = 5 + random() % 150;
+        const double rowHz = kRowHz[random() % 4] * (0.98 + 0.04 * unit(random));
+        const double colHz = kColHz[random() % 4] * (0.98 + 0.04 * unit(random));
+        const double level = 6000 * unit(random);
+        switch (random() % 4) {
+        case 0:
+        case 1:
+            AppendTones(s, ms, rowHz, level, colHz, level * (0.3 + 1.2 * unit(random)));
+            break;
+        case 2:
+            AppendTones(s, ms, unit(random) < 0.5 ? rowHz : colHz, level);
+            break;
+        default:
+            AppendSilence(s, ms);
+        }
+    }
+    for (int16_t& v : s) {
+        v = Clip(v + gauss(random));
+    }
+    if (random() % 3 == 0) {
+        const size_t at = random() % s.size();
+        std::fill(s.begin() + at, s.begin() + std::min(s.size(), at + random() % 300), 0);
+    }
+    return s;
+}
+
+TEST_F(Dtmf, SilentStretchesRunSideBySideWithTheSameAnswers) {
+    // Calls of two blocks or more let the detector run the blocks after a reset side by
+    // side; calls below two blocks never do. Both must give the same reports.
+    std::mt19937 random(2718);
+    int reported = 0;
+    for (int run = 0; run < 300; ++run) {
+        const Signal s = Mixture(random);
+        DTMFDetectorEnvelope oneByOne(40, kRate), sideBySide(40, kRate);
+        if (run % 5 == 1) {
+            oneByOne.SetHighImpedanceAlgorithm(false);
+            sideBySide.SetHighImpedanceAlgorithm(false);
+        } else if (run % 5 == 2) {
+            oneByOne.SetCallerId2Mode(true);
+            sideBySide.SetCallerId2Mode(true);
+        }
+        const auto expected = Feed(oneByOne, s, {kBlock});
+        const auto got = Feed(sideBySide, s, {800, 2000, 160, 37, 1203}, 16);
+        ASSERT_EQ(Digits(got), Digits(expected)) << "run " << run;
+        for (size_t i = 0; i < got.size(); ++i) {
+            const size_t blockEnd = (Block(expected[i]) + 1) * kBlock;
+            ASSERT_LT(got[i].from, blockEnd) << "run " << run << ", digit " << i;
+            ASSERT_GE(got[i].to, blockEnd) << "run " << run << ", digit " << i;
+        }
+        EXPECT_EQ(sideBySide.GetCurrentDigit(), oneByOne.GetCurrentDigit()) << "run " << run;
+        reported += (int)got.size();
+    }
+    EXPECT_GT(reported, 300);  // the mixture does hold keys
+}
+
+TEST_F(Dtmf, BlocksFromResetAnswerAsResetBeforeEachBlock) {
+    std::mt19937 random(31415);
+    for (int run = 0; run < 100; ++run) {
+        const Signal s = Mixture(random);
+        const uint32_t blocks = (uint32_t)(s.size() / kBlock);
+        GoerztelDtmfDetector side(10, kRate), one(10, kRate);
+        for (uint32_t first = 0; first + 1 < blocks;) {
+            ASSERT_TRUE(side.IsFresh());
+            char digit = 'x';
+            const uint32_t used = side.ProcessBlocksFromReset(s.data() + first * kBlock, blocks - first, digit);
+            ASSERT_GE(used, 1u);
+            ASSERT_LE(used, blocks - first);
+            for (uint32_t b = first; b < first + used; ++b) {
+                one.Reset();
+                const char want = one.ProcessSamples(s.data() + b * kBlock, kBlock);
+                ASSERT_EQ(b + 1 < first + used ? 0 : digit, want) << "run " << run << ", block " << b;
+            }
+            ASSERT_TRUE(digit != 0 || first + used == blocks) << "stopped without a digit";
+            // Both go on from the state the last block left.
+            first += used;
+            if (first < blocks) {
+                ASSERT_EQ(side.ProcessSamples(s.data() + first * kBlock, kBlock),
+                          one.ProcessSamples(s.data() + first * kBlock, kBlock))
+                    << "run " << run << ", block " << first;
+                ++first;
+            }
+            side.Reset();
+        }
+    }
+}
+
 TEST_F(Dtmf, OneCallReportsEveryKeyInOrder) {
     const Signal s = AllKeys();
     DTMFDetectorEnvelope det(40, kRate);
