@@ -21,7 +21,7 @@ DTMFDetectorEnvelope::DTMFDetectorEnvelope(uint32_t uMinDurationMs, uint32_t uSa
 void DTMFDetectorEnvelope::SetNecessaryDetections(uint32_t uMinDurationMs) {
     uNumberOfNecessaryConsecutiveDetections = uMinDurationMs / kBlockMs;
     if (uNumberOfNecessaryConsecutiveDetections == 0) {
-        uNumberOfNecessaryConsecutiveDetections = 1;  // as at construction
+        uNumberOfNecessaryConsecutiveDetections = 1; // as at construction
     }
     TRACE("DTMFDetectorEnvelope: uNumberOfNecessaryConsecutiveDetections=%d",
           (int)uNumberOfNecessaryConsecutiveDetections);
@@ -61,8 +61,8 @@ uint32_t DTMFDetectorEnvelope::DetectDigits(const int16_t* pSamples, uint32_t uC
         // one another until one of them holds a digit. Same answers, several blocks at once.
         if (!m_cCurrentDigit && IsFresh() && uCount / GetBlockLength() >= 2) {
             char digit = 0;
-            const uint32_t used = ProcessBlocksFromReset(pSamples, uCount / GetBlockLength(), digit) *
-                                  GetBlockLength();
+            const uint32_t used =
+                ProcessBlocksFromReset(pSamples, uCount / GetBlockLength(), digit) * GetBlockLength();
             pSamples += used;
             uCount -= used;
             if (digit) {
@@ -114,7 +114,8 @@ uint32_t DTMFDetectorEnvelope::DetectDigits(const int16_t* pSamples, uint32_t uC
                     }
                     Reset();
                 } else {
-                    DTMF_TRACE("No DTMF in the current block. Non-detections still within allowed range (%d <= %d)\n",
+                    DTMF_TRACE("No DTMF in the current block. Non-detections still within allowed range (%d "
+                               "<= %d)\n",
                                (int)m_uConsecutiveNonDetections, (int)m_uAllowedConsecutiveNonDetections);
                 }
             } else {

@@ -8,7 +8,7 @@ namespace {
 
 constexpr float kTwoPi = 6.2831855f;
 constexpr float kToneHz[GoerztelDtmfDetector::kNumTones] = {697, 770, 852, 941, 1209, 1336, 1477, 1633};
-constexpr char kKeypad[] = "123A456B789C*0#D";  // row-major: rows 697..941, columns 1209..1633
+constexpr char kKeypad[] = "123A456B789C*0#D"; // row-major: rows 697..941, columns 1209..1633
 
 // Second-order Butterworth high-pass, -3 dB at 450 Hz for the named rate: b0, b1, b2 and a1, a2.
 constexpr float kNumerator9600[3] = {0.8118318f, -1.6236635f, 0.8118318f};
@@ -16,10 +16,10 @@ constexpr float kDenominator9600[2] = {-1.5879371f, 0.65938985f};
 constexpr float kNumerator16000[3] = {0.8825112f, -1.7650224f, 0.8825112f};
 constexpr float kDenominator16000[2] = {-1.7511708f, 0.778874f};
 
-constexpr float kRatioMin = 1.25f;     // strongest tone of a group over the next one
+constexpr float kRatioMin = 1.25f; // strongest tone of a group over the next one
 constexpr float kShareOfEnergy = 0.283f;
 constexpr float kStrongShare = 0.3f;
-constexpr float kWeakShare = 0.1f;     // relaxed rule, caller-ID mode only
+constexpr float kWeakShare = 0.1f; // relaxed rule, caller-ID mode only
 
 // Index of the largest of four powers (the lower index on a tie) and the largest of the rest.
 uint32_t Strongest(const float* p, float& fSecond) {
@@ -40,12 +40,12 @@ uint32_t Strongest(const float* p, float& fSecond) {
     return best;
 }
 
-}  // namespace
+} // namespace
 
 GoerztelDtmfDetector::GoerztelDtmfDetector(uint32_t uBlockMs, uint32_t uSampleRate) {
     m_uBlockLength = uBlockMs * uSampleRate / 1000;
     if (m_uBlockLength == 0) {
-        m_uBlockLength = 1;  // a block must end somewhere, or nothing is ever judged
+        m_uBlockLength = 1; // a block must end somewhere, or nothing is ever judged
     }
     for (uint32_t k = 0; k < kNumTones; ++k) {
         m_fCoeff[k] = 2.0f * std::cos(kTwoPi * kToneHz[k] / (float)uSampleRate);
@@ -237,7 +237,8 @@ void GoerztelDtmfDetector::RunResonators(const float* pY, uint32_t uStride, floa
     }
 }
 
-uint32_t GoerztelDtmfDetector::ProcessBlocksFromReset(const int16_t* pSamples, uint32_t uBlocks, char& cDigit) {
+uint32_t GoerztelDtmfDetector::ProcessBlocksFromReset(const int16_t* pSamples, uint32_t uBlocks,
+                                                      char& cDigit) {
     cDigit = 0;
     const uint32_t n = m_uBlockLength;
     uint32_t done = 0;
@@ -282,7 +283,8 @@ void GoerztelDtmfDetector::SetDTMFMinEnergy(float fMinEnergy) {
     const float magnitude = std::fabs(fMinEnergy);
     const int whole = (int)magnitude;
     const int fraction = (int)((magnitude - (float)whole) * 1000000.0f);
-    TRACE("SetDTMFMinEnergy -> Set Threshold to  = %c%d.%06d\r\n", fMinEnergy > 0 ? '+' : '-', whole, fraction);
+    TRACE("SetDTMFMinEnergy -> Set Threshold to  = %c%d.%06d\r\n", fMinEnergy > 0 ? '+' : '-', whole,
+          fraction);
 }
 
 void GoerztelDtmfDetector::SetHighImpedanceAlgorithm(bool bOn) {

