@@ -29,7 +29,7 @@
 #include <mutex>
 
 class CCapture {
-  public:
+public:
     static constexpr DWORD kNotifyCount = 20;
     static constexpr DWORD kMaxDigits = 5;
     static constexpr uint32_t kMinToneMs = 40;
@@ -72,7 +72,7 @@ class CCapture {
     DWORD GetNotifySize() const { return m_dwNotifySize; }
     DWORD GetNextReadOffset() const { return m_dwNextReadOffset; }
 
-  protected:
+protected:
     // The capture thread's work; returns when IsStopRequested(). Empty here.
     virtual void ThreadBody() {}
     bool IsStopRequested() const { return m_bStop.load(); }
@@ -80,7 +80,7 @@ class CCapture {
     // Waits, without time-out, until a started thread has left ThreadBody.
     void WaitForThreadDone();
 
-  private:
+private:
     static DWORD WINAPI ThreadProc(void* pParam);
     long InitializeOnDevice(std::unique_ptr<ICaptureDevice> pDevice, HANDLE hNotifyEvent,
                             DWORD dwDirectXVersion);

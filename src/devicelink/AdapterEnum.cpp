@@ -145,7 +145,7 @@ bool Exchange(AdapterEnumerator* e, const EnumRequest& request, EnumResponseHead
     return ok;
 }
 
-}  // namespace
+} // namespace
 
 AdapterEnumerator* OpenEnumerator() {
     char* name = NPipeMakeName(nullptr, kPipeName);
@@ -185,7 +185,9 @@ AdapterEnumerator* OpenEnumerator() {
     return e;
 }
 
-uint32_t AdapterCount(const AdapterEnumerator* enumerator) { return enumerator ? enumerator->count : 0; }
+uint32_t AdapterCount(const AdapterEnumerator* enumerator) {
+    return enumerator ? enumerator->count : 0;
+}
 
 bool GetAdapterKey(AdapterEnumerator* enumerator, uint32_t index, char* buffer, size_t capacity) {
     if (!enumerator || !buffer || !capacity || index >= enumerator->count) {

@@ -19,16 +19,16 @@ constexpr size_t kAdapterKeySize = 260;
 
 #pragma pack(push, 1)
 struct EnumRequest {
-    uint32_t size;  // always 16
+    uint32_t size; // always 16
     uint32_t command;
     uint32_t adapterIndex;
     uint32_t capacity;
 };
 struct EnumResponseHeader {
-    uint32_t size;  // header included
+    uint32_t size; // header included
     uint32_t reserved;
-    uint32_t status;  // 0 success
-    uint32_t result;  // adapter count, or the length the key needs
+    uint32_t status; // 0 success
+    uint32_t result; // adapter count, or the length the key needs
 };
 #pragma pack(pop)
 

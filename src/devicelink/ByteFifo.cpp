@@ -11,7 +11,7 @@ struct FifoGuard {
     ~FifoGuard() { LeaveCriticalSection(&f->lock); }
 };
 
-}  // namespace
+} // namespace
 
 int ByteFifoInit(ByteFifo* fifo, uint8_t* buffer, size_t capacity) {
     if (!fifo || !capacity) {

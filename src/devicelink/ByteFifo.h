@@ -12,7 +12,7 @@ struct ByteFifo {
     CRITICAL_SECTION lock;
     bool ownsBuffer;
     uint8_t* start;
-    uint8_t* last;  // the buffer's last byte
+    uint8_t* last; // the buffer's last byte
     size_t readPos;
     size_t writePos;
     size_t count;

@@ -28,7 +28,7 @@ bool AnyNonZero(const char* bytes, uint32_t size) {
     return false;
 }
 
-}  // namespace
+} // namespace
 
 uint32_t ImmPackedDataLength(uint32_t flags) {
     uint32_t length = 0;
@@ -40,8 +40,8 @@ uint32_t ImmPackedDataLength(uint32_t flags) {
     return length + ((flags & kImmHasExtra) ? 4 : 0);
 }
 
-iBusMessageRecord* iBusInterMessageConvertIMMToBus(iBus* bus, uint32_t id, uint32_t kind, const uint32_t* extra,
-                                                   const IMM* message) {
+iBusMessageRecord* iBusInterMessageConvertIMMToBus(iBus* bus, uint32_t id, uint32_t kind,
+                                                   const uint32_t* extra, const IMM* message) {
     if (!bus || !message) {
         return nullptr;
     }
@@ -64,10 +64,11 @@ iBusMessageRecord* iBusInterMessageConvertIMMToBus(iBus* bus, uint32_t id, uint3
         TRACE("NOTE: ConvertIMMToBus: IMM (%d bytes) => iBus (%d + %d = %d bytes)", (int)sizeof(IMM),
               (int)kBusHeaderSize, (int)length, (int)(kBusHeaderSize + length));
     } else {
-        TRACE_LEVEL(2, "iBusInterMessageConvertIMMToBus: IMM (%d bytes) => iBus with no Data (%d)", (int)sizeof(IMM),
-                    (int)kBusHeaderSize);
+        TRACE_LEVEL(2, "iBusInterMessageConvertIMMToBus: IMM (%d bytes) => iBus with no Data (%d)",
+                    (int)sizeof(IMM), (int)kBusHeaderSize);
     }
-    const uint32_t params[4] = {(uint32_t)message->Type, (uint32_t)message->Code, (uint32_t)message->Info, flags};
+    const uint32_t params[4] = {(uint32_t)message->Type, (uint32_t)message->Code, (uint32_t)message->Info,
+                                flags};
     return iBusCreateMessage(bus, id, kind, params, 4, length ? data : nullptr, length);
 }
 

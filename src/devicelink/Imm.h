@@ -43,8 +43,8 @@ uint32_t ImmPackedDataLength(uint32_t flags);
 
 // A new record (reference count 1) holding `message` packed; `extra` (or null) is
 // appended and flagged. Null on failure.
-iBusMessageRecord* iBusInterMessageConvertIMMToBus(iBus* bus, uint32_t id, uint32_t kind, const uint32_t* extra,
-                                                   const IMM* message);
+iBusMessageRecord* iBusInterMessageConvertIMMToBus(iBus* bus, uint32_t id, uint32_t kind,
+                                                   const uint32_t* extra, const IMM* message);
 // Unpacks a kind-3 message. 1 on success; 0 for a missing argument or data shorter than
 // the presence flags announce (then `message` is left cleared).
 int iBusInterMessageConvertBusToIMM(const iBusMessage* content, IMM* message, uint32_t* extra);

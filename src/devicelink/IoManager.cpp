@@ -15,19 +15,23 @@ const char* const kPipeName = "VCORE\\IOMAN";
 
 enum Phase { kPrepare = 0, kConnect = 1, kGreet = 2, kConnected = 3, kDisconnect = 4 };
 
-const uint32_t kIoctlCodes[] = {0xF000000F, 0xF000000A, 0xF000000C, 0xF000000E, 0xF000000D, 0xF0000010, 0xF0000011};
+const uint32_t kIoctlCodes[] = {0xF000000F, 0xF000000A, 0xF000000C, 0xF000000E,
+                                0xF000000D, 0xF0000010, 0xF0000011};
 
-}  // namespace
+} // namespace
 
 int64_t IoManTranslateInternalCode(uint32_t internalCode) {
-    return internalCode < sizeof kIoctlCodes / sizeof kIoctlCodes[0] ? (int64_t)kIoctlCodes[internalCode] : -1;
+    return internalCode < sizeof kIoctlCodes / sizeof kIoctlCodes[0] ? (int64_t)kIoctlCodes[internalCode]
+                                                                     : -1;
 }
 
-CIoManager::~CIoManager() { Close(); }
+CIoManager::~CIoManager() {
+    Close();
+}
 
 int CIoManager::Open(IoManagerCallback callback, uint32_t adapterIndex, void* userData) {
     if (m_pConnection) {
-        return 0;  // already open: left as it is
+        return 0; // already open: left as it is
     }
     if (!callback || adapterIndex >= kNoAdapter) {
         Close();
@@ -93,7 +97,8 @@ void CIoManager::SendEvent(uint32_t value, uint32_t internalCode, const IMM* mes
     if (message) {
         TRACE("IOMAN: %d: Event to Adapter: %s, Info = 0x%x", (int)m_uAdapterIndex,
               EventName(message->Type, message->Code).c_str(), (unsigned)message->Info);
-        iBusMessageRecord* record = iBusInterMessageConvertIMMToBus(bus, id, VCORE_IBUS_ID_IMM_MESSAGE, &ioctl, message);
+        iBusMessageRecord* record =
+            iBusInterMessageConvertIMMToBus(bus, id, VCORE_IBUS_ID_IMM_MESSAGE, &ioctl, message);
         const int posted = record ? iBusPostMessage(bus, record, nullptr) : 0;
         iBusReleaseMessage(bus, record);
         if (posted) {
@@ -126,11 +131,13 @@ bool CIoManager::IsAdapterAvailable() {
 
 void CIoManager::ReceiveHandler(iBusMessageRecord* record, void* userData) {
     CIoManager* self = static_cast<CIoManager*>(userData);
-    iBusMessage* content = iBusGetMessageContent(self->m_pConnection ? self->m_pConnection->bus : nullptr, record);
+    iBusMessage* content =
+        iBusGetMessageContent(self->m_pConnection ? self->m_pConnection->bus : nullptr, record);
     if (!content) {
         return;
     }
-    TRACE_LEVEL(2, "IOMAN: Message Received from iBus (Data = %d bytes)", (int)(content->Size - kBusHeaderSize));
+    TRACE_LEVEL(2, "IOMAN: Message Received from iBus (Data = %d bytes)",
+                (int)(content->Size - kBusHeaderSize));
     switch (content->Kind) {
     case VCORE_IBUS_ID_ADAPTOR_INFO:
         self->m_nLowCost = content->Param[0] ? 1 : 0;
@@ -242,7 +249,8 @@ void CIoManager::ThreadMain(void* userData) {
             break;
         }
         // Sleep in short steps so a stop request is seen promptly in the connected phase.
-        for (DWORD slept = 0; slept < sleepMs && !WorkerThreadIsStopRequested(c->thread); slept += kRetrySleepMs) {
+        for (DWORD slept = 0; slept < sleepMs && !WorkerThreadIsStopRequested(c->thread);
+             slept += kRetrySleepMs) {
             Sleep(sleepMs - slept < kRetrySleepMs ? sleepMs - slept : kRetrySleepMs);
         }
     }

@@ -25,8 +25,12 @@ constexpr uint32_t kNoAdapter = 5;
 constexpr uint32_t kAdapterIdBase = 1000;
 
 // Ids on the bus and the pipe for adapter `index`.
-constexpr uint32_t IoManToServiceId(uint32_t index) { return (kAdapterIdBase << 16) | index; }
-constexpr uint32_t IoManFromServiceId(uint32_t index) { return (index << 16) | kAdapterIdBase; }
+constexpr uint32_t IoManToServiceId(uint32_t index) {
+    return (kAdapterIdBase << 16) | index;
+}
+constexpr uint32_t IoManFromServiceId(uint32_t index) {
+    return (index << 16) | kAdapterIdBase;
+}
 
 // The agent's internal request codes and what the service knows them as. -1: unknown.
 int64_t IoManTranslateInternalCode(uint32_t internalCode);
@@ -37,7 +41,7 @@ struct IoManConnection {
     iBusNPBridge* bridge;
     iBusClient* client;
     WorkerThread* thread;
-    volatile LONG phase;  // written by the manager thread only
+    volatile LONG phase; // written by the manager thread only
 };
 
 class CIoManager {

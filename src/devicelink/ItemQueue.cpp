@@ -15,7 +15,7 @@ struct ItemNode {
 struct ItemQueue {
     ItemNode* head;
     ItemNode* tail;
-    std::atomic<size_t> count;  // written under the lock, read without it
+    std::atomic<size_t> count; // written under the lock, read without it
     bool locked;
     CRITICAL_SECTION lock;
 };
@@ -51,7 +51,7 @@ void Unlink(ItemQueue* queue, ItemNode* node) {
     free(node);
 }
 
-}  // namespace
+} // namespace
 
 ItemQueue* ItemQueueCreate(bool withLock) {
     ItemQueue* queue = new (std::nothrow) ItemQueue{};
@@ -128,7 +128,9 @@ int ItemQueueRemove(ItemQueue* queue, void* item) {
     return 0;
 }
 
-size_t ItemQueueCount(const ItemQueue* queue) { return queue ? queue->count.load(std::memory_order_relaxed) : 0; }
+size_t ItemQueueCount(const ItemQueue* queue) {
+    return queue ? queue->count.load(std::memory_order_relaxed) : 0;
+}
 
 void ItemQueueEmpty(ItemQueue* queue, ItemQueueFreeItem freeItem) {
     if (!queue) {

@@ -13,17 +13,23 @@ struct CodeRow {
 struct TypeRow {
     int32_t value;
     const char* name;
-    const CodeRow* codes;  // null: the type has no code table
+    const CodeRow* codes; // null: the type has no code table
 };
 
-#define ROW(x) {x, #x}
-#define END {0, nullptr}
+#define ROW(x)                                                                                               \
+    { x, #x }
+#define END                                                                                                  \
+    { 0, nullptr }
 
 const CodeRow kCallStatusCodes[] = {
-    ROW(CALL_STATUS_UNKNOWN),   ROW(CALL_STATUS_UNPLACED),   ROW(CALL_STATUS_ROUTING),   ROW(CALL_STATUS_FAILED),
-    ROW(CALL_STATUS_RINGING),   ROW(CALL_STATUS_INPROGRESS), ROW(CALL_STATUS_ONHOLD),    ROW(CALL_STATUS_LOCALHOLD),
-    ROW(CALL_STATUS_REMOTEHOLD), ROW(CALL_STATUS_FINISHED),  ROW(CALL_STATUS_MISSED),    ROW(CALL_STATUS_REFUSED),
-    ROW(CALL_STATUS_BUSY),      ROW(CALL_STATUS_CANCELLED),  ROW(CALL_STATUS_OFFHOLD),   END,
+    ROW(CALL_STATUS_UNKNOWN),    ROW(CALL_STATUS_UNPLACED),
+    ROW(CALL_STATUS_ROUTING),    ROW(CALL_STATUS_FAILED),
+    ROW(CALL_STATUS_RINGING),    ROW(CALL_STATUS_INPROGRESS),
+    ROW(CALL_STATUS_ONHOLD),     ROW(CALL_STATUS_LOCALHOLD),
+    ROW(CALL_STATUS_REMOTEHOLD), ROW(CALL_STATUS_FINISHED),
+    ROW(CALL_STATUS_MISSED),     ROW(CALL_STATUS_REFUSED),
+    ROW(CALL_STATUS_BUSY),       ROW(CALL_STATUS_CANCELLED),
+    ROW(CALL_STATUS_OFFHOLD),    END,
 };
 
 const CodeRow kHwEventCodes[] = {
@@ -107,11 +113,13 @@ const TypeRow kTypes[] = {
 };
 
 const char* const kHookStateNames[] = {"HS_OffHook", "HS_OnHook", "HS_Irrelevant", "HS_Unknown_Hook_State"};
-const char* const kLineStateNames[] = {"LS_Error",          "LS_PstnLinePresent",         "LS_PstnLineNotPresent",
-                                       "LS_PstnLineActive", "LS_PstnParallelPhoneActive", "LS_Unknown_State"};
-const char* const kCallStateNames[] = {"CS_Idle",         "CS_Dialtone",        "CS_IncomingCall", "CS_OutgoingCall",
-                                       "CS_ActiveCall",   "CS_CallTermination", "CS_CallOnHold",   "CS_CallWaiting",
-                                       "CS_ConferenceCall", "CS_Unknown_Call_State"};
+const char* const kLineStateNames[] = {
+    "LS_Error",          "LS_PstnLinePresent",         "LS_PstnLineNotPresent",
+    "LS_PstnLineActive", "LS_PstnParallelPhoneActive", "LS_Unknown_State"};
+const char* const kCallStateNames[] = {
+    "CS_Idle",           "CS_Dialtone",          "CS_IncomingCall", "CS_OutgoingCall",
+    "CS_ActiveCall",     "CS_CallTermination",   "CS_CallOnHold",   "CS_CallWaiting",
+    "CS_ConferenceCall", "CS_Unknown_Call_State"};
 const char* const kPhoneConnectionNames[] = {"PC_VOIP", "PC_PSTN", "PC_VOICEMAIL", "PC_PSTN_FULL_SAMPLING"};
 const char* const kConnectionStatusNames[] = {"Connection Status Unknown"};
 const char* const kAgentStatusNames[] = {"AgentAlive", "AgentConnectedToVoip", "AgentDisconnectedFromVoip"};
@@ -139,7 +147,7 @@ const CodeRow* FindCode(const CodeRow* codes, int32_t code) {
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 const char* GetEventName(int32_t type, int32_t code, char* buffer, size_t size) {
     if (!buffer || !size) {
@@ -191,9 +199,21 @@ bool FindMsgCode(int32_t type, const char* name, int32_t* code) {
     return false;
 }
 
-const char* GetHookStateName(int32_t value) { return NameAt(kHookStateNames, value); }
-const char* GetLineStateName(int32_t value) { return NameAt(kLineStateNames, value); }
-const char* GetCallStateName(int32_t value) { return NameAt(kCallStateNames, value); }
-const char* GetPhoneConnectionName(int32_t value) { return NameAt(kPhoneConnectionNames, value); }
-const char* GetConnectionStatusName(int32_t value) { return NameAt(kConnectionStatusNames, value); }
-const char* GetAgentStatusName(int32_t value) { return NameAt(kAgentStatusNames, value); }
+const char* GetHookStateName(int32_t value) {
+    return NameAt(kHookStateNames, value);
+}
+const char* GetLineStateName(int32_t value) {
+    return NameAt(kLineStateNames, value);
+}
+const char* GetCallStateName(int32_t value) {
+    return NameAt(kCallStateNames, value);
+}
+const char* GetPhoneConnectionName(int32_t value) {
+    return NameAt(kPhoneConnectionNames, value);
+}
+const char* GetConnectionStatusName(int32_t value) {
+    return NameAt(kConnectionStatusNames, value);
+}
+const char* GetAgentStatusName(int32_t value) {
+    return NameAt(kAgentStatusNames, value);
+}

@@ -11,15 +11,19 @@ namespace {
 constexpr DWORD kIdleSleepMs = 50;
 constexpr DWORD kPendingWaitMs = 20;
 
-void SetFlag(NPipe* pipe, uint32_t flag) { InterlockedOr(&pipe->flags, (LONG)flag); }
-void ClearFlag(NPipe* pipe, uint32_t flag) { InterlockedAnd(&pipe->flags, ~(LONG)flag); }
+void SetFlag(NPipe* pipe, uint32_t flag) {
+    InterlockedOr(&pipe->flags, (LONG)flag);
+}
+void ClearFlag(NPipe* pipe, uint32_t flag) {
+    InterlockedAnd(&pipe->flags, ~(LONG)flag);
+}
 
 // One direction's operation in progress.
 struct PendingIo {
-    DWORD requested = 0;  // 0: none in progress
+    DWORD requested = 0; // 0: none in progress
     OVERLAPPED overlapped = {};
     DWORD waitMs = 0;
-    bool completed = false;  // an operation finished in this pass
+    bool completed = false; // an operation finished in this pass
 };
 
 // Write step: false when it failed.
@@ -166,7 +170,7 @@ void PipeThreadMain(void* data) {
     }
 }
 
-}  // namespace
+} // namespace
 
 char* NPipeMakeName(const char* server, const char* name) {
     if (!name || !*name) {

@@ -24,9 +24,9 @@ constexpr size_t kNPipeFifoSize = 1024;
 constexpr size_t kNPipeChunkSize = 128;
 
 enum : uint32_t {
-    kNPipeConnectPending = 0x1,  // server use only
+    kNPipeConnectPending = 0x1, // server use only
     kNPipeConnected = 0x2,
-    kNPipeServerEnd = 0x4,       // never set by the agent
+    kNPipeServerEnd = 0x4, // never set by the agent
 };
 
 struct NPipe {

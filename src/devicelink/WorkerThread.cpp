@@ -30,9 +30,11 @@ void Join(WorkerThread* thread) {
     }
 }
 
-}  // namespace
+} // namespace
 
-WorkerThread* WorkerThreadCreate() { return static_cast<WorkerThread*>(calloc(1, sizeof(WorkerThread))); }
+WorkerThread* WorkerThreadCreate() {
+    return static_cast<WorkerThread*>(calloc(1, sizeof(WorkerThread)));
+}
 
 int WorkerThreadStart(WorkerThread* thread, WorkerThreadRoutine routine, void* userData) {
     if (!thread || !routine) {
@@ -42,7 +44,7 @@ int WorkerThreadStart(WorkerThread* thread, WorkerThreadRoutine routine, void* u
         if (WaitForSingleObject(thread->hThread, 0) != WAIT_OBJECT_0) {
             return kStatusWrongState;
         }
-        Join(thread);  // it ended on its own; start afresh
+        Join(thread); // it ended on its own; start afresh
     }
     thread->flags = 0;
     thread->routine = routine;
@@ -70,7 +72,9 @@ bool WorkerThreadIsStopRequested(const WorkerThread* thread) {
     return thread && (thread->flags & kWorkerThreadStopRequested) != 0;
 }
 
-bool WorkerThreadIsRunning(const WorkerThread* thread) { return thread && (thread->flags & kWorkerThreadRunning) != 0; }
+bool WorkerThreadIsRunning(const WorkerThread* thread) {
+    return thread && (thread->flags & kWorkerThreadRunning) != 0;
+}
 
 void WorkerThreadStopAndWait(WorkerThread* thread) {
     if (!thread) {

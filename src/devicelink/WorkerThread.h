@@ -18,8 +18,8 @@ enum : uint32_t {
 };
 
 struct WorkerThread {
-    volatile LONG flags;  // kWorkerThreadRunning | kWorkerThreadStopRequested
-    HANDLE hThread;       // null when no thread has been started or it has been joined
+    volatile LONG flags; // kWorkerThreadRunning | kWorkerThreadStopRequested
+    HANDLE hThread;      // null when no thread has been started or it has been joined
     WorkerThreadRoutine routine;
     WorkerThreadRoutine exitRoutine;
     void* userData;

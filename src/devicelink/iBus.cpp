@@ -10,7 +10,7 @@
 #include <cstring>
 
 struct iBusMessageRecord {
-    LONG refCount;  // under the bus's messages lock
+    LONG refCount; // under the bus's messages lock
     iBusMessage content;
 };
 static_assert(offsetof(iBusMessageRecord, content) == 4);
@@ -24,12 +24,12 @@ struct iBusClient {
 
 struct iBus {
     iBusImplementation implementation;
-    CRITICAL_SECTION messagesLock;  // reference counts
-    CRITICAL_SECTION clientsLock;   // the client list and every dispatch
+    CRITICAL_SECTION messagesLock; // reference counts
+    CRITICAL_SECTION clientsLock;  // the client list and every dispatch
     bool hasMessagesLock;
     bool hasClientsLock;
-    ItemQueue* clients;   // no lock of its own: clientsLock covers it
-    ItemQueue* messages;  // own lock; null when the implementation posts directly
+    ItemQueue* clients;  // no lock of its own: clientsLock covers it
+    ItemQueue* messages; // own lock; null when the implementation posts directly
 };
 
 namespace {
@@ -48,7 +48,7 @@ void FreeClient(iBusClient* client) {
     free(client);
 }
 
-}  // namespace
+} // namespace
 
 iBus* iBusCreate(const iBusImplementation* implementation) {
     if (!implementation) {
@@ -188,8 +188,8 @@ iBusMessageRecord* iBusCreateMessage(iBus* bus, uint32_t id, uint32_t kind, cons
     if (!data) {
         dataLength = 0;
     }
-    iBusMessageRecord* record =
-        static_cast<iBusMessageRecord*>(malloc(offsetof(iBusMessageRecord, content) + kBusHeaderSize + dataLength));
+    iBusMessageRecord* record = static_cast<iBusMessageRecord*>(
+        malloc(offsetof(iBusMessageRecord, content) + kBusHeaderSize + dataLength));
     if (!record) {
         return nullptr;
     }
@@ -298,7 +298,9 @@ int iBusDispatchMessage(iBus* bus, iBusMessageRecord* record) {
     return called;
 }
 
-long iBusGetLiveMessageCount() { return g_nLiveMessages; }
+long iBusGetLiveMessageCount() {
+    return g_nLiveMessages;
+}
 
 // ---------------------------------------------------------------------------------------
 // Polling implementation
@@ -362,7 +364,7 @@ int PollingInit(void* context, iBusStartRecord* start) {
     return 1;
 }
 
-}  // namespace
+} // namespace
 
 int iBusPollingImplementationCreate(iBusImplementation* implementation, uint32_t pollIntervalMs) {
     if (!implementation) {

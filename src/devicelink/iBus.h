@@ -20,8 +20,8 @@
 // The message content: the unit that also crosses the adapter service's pipe byte for
 // byte (little-endian, no padding).
 struct iBusMessage {
-    uint32_t Size;  // 28 + number of data bytes
-    uint32_t Id;    // routing id, matched against the clients' id lists
+    uint32_t Size; // 28 + number of data bytes
+    uint32_t Id;   // routing id, matched against the clients' id lists
     uint32_t Kind;
     uint32_t Param[4];
     // Size - 28 data bytes follow.
@@ -29,7 +29,9 @@ struct iBusMessage {
 static_assert(sizeof(iBusMessage) == 28);
 constexpr uint32_t kBusHeaderSize = sizeof(iBusMessage);
 
-inline uint8_t* iBusMessageData(iBusMessage* message) { return reinterpret_cast<uint8_t*>(message + 1); }
+inline uint8_t* iBusMessageData(iBusMessage* message) {
+    return reinterpret_cast<uint8_t*>(message + 1);
+}
 inline const uint8_t* iBusMessageData(const iBusMessage* message) {
     return reinterpret_cast<const uint8_t*>(message + 1);
 }
@@ -47,13 +49,13 @@ typedef int (*iBusFetchFn)(iBus* bus, iBusMessageRecord** record, int remove);
 struct iBusStartRecord {
     iBus* bus;
     iBusDispatchFn dispatch;
-    iBusFetchFn fetch;  // null when the bus has no message queue
+    iBusFetchFn fetch; // null when the bus has no message queue
 };
 
 struct iBusImplementation {
     void* context;
-    int (*Init)(void* context, iBusStartRecord* start);  // non-zero on success
-    int (*DirectPostMessage)(void* context, iBusMessageRecord* record, void* argument);  // optional
+    int (*Init)(void* context, iBusStartRecord* start);                                 // non-zero on success
+    int (*DirectPostMessage)(void* context, iBusMessageRecord* record, void* argument); // optional
     void (*Stop)(void* context);
 };
 

@@ -33,14 +33,14 @@ bool BusToPipe(iBusNPBridge* bridge) {
         error = true;
     } else if (content->Size > kNPipeFifoSize) {
         // Could never be written and would hold back every later message.
-        TRACE("iBusNPBridge: ERROR: Message too large for the pipe (%d > %d bytes), dropped", (int)content->Size,
-              (int)kNPipeFifoSize);
+        TRACE("iBusNPBridge: ERROR: Message too large for the pipe (%d > %d bytes), dropped",
+              (int)content->Size, (int)kNPipeFifoSize);
         error = true;
     } else {
         size_t space = 0;
         NPipeGetWriteSpace(bridge->pipe, &space);
         if (space < content->Size) {
-            return false;  // waits at the head of the list
+            return false; // waits at the head of the list
         }
         size_t written = content->Size;
         int status = NPipeWrite(bridge->pipe, content, &written);
@@ -130,7 +130,8 @@ bool PipeToBus(iBusNPBridge* bridge) {
     } else {
         posted = iBusPostMessage(bridge->bus, record, nullptr) != 0;
         if (posted) {
-            TRACE_LEVEL(2, "BusNPBridge: Message received from NPipe passed to Bus (Data=%d bytes)", (int)dataLength);
+            TRACE_LEVEL(2, "BusNPBridge: Message received from NPipe passed to Bus (Data=%d bytes)",
+                        (int)dataLength);
         } else {
             TRACE("iBusNPBridge: ERROR: Can not Post iBus message");
         }
@@ -155,7 +156,7 @@ void BridgeThreadMain(void* arg) {
     }
 }
 
-}  // namespace
+} // namespace
 
 iBusNPBridge* iBusNPBridgeCreate() {
     iBusNPBridge* bridge = static_cast<iBusNPBridge*>(calloc(1, sizeof(iBusNPBridge)));

@@ -22,11 +22,11 @@ struct iBusNPBridge {
     iBus* bus;
     NPipe* pipe;
     WorkerThread* thread;
-    ItemQueue* outgoing;  // message records waiting to be written, one reference each
+    ItemQueue* outgoing; // message records waiting to be written, one reference each
     iBusClient* client;
-    iBusMessage pendingHeader;  // all zero when no header is pending
+    iBusMessage pendingHeader; // all zero when no header is pending
     bool headerPending;
-    volatile LONG streamBroken;  // set when the stream could not be resynchronised
+    volatile LONG streamBroken; // set when the stream could not be resynchronised
 };
 
 iBusNPBridge* iBusNPBridgeCreate();

@@ -25,7 +25,7 @@ struct AudioLock {
 };
 
 class IAudioBuffer {
-  public:
+public:
     virtual ~IAudioBuffer() = default;
 
     // Capture: (capture position, read position); playback: (play position, write
@@ -43,7 +43,7 @@ class IAudioBuffer {
 };
 
 class IPlaybackBuffer : public IAudioBuffer {
-  public:
+public:
     virtual HRESULT SetCurrentPosition(DWORD dwPlayPosition) = 0;
     // DSBSTATUS_ flags: playing, looping, lost.
     virtual HRESULT GetStatus(DWORD* pdwStatus) = 0;
@@ -52,7 +52,7 @@ class IPlaybackBuffer : public IAudioBuffer {
 
 // Makes capture buffers on one capture device.
 class ICaptureDevice {
-  public:
+public:
     virtual ~ICaptureDevice() = default;
     // bPre8Description: describe the buffer in the form DirectX before 8.0 understands.
     virtual HRESULT CreateCaptureBuffer(const WAVEFORMATEX& format, DWORD dwBufferBytes,

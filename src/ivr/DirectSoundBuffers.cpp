@@ -22,7 +22,7 @@ HRESULT SetPositions(IDirectSoundNotify* pNotify, DWORD dwCount, const DSBPOSITI
 // What capture and playback buffers share: both DirectSound interfaces have the same
 // position, lock, format and notification calls. `Base` is the seam interface served.
 template <class Interface, class Base> class CDirectSoundBufferBase : public Base {
-  public:
+public:
     explicit CDirectSoundBufferBase(Interface* pBuffer) : m_pBuffer(pBuffer) {}
     ~CDirectSoundBufferBase() override {
         ReleaseCom(m_pNotify);
@@ -52,19 +52,19 @@ template <class Interface, class Base> class CDirectSoundBufferBase : public Bas
     }
     HRESULT Stop() override { return m_pBuffer->Stop(); }
 
-  protected:
+protected:
     Interface* m_pBuffer;
     IDirectSoundNotify* m_pNotify = nullptr;
 };
 
 class CDirectSoundCaptureBuffer : public CDirectSoundBufferBase<IDirectSoundCaptureBuffer, IAudioBuffer> {
-  public:
+public:
     using CDirectSoundBufferBase::CDirectSoundBufferBase;
     HRESULT StartLooping() override { return m_pBuffer->Start(DSCBSTART_LOOPING); }
 };
 
 class CDirectSoundCaptureDevice : public ICaptureDevice {
-  public:
+public:
     explicit CDirectSoundCaptureDevice(IDirectSoundCapture* pCapture) : m_pCapture(pCapture) {}
     ~CDirectSoundCaptureDevice() override { ReleaseCom(m_pCapture); }
 
@@ -84,12 +84,12 @@ class CDirectSoundCaptureDevice : public ICaptureDevice {
         return S_OK;
     }
 
-  private:
+private:
     IDirectSoundCapture* m_pCapture;
 };
 
 class CDirectSoundPlaybackBuffer : public CDirectSoundBufferBase<IDirectSoundBuffer8, IPlaybackBuffer> {
-  public:
+public:
     using CDirectSoundBufferBase::CDirectSoundBufferBase;
     HRESULT StartLooping() override { return m_pBuffer->Play(0, 0, DSBPLAY_LOOPING); }
     HRESULT SetCurrentPosition(DWORD dwPlayPosition) override {

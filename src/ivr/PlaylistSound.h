@@ -24,7 +24,7 @@
 #include <vector>
 
 class CPlaylistSound {
-  public:
+public:
     static constexpr DWORD kSegmentCount = 20;
     static constexpr DWORD kSegmentBytes = 1600; // 100 ms of 8000 Hz 16-bit mono
     static constexpr DWORD kBufferBytes = kSegmentCount * kSegmentBytes;
@@ -56,7 +56,7 @@ class CPlaylistSound {
     DWORD GetProgress() const { return m_dwProgress; }
     DWORD GetTotal() const { return m_dwTotal; }
 
-  private:
+private:
     HRESULT StartStream();
     HRESULT FillWholeBuffer();
     void FillSegment(BYTE* pSegment, DWORD dwBytes, bool bLoop);

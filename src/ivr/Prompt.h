@@ -11,7 +11,7 @@
 #include <vector>
 
 class CPrompt {
-  public:
+public:
     CPrompt(CPlaylistSound* pSound, HANDLE hPlaybackEvent);
 
     // Appends a file to the list; false for an empty name.
@@ -27,7 +27,7 @@ class CPrompt {
 
     const std::vector<std::string>& GetFiles() const { return m_Files; }
 
-  private:
+private:
     std::vector<std::string> m_Files;
     CPlaylistSound* m_pSound;
     HANDLE m_hPlaybackEvent;

@@ -28,7 +28,7 @@
 #include <vector>
 
 class CRiffWave {
-  public:
+public:
     enum OpenMode : DWORD {
         kModeRead = 1,
         kModeWrite = 2,
@@ -63,7 +63,7 @@ class CRiffWave {
     // Appends to the "data" chunk through the I/O buffer.
     HRESULT Write(UINT uSizeToWrite, const BYTE* pData, UINT* puSizeWritten);
 
-  private:
+private:
     HRESULT ReadHeader();
     HRESULT WriteHeader(const WAVEFORMATEX& format);
     HRESULT FinishWrittenFile();

@@ -10,7 +10,7 @@
 #include <memory>
 
 class CSoundManager {
-  public:
+public:
     CSoundManager();
     ~CSoundManager();
     CSoundManager(const CSoundManager&) = delete;
@@ -27,6 +27,6 @@ class CSoundManager {
 
     IDirectSound8* GetDirectSound() const { return m_pDS; }
 
-  private:
+private:
     IDirectSound8* m_pDS = nullptr;
 };

@@ -22,8 +22,12 @@ static double now(void) {
     return (double)t.tv_sec + (double)t.tv_nsec * 1e-9;
 }
 
-static uint32_t le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
-static uint16_t le16(const unsigned char* p) { return (uint16_t)(p[0] | p[1] << 8); }
+static uint32_t le32(const unsigned char* p) {
+    return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24;
+}
+static uint16_t le16(const unsigned char* p) {
+    return (uint16_t)(p[0] | p[1] << 8);
+}
 
 /* Loads an 8000 Hz 16-bit mono PCM file; returns the sample count, 0 on failure. */
 static size_t load(const char* name, int16_t** out) {
@@ -45,8 +49,8 @@ static size_t load(const char* name, int16_t** out) {
             uint32_t len = le32(all + at + 4);
             const unsigned char* body = all + at + 8;
             if (!memcmp(all + at, "fmt ", 4) && len >= 16) {
-                format_ok = le16(body) == 1 && le16(body + 2) == 1 && le32(body + 4) == 8000 &&
-                            le16(body + 14) == 16;
+                format_ok =
+                    le16(body) == 1 && le16(body + 2) == 1 && le32(body + 4) == 8000 && le16(body + 14) == 16;
             } else if (!memcmp(all + at, "data", 4) && format_ok) {
                 if (len > got - at - 8) {
                     len = (uint32_t)(got - at - 8);

@@ -248,7 +248,7 @@ TEST_F(BusTest, DestroyReleasesQueuedMessagesAndUnregistersClients) {
         iBusSendMessage(m_bus, 1, 0, nullptr, 0, "data", 4, nullptr);
     }
     EXPECT_EQ(iBusGetLiveMessageCount(), m_baseline + 10);
-    iBusDestroy(m_bus);  // never started: the messages are still queued
+    iBusDestroy(m_bus); // never started: the messages are still queued
     m_bus = nullptr;
     EXPECT_EQ(iBusGetLiveMessageCount(), m_baseline);
     EXPECT_TRUE(log.ids.empty());
@@ -298,13 +298,13 @@ TEST(BusDirectPostTest, DirectPostMeansNoQueueAndNoBusReference) {
 // Several posters at once: each message is delivered exactly once, in each poster's order,
 // to every subscriber (which share one record), and every record is freed.
 struct FanOutSink {
-    std::vector<std::vector<uint32_t>> seen;  // per poster, the sequence numbers in arrival order
+    std::vector<std::vector<uint32_t>> seen; // per poster, the sequence numbers in arrival order
     std::vector<const void*> lastRecord;
 };
 
 void CountMessage(iBusMessageRecord* record, void* data) {
     auto* sink = static_cast<FanOutSink*>(data);
-    const uint32_t* words = reinterpret_cast<const uint32_t*>(record) + 1;  // after the count
+    const uint32_t* words = reinterpret_cast<const uint32_t*>(record) + 1; // after the count
     const uint32_t poster = words[3], sequence = words[4];
     sink->seen[poster].push_back(sequence);
 }
@@ -332,7 +332,7 @@ TEST_F(BusTest, ConcurrentPostersEveryMessageDeliveredOnceToEverySubscriber) {
     for (auto& poster : posters) {
         poster.join();
     }
-    m_impl.Stop(m_impl.context);  // drains the queue first
+    m_impl.Stop(m_impl.context); // drains the queue first
 
     for (FanOutSink* sink : {&a, &b}) {
         for (uint32_t p = 0; p < kPosters; ++p) {
@@ -346,4 +346,4 @@ TEST_F(BusTest, ConcurrentPostersEveryMessageDeliveredOnceToEverySubscriber) {
     iBusUnregisterClient(m_bus, cb);
 }
 
-}  // namespace
+} // namespace

@@ -6,7 +6,9 @@
 
 namespace {
 
-std::string Name(int32_t type, int32_t code) { return EventName(type, code).c_str(); }
+std::string Name(int32_t type, int32_t code) {
+    return EventName(type, code).c_str();
+}
 
 TEST(Catalogue, EventNameForms) {
     EXPECT_EQ(Name(1, 0), "MSG_TYPE_HW_EVENT: NOTIFY_HOOK_STATE");
@@ -74,4 +76,4 @@ TEST(Catalogue, StateEnumerationNames) {
     EXPECT_EQ(GetAgentStatusName(AgentStatusClosing), nullptr);
 }
 
-}  // namespace
+} // namespace

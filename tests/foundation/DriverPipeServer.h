@@ -16,7 +16,7 @@
 
 struct DriverRequestSeen {
     uint32_t ioctl = 0;
-    std::vector<uint8_t> buffer;  // header and data as received
+    std::vector<uint8_t> buffer; // header and data as received
 };
 
 class DriverPipeServer {
@@ -24,17 +24,20 @@ public:
     // Returns the reply buffer for a request; by default the request is echoed back.
     using Responder = std::function<std::vector<uint8_t>(const DriverRequestSeen&)>;
 
-    explicit DriverPipeServer(const char* name, Responder responder = nullptr) : m_responder(std::move(responder)) {
+    explicit DriverPipeServer(const char* name, Responder responder = nullptr)
+        : m_responder(std::move(responder)) {
         m_path = std::string("\\\\.\\pipe\\") + name;
-        m_hPipe = CreateNamedPipeA(m_path.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                                   1, 65536, 65536, 0, nullptr);
+        m_hPipe = CreateNamedPipeA(m_path.c_str(), PIPE_ACCESS_DUPLEX,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 65536, 65536, 0,
+                                   nullptr);
         m_thread = std::thread([this] { Serve(); });
     }
     ~DriverPipeServer() {
         // Wake a ConnectNamedPipe that still waits by connecting once ourselves. A client
         // of the test must be gone by now, or the read it feeds never ends.
         m_bStop = true;
-        HANDLE wake = CreateFileA(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE wake =
+            CreateFileA(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (wake != INVALID_HANDLE_VALUE) {
             CloseHandle(wake);
         }

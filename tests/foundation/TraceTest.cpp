@@ -49,11 +49,13 @@ protected:
         DeleteFileA(m_file.c_str());
     }
     void SetDword(const char* name, DWORD value) {
-        ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kKey, name, REG_DWORD, &value, sizeof value), ERROR_SUCCESS);
+        ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kKey, name, REG_DWORD, &value, sizeof value),
+                  ERROR_SUCCESS);
     }
     void SetString(const char* name, const std::string& value) {
-        ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kKey, name, REG_SZ, value.c_str(), (DWORD)value.size() + 1),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegSetKeyValueA(HKEY_LOCAL_MACHINE, kKey, name, REG_SZ, value.c_str(), (DWORD)value.size() + 1),
+            ERROR_SUCCESS);
     }
     void UseFile() {
         SetDword("DebugType", kTraceFile);
@@ -78,8 +80,8 @@ TEST_F(TraceTest, EveryLayerAddsItsOwnLineEnd) {
     UseFile();
     TRACE("Open ROOT %d\n", 0);
     TraceWrite("raw %s", "writer");
-    EXPECT_EQ(ReadFile(m_file), kTag + "Log Started Succesfully!\r\n" + kTag + "Open ROOT 0\n\n\r\n" + kTag +
-                                    "raw writer\r\n");
+    EXPECT_EQ(ReadFile(m_file),
+              kTag + "Log Started Succesfully!\r\n" + kTag + "Open ROOT 0\n\n\r\n" + kTag + "raw writer\r\n");
 }
 
 TEST_F(TraceTest, LongMessagesAreCutNeverOverflow) {
@@ -181,9 +183,11 @@ TEST_F(TraceTest, LinesFromManyThreadsArriveWhole) {
         // Each trace line is "text\n\r\n": the text, then an empty line ending in \r.
         int t = -1, i = -1;
         ASSERT_EQ(sscanf(line.c_str(), "{OrvinAgent} thread %d line %d of a trace line", &t, &i), 2) << line;
-        ASSERT_EQ(line, kTag + "thread " + std::to_string(t) + " line " +
-                            (std::string(4 - std::to_string(i).size(), '0') + std::to_string(i)) +
-                            " of a trace line long enough to take its time ........................................");
+        ASSERT_EQ(
+            line,
+            kTag + "thread " + std::to_string(t) + " line " +
+                (std::string(4 - std::to_string(i).size(), '0') + std::to_string(i)) +
+                " of a trace line long enough to take its time ........................................");
         EXPECT_EQ(i, nextLine[t]++) << "thread " << t;
         ASSERT_TRUE(std::getline(lines, line));
         ASSERT_EQ(line, "\r");
@@ -294,7 +298,8 @@ TEST(DriverChannelTest, ReturnedDataAndStatusAreCopiedBack) {
 }
 
 TEST(DriverChannelTest, ShortReplyFailsAndMissingDeviceGivesMinusOne) {
-    DriverPipeServer driver("OrvinShortDevice", [](const DriverRequestSeen&) { return std::vector<uint8_t>(16); });
+    DriverPipeServer driver("OrvinShortDevice",
+                            [](const DriverRequestSeen&) { return std::vector<uint8_t>(16); });
     ASSERT_TRUE(driver.Valid());
     DriverChannel channel("OrvinShortDevice");
     uint32_t length = 0;
@@ -305,4 +310,4 @@ TEST(DriverChannelTest, ShortReplyFailsAndMissingDeviceGivesMinusOne) {
     EXPECT_EQ(missing.Request(1, nullptr, 0, nullptr, &length), DriverChannel::kNotOpened);
 }
 
-}  // namespace
+} // namespace

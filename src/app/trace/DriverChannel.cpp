@@ -10,7 +10,7 @@ namespace orvin {
 namespace {
 // A pipe stand-in serves one client at a time; it is free again within moments.
 constexpr DWORD kPipeBusyWaitMs = 1000;
-}  // namespace
+} // namespace
 
 void DriverChannel::SetName(const char* name) {
     Close();
@@ -69,8 +69,8 @@ bool DriverChannel::Transfer(void* buffer, DWORD size, DWORD* returned) {
     memcpy(request.data(), &code, sizeof code);
     memcpy(request.data() + sizeof code, buffer, size);
     DWORD got = 0;
-    if (!TransactNamedPipe(m_hDevice, request.data(), (DWORD)request.size(), reply.data(), (DWORD)reply.size(), &got,
-                           nullptr) ||
+    if (!TransactNamedPipe(m_hDevice, request.data(), (DWORD)request.size(), reply.data(),
+                           (DWORD)reply.size(), &got, nullptr) ||
         got < sizeof(uint32_t)) {
         return false;
     }
@@ -114,7 +114,7 @@ int32_t DriverChannel::Request(uint32_t command, const uint32_t* params, int par
         Close();
     }
     if (!ok) {
-        return header.status;  // as sent: -1
+        return header.status; // as sent: -1
     }
     memcpy(&header, buffer.data(), sizeof header);
     if (data && length) {
@@ -131,4 +131,4 @@ int32_t DriverChannel::Request(uint32_t command, const uint32_t* params, int par
     return header.status;
 }
 
-}  // namespace orvin
+} // namespace orvin

@@ -18,9 +18,9 @@ namespace orvin {
 #pragma pack(push, 1)
 struct DriverRequestHeader {
     uint32_t command;
-    uint32_t length;    // data bytes; on return, the bytes of data returned
-    uint32_t reserved;  // always 0
-    int32_t status;     // sent as -1; on return, the driver's result
+    uint32_t length;   // data bytes; on return, the bytes of data returned
+    uint32_t reserved; // always 0
+    int32_t status;    // sent as -1; on return, the driver's result
     uint32_t param[4];
 };
 #pragma pack(pop)
@@ -63,4 +63,4 @@ private:
     bool m_bPipe = false;
 };
 
-}  // namespace orvin
+} // namespace orvin

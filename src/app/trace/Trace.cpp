@@ -57,10 +57,11 @@ void ReadSettings() {
     DWORD value = 0, size = sizeof value, type = 0;
     if (RegQueryValueExA(key, "DebugType", nullptr, &type, (BYTE*)&value, &size) == ERROR_SUCCESS &&
         type == REG_DWORD) {
-        g_uSinkType = value > kTraceWdmHelper ? kTraceNone : value;
+        g_uSinkType = value > kTraceWdmHelper ? (uint32_t)kTraceNone : (uint32_t)value;
         if (g_uSinkType == kTraceFile) {
             size = sizeof g_szFileName - 1;
-            if (RegQueryValueExA(key, "DebugFile", nullptr, &type, (BYTE*)g_szFileName, &size) != ERROR_SUCCESS ||
+            if (RegQueryValueExA(key, "DebugFile", nullptr, &type, (BYTE*)g_szFileName, &size) !=
+                    ERROR_SUCCESS ||
                 (type != REG_SZ && type != REG_EXPAND_SZ)) {
                 g_szFileName[0] = 0;
                 g_uSinkType = kTraceNone;
@@ -145,11 +146,11 @@ void StartLocked() {
 
     if (g_uSinkType == kTraceDebugDriver) {
         g_debugDriver.SetName(IsWindows9x() ? kDebugDriver9x : kDebugDriverNt);
-        g_debugDriver.Open();  // a missing device opens per request, or not at all
+        g_debugDriver.Open(); // a missing device opens per request, or not at all
     }
     if (g_uSinkType == kTraceFile) {
-        g_hFile = CreateFileA(g_szFileName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+        g_hFile = CreateFileA(g_szFileName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (g_hFile == INVALID_HANDLE_VALUE) {
             // Tracing stays off until the next TraceStop/TraceStart; lines do not retry.
             g_uSinkType = kTraceNone;
@@ -163,7 +164,7 @@ void StartLocked() {
     WriteMessageLocked("Log Started Succesfully!");
 }
 
-}  // namespace
+} // namespace
 
 void TraceStart() {
     Guard guard;
@@ -199,7 +200,9 @@ uint32_t TraceGetSinkType() {
     return g_uSinkType;
 }
 
-int32_t TraceGetLevel() { return g_nTraceLevel; }
+int32_t TraceGetLevel() {
+    return g_nTraceLevel;
+}
 
 void TraceWriteV(const char* format, va_list args) {
     // Formatting happens outside the lock, in the caller's stack.
@@ -228,4 +231,4 @@ void TraceLine(const char* format, ...) {
     TraceWrite("%s\n", text);
 }
 
-}  // namespace orvin
+} // namespace orvin

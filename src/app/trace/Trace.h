@@ -28,7 +28,7 @@ enum TraceSink : uint32_t {
 
 constexpr uint32_t kTraceCmdDebugDriverLine = 12;
 constexpr uint32_t kTraceCmdWdmHelperLine = 0xF007;
-constexpr int kTraceMessageLimit = 512;  // bytes, terminator included
+constexpr int kTraceMessageLimit = 512; // bytes, terminator included
 
 // Reads the settings and opens the sink. Idempotent.
 void TraceStart();
@@ -47,7 +47,7 @@ void TraceWriteV(const char* format, va_list args);
 // The everyday entry: formats the text and writes it followed by a line feed.
 void TraceLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-}  // namespace orvin
+} // namespace orvin
 
 // Lines of level 0 are always written; lines of a higher level only when the trace level
 // reaches them, which it never does in the agent.

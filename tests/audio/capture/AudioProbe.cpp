@@ -95,7 +95,7 @@ int Tone(int argc, char** argv) {
 
 // The capture thread as the IVR engine runs it: wait for a notification, take the data.
 class ListeningCapture : public CCapture {
-  public:
+public:
     ~ListeningCapture() override {
         StopCapture();
         WaitForThreadDone();
@@ -106,7 +106,7 @@ class ListeningCapture : public CCapture {
     }
     long Takes() const { return m_takes; }
 
-  protected:
+protected:
     void ThreadBody() override {
         while (!IsStopRequested()) {
             if (WaitForSingleObject(GetNotificationEvent(), 500) != WAIT_OBJECT_0)
@@ -122,7 +122,7 @@ class ListeningCapture : public CCapture {
         }
     }
 
-  private:
+private:
     std::mutex m_lock;
     std::string m_heard;
     std::atomic<long> m_takes{0};

@@ -13,7 +13,7 @@
 
 // A fresh folder under the temporary folder, removed with everything in it at the end.
 class TempFolder {
-  public:
+public:
     TempFolder() {
         char base[MAX_PATH];
         GetTempPathA(sizeof base, base);
@@ -40,7 +40,7 @@ class TempFolder {
     }
     std::string File(const std::string& name) const { return m_path + "\\" + name; }
 
-  private:
+private:
     std::string m_path;
 };
 

@@ -15,7 +15,7 @@ constexpr DWORD kRing = 32000;
 constexpr DWORD kTenth = 1600;
 
 class CaptureTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         record = std::make_shared<FakeCaptureDevice::Record>();
@@ -234,7 +234,7 @@ TEST_F(CaptureTest, QuietTonesAreNotDigits) {
 
 // What the IVR engine's thread does: wait for a notification, take the captured data.
 class ThreadedCapture : public CCapture {
-  public:
+public:
     ~ThreadedCapture() override {
         StopCapture();
         WaitForThreadDone();
@@ -243,7 +243,7 @@ class ThreadedCapture : public CCapture {
     std::atomic<int> wakeUps{0};
     std::atomic<int> runs{0};
 
-  protected:
+protected:
     void ThreadBody() override {
         ++runs;
         while (!IsStopRequested()) {

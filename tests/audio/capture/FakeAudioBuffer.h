@@ -34,7 +34,7 @@ struct FakeRingState {
 };
 
 class FakeRing : public IPlaybackBuffer {
-  public:
+public:
     explicit FakeRing(std::shared_ptr<FakeRingState> state) : m_s(std::move(state)) {}
     ~FakeRing() override { m_s->bReleased = true; }
 
@@ -118,13 +118,13 @@ class FakeRing : public IPlaybackBuffer {
         return m_s->bLost ? DSERR_BUFFERLOST : S_OK;
     }
 
-  private:
+private:
     std::shared_ptr<FakeRingState> m_s;
 };
 
 // Makes FakeRing capture buffers and keeps the state of every one it made.
 class FakeCaptureDevice : public ICaptureDevice {
-  public:
+public:
     struct Record {
         std::vector<std::shared_ptr<FakeRingState>> buffers;
         std::vector<bool> pre8;
@@ -143,7 +143,7 @@ class FakeCaptureDevice : public ICaptureDevice {
         return S_OK;
     }
 
-  private:
+private:
     std::shared_ptr<Record> m_r;
 };
 

@@ -36,7 +36,7 @@ std::vector<BYTE> Concat(std::initializer_list<std::vector<BYTE>> parts) {
 }
 
 class PlaylistTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { Make(TelephoneFormat()); }
     void TearDown() override {
         sound.reset();

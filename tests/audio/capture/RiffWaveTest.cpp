@@ -161,7 +161,7 @@ TEST(RiffWaveWrite, CallsWithoutAnOpenFileOrArgumentsAreRefused) {
 // --- Reading files made elsewhere ---------------------------------------------------------
 
 class RiffWaveRead : public ::testing::Test {
-  protected:
+protected:
     HRESULT OpenBytes(const std::vector<BYTE>& bytes) {
         path = dir.File("in.wav");
         WriteAll(path, bytes);

@@ -17,7 +17,9 @@ struct Counter {
     volatile LONG delivered;
 };
 
-void Count(iBusMessageRecord*, void* data) { InterlockedIncrement(&static_cast<Counter*>(data)->delivered); }
+void Count(iBusMessageRecord*, void* data) {
+    InterlockedIncrement(&static_cast<Counter*>(data)->delivered);
+}
 
 double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
     LARGE_INTEGER frequency;
@@ -63,7 +65,7 @@ double Run(int subscribers, long messages, uint32_t pollMs) {
     return messages / Seconds(start, end);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     const long messages = argc > 1 ? atol(argv[1]) : 1000000;

@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
         QueryPerformanceFrequency(&frequency);
         QueryPerformanceCounter(&start);
         for (int i = 0; i < lines; ++i) {
-            TRACE("IOMAN: %d: Event from Adapter: %s, Info = 0x%x", 0, "MSG_TYPE_HW_EVENT: NOTIFY_HOOK_STATE", i);
+            TRACE("IOMAN: %d: Event from Adapter: %s, Info = 0x%x", 0, "MSG_TYPE_HW_EVENT: NOTIFY_HOOK_STATE",
+                  i);
         }
         QueryPerformanceCounter(&end);
         rates.push_back(lines / (double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart)));

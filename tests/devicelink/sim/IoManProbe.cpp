@@ -50,7 +50,7 @@ const char kUsage[] = "usage: IoManProbe.exe [--adapter N] [--events FILE] [--tr
 const char* const kTraceKey = "Software\\Velcora\\Quendo";
 
 class Output {
-  public:
+public:
     bool Open(const std::string& path) {
         m_file = fopen(path.c_str(), "w");
         return m_file != nullptr;
@@ -70,7 +70,7 @@ class Output {
         }
     }
 
-  private:
+private:
     std::mutex m_mutex;
     FILE* m_file = nullptr;
 };

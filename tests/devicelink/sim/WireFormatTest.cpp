@@ -49,7 +49,7 @@ ScriptCommand Command(const std::string& line) {
 }
 
 class WireFormatTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_EQ(iBusPollingImplementationCreate(&m_implementation, 100), 0);
         m_bus = iBusCreate(&m_implementation);

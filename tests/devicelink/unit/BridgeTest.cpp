@@ -115,7 +115,8 @@ protected:
 };
 
 TEST_F(BridgeTest, BusMessagesLeaveWholeAndHeaderOnlyMessagesCrossBothWays) {
-    ASSERT_EQ(iBusSendMessage(m_bus, kToPipeId, 2, std::vector<uint32_t>{5, 6, 7, 8}.data(), 4, nullptr, 0, nullptr),
+    ASSERT_EQ(iBusSendMessage(m_bus, kToPipeId, 2, std::vector<uint32_t>{5, 6, 7, 8}.data(), 4, nullptr, 0,
+                              nullptr),
               1);
     ASSERT_EQ(iBusSendMessage(m_bus, kToPipeId, 3, nullptr, 0, "hello", 5, nullptr), 1);
     ASSERT_EQ(iBusSendMessage(m_bus, 0x1234, 3, nullptr, 0, "other id", 8, nullptr), 1);
@@ -163,7 +164,8 @@ TEST_F(BridgeTest, SplitMessagesArriveWholeAndBatchesArriveInOrder) {
 }
 
 TEST_F(BridgeTest, OversizedBusMessageIsDroppedAndLaterOnesFlow) {
-    ASSERT_EQ(iBusSendMessage(m_bus, kToPipeId, 3, nullptr, 0, std::string(2000, 'L').data(), 2000, nullptr), 1);
+    ASSERT_EQ(iBusSendMessage(m_bus, kToPipeId, 3, nullptr, 0, std::string(2000, 'L').data(), 2000, nullptr),
+              1);
     ASSERT_EQ(iBusSendMessage(m_bus, kToPipeId, 3, nullptr, 0, "after", 5, nullptr), 1);
     const auto expected = Wire(kToPipeId, 3, {}, "after");
     EXPECT_EQ(m_server->Read(expected.size()), expected);
@@ -207,4 +209,4 @@ TEST_F(BridgeTest, ServerGoneClearsTheConnectedFlagAndKeepsWaitingMessages) {
     EXPECT_EQ(m_server->Read(expected.size()), expected);
 }
 
-}  // namespace
+} // namespace

@@ -16,17 +16,18 @@ namespace {
 struct EnumBehaviour {
     uint32_t count = 0;
     std::vector<std::string> keys;
-    DWORD delayMs = 0;           // before every answer
-    DWORD keyDelayMs = 0;        // before answers to key requests only
+    DWORD delayMs = 0;    // before every answer
+    DWORD keyDelayMs = 0; // before answers to key requests only
     uint32_t status = 0;
-    bool headerOnlyKeys = false;  // answer key requests with no data
-    uint32_t claimedLength = 0;   // the length a key "needs"; 0: its real length
+    bool headerOnlyKeys = false; // answer key requests with no data
+    uint32_t claimedLength = 0;  // the length a key "needs"; 0: its real length
 };
 
 // Serves one client at a time until destroyed.
 class EnumServer {
 public:
-    explicit EnumServer(EnumBehaviour behaviour) : m_behaviour(std::move(behaviour)), m_server("VCORE\\HWENUM") {
+    explicit EnumServer(EnumBehaviour behaviour)
+        : m_behaviour(std::move(behaviour)), m_server("VCORE\\HWENUM") {
         m_thread = std::thread([this] { Serve(); });
     }
     ~EnumServer() {
@@ -57,9 +58,7 @@ private:
             m_server.Break();
         }
     }
-    bool StillConnected() {
-        return m_server.Write("", 0);
-    }
+    bool StillConnected() { return m_server.Write("", 0); }
     void Answer(const EnumRequest& request) {
         Sleep(m_behaviour.delayMs);
         EnumResponseHeader header = {16, 0, m_behaviour.status, 0};
@@ -68,7 +67,8 @@ private:
             header.result = m_behaviour.count;
         } else {
             Sleep(m_behaviour.keyDelayMs);
-            std::string key = request.adapterIndex < m_behaviour.keys.size() ? m_behaviour.keys[request.adapterIndex] : "";
+            std::string key =
+                request.adapterIndex < m_behaviour.keys.size() ? m_behaviour.keys[request.adapterIndex] : "";
             header.result = m_behaviour.claimedLength ? m_behaviour.claimedLength : (uint32_t)key.size() + 1;
             if (!m_behaviour.headerOnlyKeys) {
                 data = key + std::string(1, '\0');
@@ -170,13 +170,13 @@ TEST(EnumTest, LateAnswersGiveNoKeyAndAreNotTakenForTheNextRequest) {
     const DWORD took = GetTickCount() - start;
     EXPECT_GE(took, 900u);
     EXPECT_LT(took, 1250u) << "the budget is one second";
-    Sleep(500);  // the late answer for adapter 0 has arrived by now
+    Sleep(500); // the late answer for adapter 0 has arrived by now
     EXPECT_FALSE(GetAdapterKey(e, 1, key, sizeof key)) << "adapter 0's answer must not pass for adapter 1's";
     EXPECT_STREQ(key, "");
     CloseEnumerator(e);
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -199,4 +199,4 @@ TEST(EnumTest, AdapterAvailableOnlyWhenConnectedAndEnumerated) {
     manager.Close();
 }
 
-}  // namespace
+} // namespace

@@ -186,8 +186,8 @@ TEST(IoManagerCodesTest, OpenRefusesBadArgumentsAndStaysClosed) {
     EXPECT_FALSE(manager.IsOpen());
     EXPECT_EQ(manager.AdapterIndex(), kNoAdapter);
     EXPECT_EQ(manager.LowCost(), 1);
-    manager.SendEvent(0, 1, nullptr);  // no bus: nothing happens
+    manager.SendEvent(0, 1, nullptr); // no bus: nothing happens
     EXPECT_FALSE(manager.IsAdapterAvailable());
 }
 
-}  // namespace
+} // namespace

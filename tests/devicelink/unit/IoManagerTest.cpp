@@ -28,8 +28,9 @@ std::vector<uint8_t> Header(uint32_t size, uint32_t id, uint32_t kind, std::vect
 
 // A kind-3 message from the service carrying Buffer1 = text.
 std::vector<uint8_t> EventFromService(int32_t type, int32_t code, int32_t info, const std::string& text) {
-    std::vector<uint8_t> bytes = Header(28 + (text.empty() ? 0 : 32), IoManFromServiceId(0), VCORE_IBUS_ID_IMM_MESSAGE,
-                                        {(uint32_t)type, (uint32_t)code, (uint32_t)info, text.empty() ? 0u : 1u});
+    std::vector<uint8_t> bytes =
+        Header(28 + (text.empty() ? 0 : 32), IoManFromServiceId(0), VCORE_IBUS_ID_IMM_MESSAGE,
+               {(uint32_t)type, (uint32_t)code, (uint32_t)info, text.empty() ? 0u : 1u});
     if (!text.empty()) {
         std::vector<uint8_t> buffer(32, 0);
         memcpy(buffer.data(), text.data(), text.size());
@@ -113,7 +114,7 @@ TEST_F(IoManagerTest, RequestsReachTheServiceWithTheirIoctlCodes) {
     memcpy(&ioctl, message.data() + 28, 4);
     EXPECT_EQ(ioctl, 0xF000000Au);
 
-    m_manager.SendEvent(7, 7, nullptr);  // unknown internal code: nothing goes out
+    m_manager.SendEvent(7, 7, nullptr); // unknown internal code: nothing goes out
     m_manager.SendEvent(5, 3, nullptr);
     message = ReadMessage();
     ASSERT_EQ(message.size(), 28u);
@@ -180,7 +181,7 @@ TEST_F(IoManagerTest, HalfAMessageBeforeABreakDoesNotSpoilTheNextConnection) {
     auto half = EventFromService(MSG_TYPE_HW_EVENT, NOTIFY_PSTN_RING, 0, "stale");
     half.resize(20);
     ASSERT_TRUE(m_server->Write(half));
-    Sleep(200);  // it has reached the agent's buffers
+    Sleep(200); // it has reached the agent's buffers
     m_server->Break();
     ExpectGreeting();
     ASSERT_TRUE(m_server->Write(EventFromService(MSG_TYPE_HW_EVENT, NOTIFY_VOIP_STATE, PC_PSTN, "fresh")));
@@ -209,4 +210,4 @@ TEST_F(IoManagerTest, CloseStopsEverythingAndCanOpenAgain) {
     ExpectGreeting();
 }
 
-}  // namespace
+} // namespace

@@ -114,8 +114,9 @@ public:
     void Listen() {
         Close();
         m_hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        m_hPipe = CreateNamedPipeA(m_path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 4096, 4096, 50, nullptr);
+        m_hPipe =
+            CreateNamedPipeA(m_path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                             PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 4096, 4096, 50, nullptr);
     }
 
 private:
