@@ -114,8 +114,7 @@ uint32_t DTMFDetectorEnvelope::DetectDigits(const int16_t* pSamples, uint32_t uC
                     }
                     Reset();
                 } else {
-                    DTMF_TRACE("No DTMF in the current block. Non-detections still within allowed range (%d "
-                               "<= %d)\n",
+                    DTMF_TRACE("No DTMF in the current block. Non-detections still within allowed range (%d <= %d)\n",
                                (int)m_uConsecutiveNonDetections, (int)m_uAllowedConsecutiveNonDetections);
                 }
             } else {
