@@ -7,15 +7,7 @@
 
 using orvin::TraceWrite;
 
-CCapture::CCapture() {
-    m_wfxCapture.wFormatTag = WAVE_FORMAT_PCM;
-    m_wfxCapture.nChannels = 1;
-    m_wfxCapture.nSamplesPerSec = 8000;
-    m_wfxCapture.wBitsPerSample = 16;
-    m_wfxCapture.nBlockAlign = 2;
-    m_wfxCapture.nAvgBytesPerSec = 16000;
-    m_wfxCapture.cbSize = 0;
-}
+CCapture::CCapture() : m_wfxCapture(TelephonePcmFormat()) {}
 
 CCapture::~CCapture() {
     m_bStop = true;

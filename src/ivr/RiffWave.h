@@ -27,6 +27,18 @@
 
 #include <vector>
 
+// The adapter's audio everywhere in the agent: 8000 Hz, 16-bit, mono PCM.
+inline WAVEFORMATEX TelephonePcmFormat() {
+    WAVEFORMATEX wfx{};
+    wfx.wFormatTag = WAVE_FORMAT_PCM;
+    wfx.nChannels = 1;
+    wfx.nSamplesPerSec = 8000;
+    wfx.wBitsPerSample = 16;
+    wfx.nBlockAlign = 2;
+    wfx.nAvgBytesPerSec = 16000;
+    return wfx;
+}
+
 class CRiffWave {
 public:
     enum OpenMode : DWORD {

@@ -72,13 +72,7 @@ HRESULT CSoundManager::CreateStreaming(HANDLE hNotifyEvent, std::unique_ptr<CPla
     if (m_pDS == nullptr)
         return CO_E_NOTINITIALIZED;
 
-    WAVEFORMATEX wfx{};
-    wfx.wFormatTag = WAVE_FORMAT_PCM;
-    wfx.nChannels = 1;
-    wfx.nSamplesPerSec = 8000;
-    wfx.wBitsPerSample = 16;
-    wfx.nBlockAlign = 2;
-    wfx.nAvgBytesPerSec = 16000;
+    WAVEFORMATEX wfx = TelephonePcmFormat();
     DSBUFFERDESC desc{};
     desc.dwSize = sizeof desc;
     desc.dwFlags = DSBCAPS_CTRLPOSITIONNOTIFY | DSBCAPS_GETCURRENTPOSITION2 | DSBCAPS_GLOBALFOCUS;

@@ -72,13 +72,7 @@ int Tone(int argc, char** argv) {
         AppendTone(samples, *d, toneMs);
         samples.resize(samples.size() + static_cast<size_t>(gapMs) * 8, 0);
     }
-    WAVEFORMATEX wfx{};
-    wfx.wFormatTag = WAVE_FORMAT_PCM;
-    wfx.nChannels = 1;
-    wfx.nSamplesPerSec = 8000;
-    wfx.wBitsPerSample = 16;
-    wfx.nBlockAlign = 2;
-    wfx.nAvgBytesPerSec = 16000;
+    WAVEFORMATEX wfx = TelephonePcmFormat();
     CRiffWave wave;
     HRESULT hr = wave.Open(argv[2], &wfx, CRiffWave::kModeWrite);
     if (SUCCEEDED(hr))

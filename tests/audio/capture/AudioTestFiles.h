@@ -119,14 +119,7 @@ inline std::vector<BYTE> AsBytes(const std::vector<int16_t>& samples) {
 }
 
 inline WAVEFORMATEX Pcm8k16Mono() {
-    WAVEFORMATEX wfx{};
-    wfx.wFormatTag = WAVE_FORMAT_PCM;
-    wfx.nChannels = 1;
-    wfx.nSamplesPerSec = 8000;
-    wfx.wBitsPerSample = 16;
-    wfx.nBlockAlign = 2;
-    wfx.nAvgBytesPerSec = 16000;
-    return wfx;
+    return TelephonePcmFormat();
 }
 
 // Writes a complete 8000 Hz 16-bit mono WAV file through CRiffWave.
