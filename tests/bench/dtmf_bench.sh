@@ -3,12 +3,12 @@
 # spandsp's dtmf_rx (native build), on the same generated signal: 5 runs of each,
 # taken in turns, then the medians and their ratio.
 #   tests/bench/dtmf_bench.sh [SECONDS_PER_RUN]     (default 3)
-# BUILD_DIR names the Windows build folder (default build-dtmf); OrvinDtmf is built there
+# BUILD_DIR names the Windows build folder (default: build); OrvinDtmf is built there
 # if needed, the dtmf_rx driver with the host compiler in a temporary folder.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 cd "$root"
-build="${BUILD_DIR:-build-dtmf}"
+build="${BUILD_DIR:-build}"
 seconds="${1:-3}"
 runs=5
 
