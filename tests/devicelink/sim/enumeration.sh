@@ -40,14 +40,14 @@ expect_text two.out 'key1=SOFTWARE\Velcora\Quendo\Second'
 expect_order two-service.log 'client 2: count -> 2' 'client 2: key 0' 'client 2: key 1' 'client 2 gone'
 
 # Keys later than one second: the count is known, no key is.
-enumerate late-key --adapters 1 --enum-key-delay 1500
+enumerate late-key --adapters 1 --enum-key-delay 2000
 expect_text late-key.out "count=1"
 expect_text late-key.out "key0=(none)"
 [ -z "$(value_of late-key.out root)" ] || fail "a key from a late answer"
-expect_text late-key-service.log "(answered after 1500 ms)"
+expect_text late-key-service.log "(answered after 2000 ms)"
 
 # Every answer late: not even a requester.
-enumerate late --adapters 1 --enum-delay 1200
+enumerate late --adapters 1 --enum-delay 2000
 expect_text late.out "enumerator=none"
 [ -z "$(value_of late.out root)" ] || fail "a key from a late answer"
 

@@ -160,7 +160,7 @@ TEST(EnumTest, FailingAnswersGiveNoKey) {
 
 TEST(EnumTest, LateAnswersGiveNoKeyAndAreNotTakenForTheNextRequest) {
     EnumBehaviour late{2, {"Key\\Late0", "Key\\Late1"}};
-    late.keyDelayMs = 1300;
+    late.keyDelayMs = 2000;
     EnumServer server(late);
     AdapterEnumerator* e = OpenEnumerator();
     ASSERT_NE(e, nullptr) << "the count comes in time";
