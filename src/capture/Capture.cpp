@@ -131,6 +131,14 @@ DWORD WINAPI CCapture::ThreadProc(void* pParam) {
 HRESULT CCapture::StartCapture() {
     if (m_hThreadDone == nullptr)
         return CO_E_NOTINITIALIZED;
+    // A thread asked to stop that has not ended yet would end without seeing this start:
+    // it is let finish first (or, when it is the caller, told to go on).
+    if (m_hThread != nullptr && m_bStop && WaitForSingleObject(m_hThreadDone, 0) != WAIT_OBJECT_0) {
+        if (GetCurrentThreadId() == m_dwThreadId)
+            m_bStop = false;
+        else
+            WaitForThreadDone();
+    }
     // One capture thread at a time: a thread still running keeps its place.
     if (WaitForSingleObject(m_hThreadDone, 0) == WAIT_OBJECT_0) {
         if (m_hThread != nullptr) {
@@ -140,7 +148,7 @@ HRESULT CCapture::StartCapture() {
         }
         m_bStop = false;
         ResetEvent(m_hThreadDone);
-        m_hThread = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
+        m_hThread = CreateThread(nullptr, 0, ThreadProc, this, 0, &m_dwThreadId);
         if (m_hThread == nullptr) {
             SetEvent(m_hThreadDone);
             return HRESULT_FROM_WIN32(GetLastError());

@@ -49,7 +49,8 @@ public:
     // The same on a given device.
     long Initialize(std::unique_ptr<ICaptureDevice> pDevice, HANDLE hNotifyEvent, DWORD dwDirectXVersion);
 
-    // Starts the thread running ThreadBody, then capturing into a fresh buffer.
+    // Starts the thread running ThreadBody, then capturing into a fresh buffer. A thread
+    // that was asked to stop and is still ending is waited for first.
     HRESULT StartCapture();
     // Stops capturing (what was captured is taken, the WAV file closed), then asks the
     // thread to end and wakes it.
@@ -91,6 +92,7 @@ private:
     HANDLE m_hNotifyEvent = nullptr;
     HANDLE m_hThreadDone = nullptr;
     HANDLE m_hThread = nullptr;
+    DWORD m_dwThreadId = 0;
     std::atomic<bool> m_bStop{false};
     char m_szDigits[kMaxDigits] = {};
     DWORD m_dwDigitCount = 0;

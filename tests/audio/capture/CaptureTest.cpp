@@ -278,4 +278,36 @@ TEST(CaptureThread, StopEndsTheThreadAndAStartRunsItAgain) {
     CloseHandle(event);
 }
 
+// A thread that takes a while to wind down after the stop request, as one still busy with
+// its last piece of work would.
+class SlowToStopCapture : public ThreadedCapture {
+protected:
+    void ThreadBody() override {
+        ThreadedCapture::ThreadBody();
+        Sleep(300);
+    }
+};
+
+TEST(CaptureThread, StartRightAfterStopStillGetsARunningThread) {
+    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    auto record = std::make_shared<FakeCaptureDevice::Record>();
+    {
+        SlowToStopCapture capture;
+        ASSERT_EQ(0, capture.Initialize(std::make_unique<FakeCaptureDevice>(record), event, 0x80000));
+        ASSERT_EQ(S_OK, capture.StartCapture());
+        ASSERT_EQ(S_OK, capture.StopCapture());
+        // The first thread has not ended yet: the start must not rely on it.
+        ASSERT_EQ(S_OK, capture.StartCapture());
+        Sleep(500);
+        EXPECT_EQ(2, capture.runs.load());
+        // The thread of the new start is there and still answers notifications.
+        const int wakeUps = capture.wakeUps.load();
+        SetEvent(event);
+        for (int i = 0; i < 100 && capture.wakeUps.load() == wakeUps; ++i)
+            Sleep(10);
+        EXPECT_GT(capture.wakeUps.load(), wakeUps);
+    }
+    CloseHandle(event);
+}
+
 } // namespace
