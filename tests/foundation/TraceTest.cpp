@@ -247,10 +247,21 @@ TEST_F(TraceTest, WdmHelperSinkSendsCommandF007) {
     EXPECT_EQ(second.data, kTag + "helper line\n" + std::string(1, '\0'));
 }
 
-TEST_F(TraceTest, WdmHelperSinkWithoutItsDeviceIsOff) {
+TEST_F(TraceTest, WdmHelperSinkWithoutItsDeviceStartsWithTheFirstLineAfterItAppears) {
     SetDword("DebugType", kTraceWdmHelper);
     TRACE("nowhere");
-    EXPECT_EQ(TraceGetSinkType(), kTraceNone);
+    EXPECT_EQ(TraceGetSinkType(), kTraceWdmHelper) << "the sink stays chosen, its lines go nowhere";
+
+    // The helper comes up later: the next line starts the facility and reaches it.
+    DriverPipeServer driver("ZUWDMHLP");
+    ASSERT_TRUE(driver.Valid());
+    TRACE("now there");
+    ASSERT_TRUE(driver.WaitFor(2));
+    TraceStop();
+    auto requests = driver.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(Parse(requests[0]).data, kTag + "Log Started Succesfully!" + std::string(1, '\0'));
+    EXPECT_EQ(Parse(requests[1]).data, kTag + "now there\n" + std::string(1, '\0'));
 }
 
 TEST(DriverChannelTest, ReturnedDataAndStatusAreCopiedBack) {

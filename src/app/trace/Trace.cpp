@@ -158,7 +158,9 @@ void StartLocked() {
         }
     }
     if (g_uSinkType == kTraceWdmHelper && !TakeWdmHelper()) {
-        g_uSinkType = kTraceNone;
+        // Not started: the next line tries again. Until the helper is there, its lines go
+        // to a device that does not open and are dropped.
+        g_bStarted = 0;
         return;
     }
     WriteMessageLocked("Log Started Succesfully!");
