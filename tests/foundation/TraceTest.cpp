@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <set>
@@ -95,6 +96,20 @@ TEST_F(TraceTest, LongMessagesAreCutNeverOverflow) {
         TRACE("%s", message.c_str());
         EXPECT_EQ(ReadFile(m_file), started + kTag + std::string(511, 'x') + "\r\n") << length;
     }
+}
+
+TEST_F(TraceTest, FileNameMayTakeAllOf260Bytes) {
+    // 259 characters and the terminator: the longest path there is.
+    char dir[MAX_PATH];
+    GetTempPathA(sizeof dir, dir);
+    const std::string path = std::string(dir) + std::string(259 - strlen(dir) - 4, 'p') + ".log";
+    ASSERT_EQ(path.size(), 259u);
+    SetDword("DebugType", kTraceFile);
+    SetString("DebugFile", path);
+    TRACE("long name");
+    TraceStop();
+    EXPECT_EQ(ReadFile(path), kTag + "Log Started Succesfully!\r\n" + kTag + "long name\n\r\n");
+    DeleteFileA(path.c_str());
 }
 
 TEST_F(TraceTest, LinesAboveLevelZeroAreNeverWritten) {

@@ -59,7 +59,7 @@ void ReadSettings() {
         type == REG_DWORD) {
         g_uSinkType = value > kTraceWdmHelper ? (uint32_t)kTraceNone : (uint32_t)value;
         if (g_uSinkType == kTraceFile) {
-            size = sizeof g_szFileName - 1;
+            size = sizeof g_szFileName; // up to 260 bytes, the terminator included
             if (RegQueryValueExA(key, "DebugFile", nullptr, &type, (BYTE*)g_szFileName, &size) !=
                     ERROR_SUCCESS ||
                 (type != REG_SZ && type != REG_EXPAND_SZ)) {
