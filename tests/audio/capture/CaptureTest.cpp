@@ -298,12 +298,13 @@ TEST(CaptureThread, StartRightAfterStopStillGetsARunningThread) {
         ASSERT_EQ(S_OK, capture.StopCapture());
         // The first thread has not ended yet: the start must not rely on it.
         ASSERT_EQ(S_OK, capture.StartCapture());
-        Sleep(500);
+        for (int i = 0; i < 500 && capture.runs.load() < 2; ++i)
+            Sleep(10);
         EXPECT_EQ(2, capture.runs.load());
         // The thread of the new start is there and still answers notifications.
         const int wakeUps = capture.wakeUps.load();
         SetEvent(event);
-        for (int i = 0; i < 100 && capture.wakeUps.load() == wakeUps; ++i)
+        for (int i = 0; i < 500 && capture.wakeUps.load() == wakeUps; ++i)
             Sleep(10);
         EXPECT_GT(capture.wakeUps.load(), wakeUps);
     }
