@@ -12,11 +12,14 @@ constexpr DWORD kIdleSleepMs = 20;
 // Runs on the bus's delivery thread: only queue the message.
 void QueueForPipe(iBusMessageRecord* record, void* data) {
     iBusNPBridge* bridge = static_cast<iBusNPBridge*>(data);
+    // The reference comes first: once in the list, the bridge thread may write the message
+    // and release its reference before this call would have taken it.
+    iBusAddRefMessage(bridge->bus, record);
     if (!ItemQueueAppend(bridge->outgoing, record)) {
+        iBusReleaseMessage(bridge->bus, record);
         TRACE("iBusNPBridge: ERROR: Can not add message from iBus to queue");
         return;
     }
-    iBusAddRefMessage(bridge->bus, record);
     TRACE_LEVEL(2, "BusNPBridge: Message received from Bus");
 }
 

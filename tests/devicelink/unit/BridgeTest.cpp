@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstring>
 #include <future>
 #include <mutex>
@@ -161,6 +162,36 @@ TEST_F(BridgeTest, SplitMessagesArriveWholeAndBatchesArriveInOrder) {
         EXPECT_EQ(arrived[1 + i].param0, 100 + i);
         EXPECT_EQ(arrived[1 + i].data, std::string(i * 7, (char)('a' + i)));
     }
+}
+
+TEST_F(BridgeTest, AMessageIsQueuedForThePipeOnlyWithItsReferenceTaken) {
+    // The bus's messages lock lies right after the implementation's four fields. While the
+    // test holds it, a reference can be neither taken nor given back.
+    auto* messagesLock =
+        reinterpret_cast<CRITICAL_SECTION*>(reinterpret_cast<char*>(m_bus) + sizeof(iBusImplementation));
+    const long baseline = iBusGetLiveMessageCount();
+    iBusMessageRecord* record = iBusCreateMessage(m_bus, kToPipeId, 2, nullptr, 0, nullptr, 0);
+    iBusAddRefMessage(m_bus, record); // a second reference of the test's: nothing is freed early
+    EnterCriticalSection(messagesLock);
+    auto probe = std::async(std::launch::async, [&] { iBusAddRefMessage(m_bus, record); });
+    ASSERT_EQ(probe.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout)
+        << "the lock held is the messages lock";
+
+    // The bus hands the message to the bridge as its delivery thread would.
+    auto dispatch = std::async(std::launch::async, [&] { return iBusDispatchMessage(m_bus, record); });
+    EXPECT_TRUE(m_server->Quiet(300)) << "the bridge wrote a message whose queueing held no reference yet";
+    LeaveCriticalSection(messagesLock);
+    probe.get();
+    EXPECT_EQ(dispatch.get(), 1);
+
+    const auto expected = Wire(kToPipeId, 2, {}, "");
+    EXPECT_EQ(m_server->Read(expected.size()), expected);
+    EXPECT_TRUE(m_server->Quiet(100)) << "written once";
+    for (int i = 0; i < 3; ++i) {
+        iBusReleaseMessage(m_bus, record); // creation, the test's second, the probe's
+    }
+    EXPECT_TRUE(WaitUntil([&] { return iBusGetLiveMessageCount() == baseline; }))
+        << iBusGetLiveMessageCount() - baseline << " records left";
 }
 
 TEST_F(BridgeTest, OversizedBusMessageIsDroppedAndLaterOnesFlow) {
