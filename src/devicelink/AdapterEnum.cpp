@@ -84,12 +84,13 @@ bool Exchange(AdapterEnumerator* e, const EnumRequest& request, EnumResponseHead
                 break;
             }
             progressed = true;
-            if (header->size <= kEnumResponseHeaderSize) {
+            if (header->size == kEnumResponseHeaderSize) {
                 ChangeState(state, kDone);
                 break;
             }
             wanted = header->size - kEnumResponseHeaderSize;
-            // The IN FIFO could never hold more: such an answer cannot be taken in.
+            // The IN FIFO could never hold more: such an answer cannot be taken in. A size
+            // below the header's own wraps round to a huge one and is refused here too.
             buffer = wanted <= kNPipeFifoSize ? static_cast<uint8_t*>(malloc(wanted)) : nullptr;
             if (!buffer) {
                 TRACE("ZUENUM: Can not allocate response datra buffer! Aborted!");

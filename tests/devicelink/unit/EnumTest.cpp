@@ -21,6 +21,7 @@ struct EnumBehaviour {
     uint32_t status = 0;
     bool headerOnlyKeys = false; // answer key requests with no data
     uint32_t claimedLength = 0;  // the length a key "needs"; 0: its real length
+    uint32_t claimedSize = 0;    // the total size the header gives; 0: the real one
 };
 
 // Serves one client at a time until destroyed.
@@ -76,6 +77,9 @@ private:
         }
         header.size = 16 + (uint32_t)data.size();
         std::vector<uint8_t> reply(header.size);
+        if (m_behaviour.claimedSize) {
+            header.size = m_behaviour.claimedSize;
+        }
         memcpy(reply.data(), &header, 16);
         memcpy(reply.data() + 16, data.data(), data.size());
         m_server.Write(reply);
@@ -135,6 +139,12 @@ TEST(EnumTest, FailingAnswersGiveNoKey) {
         failing.status = 5;
         EnumServer server(failing);
         EXPECT_EQ(OpenEnumerator(), nullptr) << "a failed count request";
+    }
+    {
+        EnumBehaviour undersized{1, {"Key"}};
+        undersized.claimedSize = 8;
+        EnumServer server(undersized);
+        EXPECT_EQ(OpenEnumerator(), nullptr) << "a response smaller than its own header";
     }
     {
         EnumBehaviour headerOnly{1, {"Key"}};
