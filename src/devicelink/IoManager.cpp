@@ -62,8 +62,10 @@ int CIoManager::Open(IoManagerCallback callback, uint32_t adapterIndex, void* us
 }
 
 void CIoManager::Close() {
-    // Nothing more reaches the owner from here on.
+    // Nothing more reaches the owner from here on. The callback goes first: a receive
+    // handler that still sees it has already read the user data (see ReceiveHandler).
     m_pCallback = nullptr;
+    MemoryBarrier();
     m_pUserData = nullptr;
     IoManConnection* c = m_pConnection;
     if (c) {
@@ -157,11 +159,16 @@ void CIoManager::ReceiveHandler(iBusMessageRecord* record, void* userData) {
         TRACE("IOMAN: WARNING: Can not convert iBusMessage =>IMM");
         return;
     }
+    // The user data are read before the callback and both before the trace line: a Close
+    // meanwhile clears the callback first, so a callback seen here never comes with user
+    // data already cleared.
+    void* ownerData = self->m_pUserData;
+    MemoryBarrier();
     IoManagerCallback callback = self->m_pCallback;
     if (callback) {
         TRACE("IOMAN: %d: Event from Adapter: %s, Info = 0x%x", (int)self->m_uAdapterIndex,
               EventName(message.Type, message.Code).c_str(), (unsigned)message.Info);
-        callback(&message, sizeof message, self->m_pUserData);
+        callback(&message, sizeof message, ownerData);
     }
 }
 

@@ -1,4 +1,5 @@
-// The device link with its trace lines going to a stand-in debug-output driver.
+// The device link with its trace lines going to a stand-in debug-output driver: the lines
+// the link writes, and a trace sink slow enough to hold a bus delivery at a chosen line.
 // Sets the trace key that every test process reads: these run alone.
 #include "DriverPipeServer.h"
 #include "IoManager.h"
@@ -10,7 +11,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -80,6 +83,62 @@ TEST_F(TracedLinkTest, EdgeCaseLines) {
     EXPECT_TRUE(Traced(driver, "IOMAN: WARNING: Can not translate Internal Code (7) to IOCTL"));
     EXPECT_TRUE(Traced(driver, "IOMAN: Phase: 2 => 3"));
     EXPECT_TRUE(Traced(driver, "IOMAN: Thread Proc Exited"));
+}
+
+// The owner's callback comes with the owner's user data, even for an event whose delivery
+// was under way when the owner began to close the manager.
+TEST_F(TracedLinkTest, AnEventDeliveredDuringCloseComesWithItsUserData) {
+    HANDLE lineSeen = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE lineRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    // Holds the trace line about the event until the test lets it go.
+    DriverPipeServer driver("WINDDX0", [&](const DriverRequestSeen& request) {
+        if (LineOf(request).find("Event from Adapter") != std::string::npos) {
+            SetEvent(lineSeen);
+            WaitForSingleObject(lineRelease, 10000);
+        }
+        return request.buffer;
+    });
+    TraceStoppedFirst traceStoppedFirst;
+    ASSERT_TRUE(driver.Valid());
+
+    static std::atomic<int> calls, callsWithOtherData;
+    static int owner;
+    calls = 0;
+    callsWithOtherData = 0;
+    TestPipeServer ioman("VCORE\\IOMAN");
+    CIoManager manager;
+    ASSERT_EQ(manager.Open(
+                  [](const IMM*, uint32_t, void* data) {
+                      // A real owner reaches itself through its data: a null would crash it.
+                      ++calls;
+                      if (data != &owner) {
+                          ++callsWithOtherData;
+                      }
+                  },
+                  0, &owner),
+              1);
+    ASSERT_TRUE(ioman.Accept());
+    ASSERT_TRUE(WaitUntil([&] { return manager.Phase() == 3; }));
+
+    iBusMessage header = {};
+    header.Size = 28;
+    header.Id = IoManFromServiceId(0);
+    header.Kind = VCORE_IBUS_ID_IMM_MESSAGE;
+    header.Param[0] = MSG_TYPE_HW_EVENT;
+    header.Param[1] = NOTIFY_OPEN_DEVICE;
+    ASSERT_TRUE(ioman.Write(&header, sizeof header));
+    ASSERT_EQ(WaitForSingleObject(lineSeen, 5000), WAIT_OBJECT_0) << "the delivery reached its trace line";
+
+    auto closing = std::async(std::launch::async, [&] { manager.Close(); });
+    Sleep(300); // Close has cleared the callback and the user data by now
+    SetEvent(lineRelease);
+    closing.get();
+    TraceStop();
+
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_EQ(callsWithOtherData.load(), 0) << "the owner got an event without its user data";
+    CloseHandle(lineSeen);
+    CloseHandle(lineRelease);
 }
 
 } // namespace
