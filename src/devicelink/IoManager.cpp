@@ -197,7 +197,13 @@ void CIoManager::ThreadMain(void* userData) {
             if (!pipe) {
                 next = kPrepare;
                 sleepMs = kRetrySleepMs;
-            } else if (NPipeConnect(pipe, name, &connected) == 0 && connected) {
+                break;
+            }
+            // A fresh connection starts clean: nothing of the last one may precede the
+            // index. Emptied before the PipeThread starts, which would send stale bytes at once.
+            NPipeResetFifos(pipe);
+            iBusNPBridgeResetIncoming(c->bridge);
+            if (NPipeConnect(pipe, name, &connected) == 0 && connected) {
                 next = kGreet;
             } else {
                 sleepMs = kRetrySleepMs;
@@ -211,9 +217,6 @@ void CIoManager::ThreadMain(void* userData) {
                 sleepMs = kRetrySleepMs;
                 break;
             }
-            // A fresh connection starts clean: no stale half message may precede the index.
-            NPipeResetFifos(pipe);
-            iBusNPBridgeResetIncoming(c->bridge);
             NPipeGetWriteSpace(pipe, &space);
             if (space < sizeof(uint32_t)) {
                 sleepMs = kRetrySleepMs;

@@ -141,4 +141,42 @@ TEST_F(TracedLinkTest, AnEventDeliveredDuringCloseComesWithItsUserData) {
     CloseHandle(lineRelease);
 }
 
+// Bytes left in the OUT FIFO when the pipe broke never precede the next greeting, even
+// when the manager is slow to reach its greeting phase (here: a slow trace line).
+TEST_F(TracedLinkTest, StaleOutgoingBytesNeverPrecedeTheGreeting) {
+    static std::atomic<bool> slowGreeting;
+    slowGreeting = false;
+    DriverPipeServer driver("WINDDX0", [](const DriverRequestSeen& request) {
+        if (slowGreeting && LineOf(request).find("IOMAN: Phase: 1 => 2") != std::string::npos) {
+            Sleep(300);
+        }
+        return request.buffer;
+    });
+    TraceStoppedFirst traceStoppedFirst;
+    ASSERT_TRUE(driver.Valid());
+
+    TestPipeServer ioman("VCORE\\IOMAN");
+    CIoManager manager;
+    ASSERT_EQ(manager.Open([](const IMM*, uint32_t, void*) {}, 0, nullptr), 1);
+    ASSERT_TRUE(ioman.Accept());
+    ASSERT_EQ(ioman.Read(4), (std::vector<uint8_t>{0, 0, 0, 0}));
+    ASSERT_TRUE(WaitUntil([&] { return manager.Phase() == 3; }));
+
+    // The service stops reading: the pipe fills, then the OUT FIFO behind it.
+    IMM event = {};
+    event.Type = MSG_TYPE_CALL_EVENT;
+    event.Code = CALL_STATUS_RINGING;
+    memset(event.Payload, 'P', sizeof event.Payload);
+    for (int i = 0; i < 200; ++i) {
+        manager.SendEvent(0, 1, &event);
+    }
+    Sleep(1000);
+
+    slowGreeting = true;
+    ioman.Break();
+    ASSERT_TRUE(ioman.Accept());
+    EXPECT_EQ(ioman.Read(4), (std::vector<uint8_t>{0, 0, 0, 0})) << "the adapter index comes first";
+    manager.Close();
+}
+
 } // namespace
