@@ -8,9 +8,10 @@
 //             4  the WDM helper driver "ZUWDMHLP"      (DriverChannel command 0xF007)
 // Every line is tagged "{OrvinAgent} " and cut to 511 characters of message.
 //
-// Threads: any thread may trace. The settings are read once, on first use; a line is
-// formatted in the caller's own buffers and goes out in one system call, under a small
-// lock so that lines written at the same moment never interleave.
+// Threads: any thread may trace. The settings are read once, on first use (with the WDM
+// helper sink, again at every line until its device opens); a line is formatted in the
+// caller's own buffers and goes out in one system call, under a small lock so that lines
+// written at the same moment never interleave.
 #pragma once
 
 #include <cstdarg>
