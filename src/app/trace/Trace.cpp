@@ -17,17 +17,21 @@ const char* const kDebugDriver9x = "WINDD";
 const char* const kWdmHelperDriver = "ZUWDMHLP";
 constexpr int kFirstBufferSize = 1040;
 
-// Guards start, stop and the sinks. A critical section initialised before main runs.
-struct Lock {
-    CRITICAL_SECTION cs;
-    Lock() { InitializeCriticalSection(&cs); }
-    ~Lock() { DeleteCriticalSection(&cs); }
-};
-Lock g_lock;
+// Guards start, stop and the sinks. Made on first use, so that code tracing from another
+// file's start-up finds it ready, and never destroyed, so that a thread still tracing at
+// process exit does not meet a deleted lock.
+CRITICAL_SECTION& TraceLock() {
+    static CRITICAL_SECTION* lock = [] {
+        auto* cs = new CRITICAL_SECTION;
+        InitializeCriticalSection(cs);
+        return cs;
+    }();
+    return *lock;
+}
 
 struct Guard {
-    Guard() { EnterCriticalSection(&g_lock.cs); }
-    ~Guard() { LeaveCriticalSection(&g_lock.cs); }
+    Guard() { EnterCriticalSection(&TraceLock()); }
+    ~Guard() { LeaveCriticalSection(&TraceLock()); }
 };
 
 volatile LONG g_bStarted = 0;
