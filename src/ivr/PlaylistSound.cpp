@@ -6,15 +6,8 @@
 #include <cstring>
 
 CPlaylistSound::CPlaylistSound(std::unique_ptr<IPlaybackBuffer> pBuffer, HANDLE hNotifyEvent)
-    : m_pBuffer(std::move(pBuffer)), m_hNotifyEvent(hNotifyEvent) {
     // Until the buffer says otherwise, it is what CSoundManager asks for.
-    m_wfx.wFormatTag = WAVE_FORMAT_PCM;
-    m_wfx.nChannels = 1;
-    m_wfx.nSamplesPerSec = 8000;
-    m_wfx.wBitsPerSample = 16;
-    m_wfx.nBlockAlign = 2;
-    m_wfx.nAvgBytesPerSec = 16000;
-}
+    : m_pBuffer(std::move(pBuffer)), m_hNotifyEvent(hNotifyEvent), m_wfx(TelephonePcmFormat()) {}
 
 CPlaylistSound::~CPlaylistSound() {
     if (m_pBuffer)
@@ -48,19 +41,23 @@ HRESULT CPlaylistSound::Initialize() {
     return hr;
 }
 
-HRESULT CPlaylistSound::PlayList(const std::vector<std::string>* pList) {
-    if (!m_pBuffer)
-        return CO_E_NOTINITIALIZED;
+void CPlaylistSound::ResetStream(const std::vector<std::string>* pList, bool bListEnded) {
     m_pBuffer->Stop();
     m_dwTotal = 0;
     m_dwTotalBeforeCurrent = 0;
     m_dwProgress = 0;
     m_pList = pList;
     m_uNextFile = 0;
-    m_bListEnded = false;
+    m_bListEnded = bListEnded;
     m_bFinished = false;
     // Whatever played before must not go on when the new list has nothing to play.
     m_Reader.Close();
+}
+
+HRESULT CPlaylistSound::PlayList(const std::vector<std::string>* pList) {
+    if (!m_pBuffer)
+        return CO_E_NOTINITIALIZED;
+    ResetStream(pList, false);
     if (!OpenNextFile())
         m_bListEnded = true;
     return StartStream();
@@ -69,15 +66,7 @@ HRESULT CPlaylistSound::PlayList(const std::vector<std::string>* pList) {
 HRESULT CPlaylistSound::PlayFile(const char* pszFileName) {
     if (!m_pBuffer)
         return CO_E_NOTINITIALIZED;
-    m_pBuffer->Stop();
-    m_dwTotal = 0;
-    m_dwTotalBeforeCurrent = 0;
-    m_dwProgress = 0;
-    m_pList = nullptr;
-    m_uNextFile = 0;
-    m_bListEnded = true; // one file, nothing after it
-    m_bFinished = false;
-    m_Reader.Close();
+    ResetStream(nullptr, true); // one file, nothing after it
     if (pszFileName != nullptr && SUCCEEDED(m_Reader.Open(pszFileName, nullptr, CRiffWave::kModeRead)))
         m_dwTotal = m_Reader.GetSize();
     return StartStream();

@@ -57,6 +57,8 @@ public:
     DWORD GetTotal() const { return m_dwTotal; }
 
 private:
+    // Stops the buffer and forgets what played before; the stream starts over.
+    void ResetStream(const std::vector<std::string>* pList, bool bListEnded);
     HRESULT StartStream();
     HRESULT FillWholeBuffer();
     void FillSegment(BYTE* pSegment, DWORD dwBytes, bool bLoop);

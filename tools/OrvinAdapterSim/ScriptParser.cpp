@@ -353,30 +353,24 @@ bool ParseNumber(const std::string& word, int64_t min, int64_t max, int64_t* val
     return true;
 }
 
-bool ParseMsgType(const std::string& word, int32_t* type) {
-    if (FindMsgType(word.c_str(), type) || FindMsgType(("MSG_TYPE_" + word).c_str(), type)) {
-        return true;
-    }
+// A type or code given as a number: any 32-bit value, signed or not.
+bool ParseWireNumber(const std::string& word, int32_t* value) {
     int64_t number;
-    if (ParseNumber(word, std::numeric_limits<int32_t>::min(), std::numeric_limits<uint32_t>::max(),
-                    &number)) {
-        *type = (int32_t)(uint32_t)number;
-        return true;
+    if (!ParseNumber(word, std::numeric_limits<int32_t>::min(), std::numeric_limits<uint32_t>::max(),
+                     &number)) {
+        return false;
     }
-    return false;
+    *value = (int32_t)(uint32_t)number;
+    return true;
+}
+
+bool ParseMsgType(const std::string& word, int32_t* type) {
+    return FindMsgType(word.c_str(), type) || FindMsgType(("MSG_TYPE_" + word).c_str(), type) ||
+           ParseWireNumber(word, type);
 }
 
 bool ParseMsgCode(int32_t type, const std::string& word, int32_t* code) {
-    if (FindMsgCode(type, word.c_str(), code)) {
-        return true;
-    }
-    int64_t number;
-    if (ParseNumber(word, std::numeric_limits<int32_t>::min(), std::numeric_limits<uint32_t>::max(),
-                    &number)) {
-        *code = (int32_t)(uint32_t)number;
-        return true;
-    }
-    return false;
+    return FindMsgCode(type, word.c_str(), code) || ParseWireNumber(word, code);
 }
 
 std::string QuoteText(const uint8_t* bytes, size_t size) {
