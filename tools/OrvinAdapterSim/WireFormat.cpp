@@ -47,6 +47,14 @@ bool SameText(const char* field, size_t size, const std::string& text) {
     return !AnyNonZero(field + text.size(), size - text.size());
 }
 
+std::string Hex(uint32_t value) {
+    char text[16];
+    snprintf(text, sizeof text, "0x%x", value);
+    return text;
+}
+
+} // namespace
+
 std::string TypeWord(int32_t type) {
     const char* name = GetMsgTypeName(type);
     return name ? name : std::to_string(type);
@@ -56,14 +64,6 @@ std::string CodeWord(int32_t type, int32_t code) {
     const char* name = GetMsgCodeName(type, code);
     return name ? name : std::to_string(code);
 }
-
-std::string Hex(uint32_t value) {
-    char text[16];
-    snprintf(text, sizeof text, "0x%x", value);
-    return text;
-}
-
-} // namespace
 
 WireMessage PackBusMessage(uint32_t id, uint32_t kind, const uint32_t params[4], const void* data,
                            size_t length) {

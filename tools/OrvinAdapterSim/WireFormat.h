@@ -47,6 +47,10 @@ IMM MakeImm(const ScriptCommand& command);
 // Whether a message from the agent meets an expect or expect-generic command.
 bool Matches(const ScriptCommand& command, const WireMessage& message);
 
+// A type or code by its catalogue name, or as a number when it has none.
+std::string TypeWord(int32_t type);
+std::string CodeWord(int32_t type, int32_t code);
+
 // One line of text for a message, in the script's own words where it can be:
 //   IMM MSG_TYPE_HW_EVENT NOTIFY_HOOK_STATE info=1 buf1=... ioctl=0xf000000a id=0x3e80000
 //   ADAPTOR_INFO lowcost=1 id=0x3e8

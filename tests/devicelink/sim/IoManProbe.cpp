@@ -80,16 +80,6 @@ std::mutex g_eventsMutex;
 std::condition_variable g_eventArrived;
 std::deque<IMM> g_events;
 
-std::string TypeWord(int32_t type) {
-    const char* name = GetMsgTypeName(type);
-    return name ? name : std::to_string(type);
-}
-
-std::string CodeWord(int32_t type, int32_t code) {
-    const char* name = GetMsgCodeName(type, code);
-    return name ? name : std::to_string(code);
-}
-
 std::string Describe(const IMM& message) {
     std::string text = TypeWord(message.Type) + " " + CodeWord(message.Type, message.Code) +
                        " info=" + std::to_string(message.Info);
