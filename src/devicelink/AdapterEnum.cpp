@@ -14,7 +14,7 @@ struct AdapterEnumerator {
     CRITICAL_SECTION lock;
     uint32_t count;
     // A request that gave up mid-way leaves its answer on its way: the connection is out of
-    // step and every later request on it fails.
+    // step and every later request on it fails. Read and written under the lock.
     bool outOfStep;
 };
 
@@ -36,10 +36,12 @@ bool Exchange(AdapterEnumerator* e, const EnumRequest& request, EnumResponseHead
               uint32_t* dataLength) {
     *data = nullptr;
     *dataLength = 0;
+    EnterCriticalSection(&e->lock);
+    // Under the lock: a request that waited here for one that then gave up must see it.
     if (e->outOfStep) {
+        LeaveCriticalSection(&e->lock);
         return false;
     }
-    EnterCriticalSection(&e->lock);
     // Nothing may wait from before: this request's answer is the first bytes to come.
     size_t stale = 0;
     NPipeGetReadCount(e->pipe, &stale);
