@@ -58,11 +58,14 @@ void ByteFifoReset(ByteFifo* fifo) {
     fifo->readPos = fifo->writePos = fifo->count = 0;
 }
 
-size_t ByteFifoWrite(ByteFifo* fifo, const void* data, size_t length) {
+size_t ByteFifoWrite(ByteFifo* fifo, const void* data, size_t length, size_t* heldBefore) {
     if (!fifo || !fifo->initialised || !data) {
         return 0;
     }
     FifoGuard guard(fifo);
+    if (heldBefore) {
+        *heldBefore = fifo->count;
+    }
     size_t accepted = length < fifo->capacity - fifo->count ? length : fifo->capacity - fifo->count;
     const uint8_t* from = static_cast<const uint8_t*>(data);
     size_t first = fifo->capacity - fifo->writePos;
@@ -76,11 +79,14 @@ size_t ByteFifoWrite(ByteFifo* fifo, const void* data, size_t length) {
     return accepted;
 }
 
-size_t ByteFifoRead(ByteFifo* fifo, void* data, size_t length) {
+size_t ByteFifoRead(ByteFifo* fifo, void* data, size_t length, size_t* heldBefore) {
     if (!fifo || !fifo->initialised || !data) {
         return 0;
     }
     FifoGuard guard(fifo);
+    if (heldBefore) {
+        *heldBefore = fifo->count;
+    }
     size_t delivered = length < fifo->count ? length : fifo->count;
     uint8_t* to = static_cast<uint8_t*>(data);
     size_t first = fifo->capacity - fifo->readPos;

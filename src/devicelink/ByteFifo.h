@@ -25,9 +25,10 @@ struct ByteFifo {
 int ByteFifoInit(ByteFifo* fifo, uint8_t* buffer, size_t capacity);
 void ByteFifoRelease(ByteFifo* fifo);
 void ByteFifoReset(ByteFifo* fifo);
-// Accepts min(length, free space) bytes; returns how many.
-size_t ByteFifoWrite(ByteFifo* fifo, const void* data, size_t length);
-// Delivers min(length, count) bytes; returns how many.
-size_t ByteFifoRead(ByteFifo* fifo, void* data, size_t length);
+// Accepts min(length, free space) bytes; returns how many. `heldBefore` (optional) gets
+// the count the FIFO held just before, read under the same lock as the copy.
+size_t ByteFifoWrite(ByteFifo* fifo, const void* data, size_t length, size_t* heldBefore = nullptr);
+// Delivers min(length, count) bytes; returns how many. `heldBefore` as for a write.
+size_t ByteFifoRead(ByteFifo* fifo, void* data, size_t length, size_t* heldBefore = nullptr);
 size_t ByteFifoCount(ByteFifo* fifo);
 size_t ByteFifoFreeSpace(ByteFifo* fifo);

@@ -18,6 +18,9 @@ enum Phase { kPrepare = 0, kConnect = 1, kGreet = 2, kConnected = 3, kDisconnect
 const uint32_t kIoctlCodes[] = {0xF000000F, 0xF000000A, 0xF000000C, 0xF000000E,
                                 0xF000000D, 0xF0000010, 0xF0000011};
 
+// The manager whose owner callback runs on this thread, if any.
+thread_local const CIoManager* t_pInCallback = nullptr;
+
 } // namespace
 
 int64_t IoManTranslateInternalCode(uint32_t internalCode) {
@@ -62,11 +65,14 @@ int CIoManager::Open(IoManagerCallback callback, uint32_t adapterIndex, void* us
 }
 
 void CIoManager::Close() {
+    if (t_pInCallback == this) {
+        TRACE("IOMAN: ERROR: Close called from the owner callback! Refused");
+        return;
+    }
     // Nothing more reaches the owner from here on. The callback goes first: a receive
     // handler that still sees it has already read the user data (see ReceiveHandler).
-    m_pCallback = nullptr;
-    MemoryBarrier();
-    m_pUserData = nullptr;
+    m_pCallback.store(nullptr);
+    m_pUserData.store(nullptr);
     IoManConnection* c = m_pConnection;
     if (c) {
         // The thread's exit stops the bridge and closes the pipe.
@@ -143,7 +149,7 @@ void CIoManager::ReceiveHandler(iBusMessageRecord* record, void* userData) {
     switch (content->Kind) {
     case VCORE_IBUS_ID_ADAPTOR_INFO:
         self->m_nLowCost = content->Param[0] ? 1 : 0;
-        TRACE("IOMAN: Adaptor Info received: LowCost=%d", self->m_nLowCost);
+        TRACE("IOMAN: Adaptor Info received: LowCost=%d", self->m_nLowCost.load());
         return;
     case VCORE_IBUS_ID_GENERIC_MESSAGE:
         TRACE("IOMAN: WARNING: Unexpected VCORE_IBUS_ID_GENERIC_MESSAGE received");
@@ -162,13 +168,15 @@ void CIoManager::ReceiveHandler(iBusMessageRecord* record, void* userData) {
     // The user data are read before the callback and both before the trace line: a Close
     // meanwhile clears the callback first, so a callback seen here never comes with user
     // data already cleared.
-    void* ownerData = self->m_pUserData;
-    MemoryBarrier();
-    IoManagerCallback callback = self->m_pCallback;
+    void* ownerData = self->m_pUserData.load();
+    IoManagerCallback callback = self->m_pCallback.load();
     if (callback) {
         TRACE("IOMAN: %d: Event from Adapter: %s, Info = 0x%x", (int)self->m_uAdapterIndex,
               EventName(message.Type, message.Code).c_str(), (unsigned)message.Info);
+        const CIoManager* outer = t_pInCallback;
+        t_pInCallback = self;
         callback(&message, sizeof message, ownerData);
+        t_pInCallback = outer;
     }
 }
 
@@ -201,6 +209,14 @@ void CIoManager::ThreadMain(void* userData) {
             }
             // A fresh connection starts clean: nothing of the last one may precede the
             // index. Emptied before the PipeThread starts, which would send stale bytes at once.
+            // Messages still in the bridge's list wait for the greeting; bytes that reached
+            // the dead pipe's OUT FIFO cannot be told apart from what the service got.
+            size_t space = kNPipeFifoSize;
+            NPipeGetWriteSpace(pipe, &space);
+            if (space < kNPipeFifoSize) {
+                TRACE("IOMAN: WARNING: %d bytes for the Service lost with the connection",
+                      (int)(kNPipeFifoSize - space));
+            }
             NPipeResetFifos(pipe);
             iBusNPBridgeResetIncoming(c->bridge);
             if (NPipeConnect(pipe, name, &connected) == 0 && connected) {

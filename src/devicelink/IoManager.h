@@ -7,8 +7,12 @@
 //
 // Threads: Open, Close, SendEvent and IsAdapterAvailable run on the owner's thread. The
 // owner callback runs on the bus's delivery thread with the bus's clients lock held: the
-// owner hands the event over to its own thread or deals with it briefly. An open manager
-// runs four threads: its own, the bus's delivery thread, the bridge's and the PipeThread.
+// owner hands the event over to its own thread or deals with it briefly. Close from within
+// the owner callback is refused (traced): it would wait for the very thread it runs on.
+// Close hands the callback and user data back atomically, callback first, and the
+// delivery thread reads them the other way round, so a callback still seen during a close
+// comes with its user data. An open manager runs four threads: its own, the bus's
+// delivery thread, the bridge's and the PipeThread.
 #pragma once
 
 #include "Imm.h"
@@ -17,6 +21,7 @@
 #include "iBus.h"
 #include "iBusNPBridge.h"
 
+#include <atomic>
 #include <cstdint>
 
 typedef void (*IoManagerCallback)(const IMM* message, uint32_t length, void* userData);
@@ -69,9 +74,9 @@ private:
     static void ReceiveHandler(iBusMessageRecord* record, void* userData);
     static void ThreadMain(void* userData);
 
-    IoManagerCallback m_pCallback = nullptr;
-    void* m_pUserData = nullptr;
+    std::atomic<IoManagerCallback> m_pCallback{nullptr};
+    std::atomic<void*> m_pUserData{nullptr};
     uint32_t m_uAdapterIndex = kNoAdapter;
-    volatile int m_nLowCost = 1;
+    std::atomic<int> m_nLowCost{1};
     IoManConnection* m_pConnection = nullptr;
 };

@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr DWORD kIdleSleepMs = 50;
-constexpr DWORD kPendingWaitMs = 20;
+constexpr DWORD kIdleWaitMs = 50;    // nothing to write: the longest wait, for the stop check
+constexpr DWORD kPendingWaitMs = 20; // a write in progress
 
 void SetFlag(NPipe* pipe, uint32_t flag) {
     InterlockedOr(&pipe->flags, (LONG)flag);
@@ -18,21 +18,28 @@ void ClearFlag(NPipe* pipe, uint32_t flag) {
     InterlockedAnd(&pipe->flags, ~(LONG)flag);
 }
 
+void NotifyOwner(NPipe* pipe) {
+    HANDLE event = pipe->hNotifyEvent;
+    if (event) {
+        SetEvent(event);
+    }
+}
+
 // One direction's operation in progress.
 struct PendingIo {
     DWORD requested = 0; // 0: none in progress
     OVERLAPPED overlapped = {};
-    DWORD waitMs = 0;
     bool completed = false; // an operation finished in this pass
 };
 
-// Write step: false when it failed.
+// Write step: false when it failed. Never blocks: the pass's wait covers the write.
 bool WriteStep(NPipe* pipe, PendingIo& io) {
     if (!io.requested) {
         size_t taken = ByteFifoRead(&pipe->outFifo, pipe->writeChunk, kNPipeChunkSize);
         if (!taken) {
             return true;
         }
+        NotifyOwner(pipe); // room in the OUT FIFO
         ResetEvent(pipe->hOutEvent);
         memset(&io.overlapped, 0, sizeof io.overlapped);
         io.overlapped.hEvent = pipe->hOutEvent;
@@ -46,7 +53,7 @@ bool WriteStep(NPipe* pipe, PendingIo& io) {
         // Completed at once or pending: either way the event tells.
         return true;
     }
-    DWORD wait = WaitForSingleObject(pipe->hOutEvent, io.waitMs);
+    DWORD wait = WaitForSingleObject(pipe->hOutEvent, 0);
     if (wait == WAIT_TIMEOUT) {
         return true;
     }
@@ -68,28 +75,27 @@ bool WriteStep(NPipe* pipe, PendingIo& io) {
     return true;
 }
 
-// Read step: false when it failed.
+// Read step: false when it failed. Never blocks: the pass's wait covers the read.
 bool ReadStep(NPipe* pipe, PendingIo& io) {
     if (!io.requested) {
+        // Never more than the IN FIFO can take: no received byte is ever dropped.
+        DWORD size = (DWORD)ByteFifoFreeSpace(&pipe->inFifo);
+        if (!size) {
+            return true; // the reader makes room and wakes us
+        }
         DWORD available = 0;
         if (!PeekNamedPipe(pipe->hPipe, nullptr, 0, nullptr, &available, nullptr) &&
             GetLastError() != ERROR_IO_PENDING) {
             TRACE("PipeThread: WARNING: Peek failed (Err=%d)", (int)GetLastError());
             return false;
         }
-        if (!available) {
-            return true;
-        }
-        // Never more than the IN FIFO can take: no received byte is ever dropped.
-        DWORD size = (DWORD)ByteFifoFreeSpace(&pipe->inFifo);
+        // With nothing waiting, one byte: the read then completes as soon as the service
+        // writes, and completes whole, so the next pass takes the rest exactly.
         if (size > available) {
-            size = available;
+            size = available ? available : 1;
         }
         if (size > kNPipeChunkSize) {
             size = kNPipeChunkSize;
-        }
-        if (!size) {
-            return true;
         }
         ResetEvent(pipe->hInEvent);
         memset(&io.overlapped, 0, sizeof io.overlapped);
@@ -103,7 +109,7 @@ bool ReadStep(NPipe* pipe, PendingIo& io) {
         }
         return true;
     }
-    DWORD wait = WaitForSingleObject(pipe->hInEvent, io.waitMs);
+    DWORD wait = WaitForSingleObject(pipe->hInEvent, 0);
     if (wait == WAIT_TIMEOUT) {
         return true;
     }
@@ -122,6 +128,7 @@ bool ReadStep(NPipe* pipe, PendingIo& io) {
         TRACE("PipeThread: WARNING: Read: %d != %d", (int)requested, (int)transferred);
     }
     ByteFifoWrite(&pipe->inFifo, pipe->readChunk, transferred);
+    NotifyOwner(pipe); // bytes in the IN FIFO
     io.completed = true;
     return true;
 }
@@ -142,17 +149,24 @@ void PipeThreadMain(void* data) {
         if (WorkerThreadIsStopRequested(pipe->thread)) {
             break;
         }
-        if (!readIo.requested && !writeIo.requested) {
-            // Idle means nothing moved: a pass that just finished a transfer goes on at
-            // once, so a burst is not held to one chunk per idle sleep.
-            if (!readIo.completed && !writeIo.completed) {
-                Sleep(kIdleSleepMs);
-            }
-            continue;
+        if (readIo.completed || writeIo.completed) {
+            continue; // a burst is not held to one chunk per wait
         }
-        // With both operations in progress neither wait blocks.
-        writeIo.waitMs = readIo.requested ? 0 : kPendingWaitMs;
-        readIo.waitMs = writeIo.requested ? 0 : kPendingWaitMs;
+        // Whatever happens next wakes us: a completion, bytes to write, room to read into.
+        HANDLE handles[3] = {pipe->hWakeEvent};
+        DWORD count = 1;
+        if (writeIo.requested) {
+            handles[count++] = pipe->hOutEvent;
+        }
+        if (readIo.requested) {
+            handles[count++] = pipe->hInEvent;
+        }
+        DWORD wait =
+            WaitForMultipleObjects(count, handles, FALSE, writeIo.requested ? kPendingWaitMs : kIdleWaitMs);
+        if (wait == WAIT_FAILED) {
+            // Not fatal by itself: the steps collect each operation's own result.
+            Sleep(kPendingWaitMs);
+        }
     }
     // Whatever is still in flight must not land in our buffers after we are gone.
     if (readIo.requested || writeIo.requested) {
@@ -167,6 +181,7 @@ void PipeThreadMain(void* data) {
     }
     if (failed) {
         ClearFlag(pipe, kNPipeConnected);
+        NotifyOwner(pipe);
     }
 }
 
@@ -200,6 +215,8 @@ NPipe* NPipeCreate() {
         error = "NPIPE: ERROR: Can not create Pipe IN Event";
     } else if (!(pipe->hOutEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr))) {
         error = "NPIPE: ERROR: Can not create Pipe OUT Event";
+    } else if (!(pipe->hWakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr))) {
+        error = "NPIPE: ERROR: Can not create Pipe Wake Event";
     } else if (!(pipe->thread = WorkerThreadCreate())) {
         error = "NPIPE: ERROR: Can not create Pipe Thread Object";
     } else if (ByteFifoInit(&pipe->inFifo, pipe->inBuffer, kNPipeFifoSize) != 0) {
@@ -218,6 +235,10 @@ NPipe* NPipeCreate() {
 int NPipeClose(NPipe* pipe) {
     if (!pipe) {
         return 1;
+    }
+    WorkerThreadRequestStop(pipe->thread);
+    if (pipe->hWakeEvent) {
+        SetEvent(pipe->hWakeEvent);
     }
     WorkerThreadStopAndWait(pipe->thread);
     EnterCriticalSection(&pipe->lock);
@@ -244,6 +265,9 @@ void NPipeDestroy(NPipe* pipe) {
     }
     if (pipe->hOutEvent) {
         CloseHandle(pipe->hOutEvent);
+    }
+    if (pipe->hWakeEvent) {
+        CloseHandle(pipe->hWakeEvent);
     }
     WorkerThreadDestroy(pipe->thread);
     ByteFifoRelease(&pipe->inFifo);
@@ -288,6 +312,15 @@ int NPipeAbort(NPipe* pipe) {
     }
     ClearFlag(pipe, kNPipeConnected);
     WorkerThreadRequestStop(pipe->thread);
+    SetEvent(pipe->hWakeEvent);
+    return 0;
+}
+
+int NPipeSetNotifyEvent(NPipe* pipe, HANDLE event) {
+    if (!pipe) {
+        return 1;
+    }
+    InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&pipe->hNotifyEvent), event);
     return 0;
 }
 
@@ -307,7 +340,13 @@ int NPipeWrite(NPipe* pipe, const void* data, size_t* length) {
     if (!*length) {
         return 1;
     }
-    *length = ByteFifoWrite(&pipe->outFifo, data, *length);
+    size_t heldBefore = 0;
+    *length = ByteFifoWrite(&pipe->outFifo, data, *length, &heldBefore);
+    // Bytes already waiting mean the PipeThread will come back for these too: only a
+    // FIFO that was empty may have sent it to sleep.
+    if (*length && heldBefore == 0) {
+        SetEvent(pipe->hWakeEvent);
+    }
     return 0;
 }
 
@@ -318,7 +357,12 @@ int NPipeRead(NPipe* pipe, void* buffer, size_t* length) {
     if (!*length) {
         return 1;
     }
-    *length = ByteFifoRead(&pipe->inFifo, buffer, *length);
+    size_t heldBefore = 0;
+    *length = ByteFifoRead(&pipe->inFifo, buffer, *length, &heldBefore);
+    // Only a full FIFO keeps the PipeThread from reading (it then waits for room).
+    if (*length && heldBefore == kNPipeFifoSize) {
+        SetEvent(pipe->hWakeEvent);
+    }
     return 0;
 }
 

@@ -2,10 +2,18 @@
 //
 // Callers never touch the pipe handle: they put bytes into the OUT FIFO and take bytes
 // out of the IN FIFO, never blocking. A PipeThread per connection moves the bytes between
-// the FIFOs and the pipe with overlapped reads and writes in chunks of at most 128 bytes:
-// it sleeps 50 ms when idle (a pass that moved nothing) and waits at most 20 ms on an
-// operation in progress. When the pipe fails the thread ends and clears the connected
-// flag: that is how the owner learns that the service went away.
+// the FIFOs and the pipe with overlapped reads and writes in chunks of at most 128 bytes.
+// It keeps a read outstanding whenever the IN FIFO has room (one byte while nothing is
+// waiting on the pipe, so that the read completes exactly as asked), and blocks on that
+// read's completion, a write's completion and its wake event together: bytes written into
+// the OUT FIFO and room made in the IN FIFO wake it at once. The waits are bounded (50 ms
+// idle, 20 ms with a write in progress) so a stop request is always seen. When the pipe
+// fails the thread ends and clears the connected flag: that is how the owner learns that
+// the service went away.
+//
+// The owner may hand over an event of its own (NPipeSetNotifyEvent): the PipeThread sets
+// it whenever bytes arrive in the IN FIFO, room is made in the OUT FIFO or the connection
+// is lost, so a reader need not poll.
 //
 // Threads: Connect, Close and Destroy belong to the owner's thread. Write/Read and the
 // counts may be called from any thread (each FIFO has its own lock); by convention one
@@ -42,6 +50,8 @@ struct NPipe {
     uint8_t writeChunk[kNPipeChunkSize];
     WorkerThread* thread;
     CRITICAL_SECTION lock;
+    HANDLE hWakeEvent;            // auto-reset: OUT FIFO filled, IN FIFO drained, stop
+    HANDLE volatile hNotifyEvent; // the owner's, or null
 };
 
 // "\\server\PIPE\name" (server "." when none), allocated with malloc; null for a missing
@@ -60,6 +70,9 @@ int NPipeClose(NPipe* pipe);
 int NPipeAbort(NPipe* pipe);
 // Empties both FIFOs.
 int NPipeResetFifos(NPipe* pipe);
+// The event the PipeThread sets for the owner (null: none). The owner keeps it alive
+// until it has set null again.
+int NPipeSetNotifyEvent(NPipe* pipe, HANDLE event);
 
 // *length in: bytes offered / wanted; out: bytes accepted / delivered. 1 for a zero length.
 int NPipeWrite(NPipe* pipe, const void* data, size_t* length);

@@ -20,6 +20,7 @@ struct iBusClient {
     iBusCallback callback;
     uint32_t* ids;
     size_t idCount;
+    bool unregistered; // during a dispatch: called no more, freed when the dispatch ends
 };
 
 struct iBus {
@@ -28,8 +29,10 @@ struct iBus {
     CRITICAL_SECTION clientsLock;  // the client list and every dispatch
     bool hasMessagesLock;
     bool hasClientsLock;
-    ItemQueue* clients;  // no lock of its own: clientsLock covers it
-    ItemQueue* messages; // own lock; null when the implementation posts directly
+    ItemQueue* clients;   // no lock of its own: clientsLock covers it
+    ItemQueue* messages;  // own lock; null when the implementation posts directly
+    int dispatchDepth;    // under clientsLock: dispatches running (re-entered on one thread)
+    bool hasUnregistered; // under clientsLock: clients marked during a dispatch
 };
 
 namespace {
@@ -46,6 +49,30 @@ struct CsGuard {
 void FreeClient(iBusClient* client) {
     free(client->ids);
     free(client);
+}
+
+bool IsListed(iBus* bus, iBusClient* client) {
+    const size_t count = ItemQueueCount(bus->clients);
+    for (size_t i = 0; i < count; ++i) {
+        if (ItemQueueGetAt(bus->clients, i) == client) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Under clientsLock, after the outermost dispatch: frees the clients its callbacks unregistered.
+void RemoveUnregistered(iBus* bus) {
+    bus->hasUnregistered = false;
+    for (size_t i = 0; i < ItemQueueCount(bus->clients);) {
+        iBusClient* client = static_cast<iBusClient*>(ItemQueueGetAt(bus->clients, i));
+        if (client && client->unregistered) {
+            ItemQueueRemoveAt(bus->clients, i);
+            FreeClient(client);
+        } else {
+            ++i;
+        }
+    }
 }
 
 } // namespace
@@ -173,6 +200,17 @@ int iBusUnregisterClient(iBus* bus, iBusClient* client) {
         return 0;
     }
     CsGuard guard(&bus->clientsLock);
+    if (bus->dispatchDepth > 0) {
+        // A callback of the running dispatch (the only thread that can hold the lock now)
+        // unregisters: taking the client off the list would shift the dispatch's place in
+        // it. Mark it; the dispatch removes it when done.
+        if (client->unregistered || !IsListed(bus, client)) {
+            return 0;
+        }
+        client->unregistered = true;
+        bus->hasUnregistered = true;
+        return 1;
+    }
     if (!ItemQueueRemove(bus->clients, client)) {
         return 0;
     }
@@ -249,6 +287,9 @@ int iBusPostMessage(iBus* bus, iBusMessageRecord* record, void* argument) {
         iBusReleaseMessage(bus, record);
         return 0;
     }
+    if (bus->implementation.Wake) {
+        bus->implementation.Wake(bus->implementation.context);
+    }
     return 1;
 }
 
@@ -282,9 +323,14 @@ int iBusDispatchMessage(iBus* bus, iBusMessageRecord* record) {
     const uint32_t id = record->content.Id;
     int called = 0;
     CsGuard guard(&bus->clientsLock);
+    ++bus->dispatchDepth;
+    // Clients registered by a callback join at the tail and wait for the next message.
     const size_t count = ItemQueueCount(bus->clients);
     for (size_t i = 0; i < count; ++i) {
         iBusClient* client = static_cast<iBusClient*>(ItemQueueGetAt(bus->clients, i));
+        if (client && client->unregistered) {
+            continue;
+        }
         for (size_t k = 0; client && k < client->idCount; ++k) {
             if (client->ids[k] == id) {
                 if (client->callback) {
@@ -294,6 +340,9 @@ int iBusDispatchMessage(iBus* bus, iBusMessageRecord* record) {
                 break;
             }
         }
+    }
+    if (--bus->dispatchDepth == 0 && bus->hasUnregistered) {
+        RemoveUnregistered(bus);
     }
     return called;
 }
@@ -315,13 +364,20 @@ struct PollingContext {
     iBusDispatchFn dispatch;
     iBusFetchFn fetch;
     WorkerThread* worker;
+    HANDLE wakeEvent; // auto-reset: a post (or a stop request) for the delivery thread
 };
+
+void PollingWake(void* context) {
+    SetEvent(static_cast<PollingContext*>(context)->wakeEvent);
+}
 
 void PollingStop(void* context) {
     PollingContext* ctx = static_cast<PollingContext*>(context);
     if (!ctx) {
         return;
     }
+    WorkerThreadRequestStop(ctx->worker);
+    SetEvent(ctx->wakeEvent);
     WorkerThreadStopAndWait(ctx->worker);
     ctx->bus = nullptr;
     ctx->dispatch = nullptr;
@@ -334,14 +390,19 @@ void DeliveryLoop(void* context) {
         iBusMessageRecord* record = nullptr;
         if (ctx->fetch(ctx->bus, &record, 1)) {
             // A full queue is drained before the stop request is looked at.
-            ctx->dispatch(ctx->bus, record);
+            if (ctx->dispatch(ctx->bus, record) == 0) {
+                const iBusMessage* content = iBusGetMessageContent(ctx->bus, record);
+                TRACE("IBUS: WARNING: No client for message (Id = 0x%x, Kind = %d), dropped",
+                      (unsigned)content->Id, (int)content->Kind);
+            }
             iBusReleaseMessage(ctx->bus, record);
             continue;
         }
         if (WorkerThreadIsStopRequested(ctx->worker)) {
             break;
         }
-        Sleep(ctx->pollMs);
+        // A post that came after the fetch has set the event: no message waits out the poll.
+        WaitForSingleObject(ctx->wakeEvent, ctx->pollMs);
     }
 }
 
@@ -373,17 +434,23 @@ int iBusPollingImplementationCreate(iBusImplementation* implementation, uint32_t
     memset(implementation, 0, sizeof *implementation);
     PollingContext* ctx = static_cast<PollingContext*>(calloc(1, sizeof(PollingContext)));
     WorkerThread* worker = WorkerThreadCreate();
-    if (!ctx || !worker) {
+    HANDLE wakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!ctx || !worker || !wakeEvent) {
         free(ctx);
         free(worker);
+        if (wakeEvent) {
+            CloseHandle(wakeEvent);
+        }
         return kStatusNoResource;
     }
     ctx->pollMs = pollIntervalMs ? pollIntervalMs : kDefaultPollMs;
     ctx->worker = worker;
+    ctx->wakeEvent = wakeEvent;
     implementation->context = ctx;
     implementation->Init = PollingInit;
     implementation->DirectPostMessage = nullptr;
     implementation->Stop = PollingStop;
+    implementation->Wake = PollingWake;
     return kStatusOk;
 }
 
@@ -394,6 +461,7 @@ void iBusPollingImplementationDestroy(iBusImplementation* implementation) {
     PollingContext* ctx = static_cast<PollingContext*>(implementation->context);
     if (ctx) {
         WorkerThreadDestroy(ctx->worker);
+        CloseHandle(ctx->wakeEvent);
         free(ctx);
     }
     memset(implementation, 0, sizeof *implementation);

@@ -9,7 +9,14 @@
 // Reference counts change only under the messages lock. Each dispatch holds the clients
 // lock for its whole duration and runs the callbacks on the delivery thread with that lock
 // held: callbacks must be short, and a callback that keeps a message takes its own
-// reference. Both locks are critical sections, so the holding thread may re-enter them.
+// reference. Both locks are critical sections, so the holding thread may re-enter them:
+// a callback may (un)register clients. A client unregistered during a dispatch is called
+// no more, but stays listed until the dispatch ends, so every other client still gets
+// the message.
+//
+// The polling delivery thread sleeps its poll interval when the queue is empty, but a
+// post wakes it at once (the implementation's optional Wake): the interval is only the
+// longest wait, for the stop check.
 //
 // Every operation answers a null argument with its failure value (0 or null).
 #pragma once
@@ -57,6 +64,7 @@ struct iBusImplementation {
     int (*Init)(void* context, iBusStartRecord* start);                                 // non-zero on success
     int (*DirectPostMessage)(void* context, iBusMessageRecord* record, void* argument); // optional
     void (*Stop)(void* context);
+    void (*Wake)(void* context); // optional: called after each post appended to the queue
 };
 
 typedef void (*iBusCallback)(iBusMessageRecord* record, void* userData);
@@ -100,6 +108,7 @@ int iBusDispatchMessage(iBus* bus, iBusMessageRecord* record);
 long iBusGetLiveMessageCount();
 
 // The polling implementation: a worker thread that fetches and dispatches until the
-// queue is empty, then sleeps the poll interval (0 means 20 ms).
+// queue is empty, then waits for the next post, at most the poll interval (0 means
+// 20 ms). A message that reaches no client is traced as dropped.
 int iBusPollingImplementationCreate(iBusImplementation* implementation, uint32_t pollIntervalMs);
 void iBusPollingImplementationDestroy(iBusImplementation* implementation);

@@ -20,6 +20,7 @@ void QueueForPipe(iBusMessageRecord* record, void* data) {
         TRACE("iBusNPBridge: ERROR: Can not add message from iBus to queue");
         return;
     }
+    SetEvent(bridge->wakeEvent);
     TRACE_LEVEL(2, "BusNPBridge: Message received from Bus");
 }
 
@@ -40,6 +41,10 @@ bool BusToPipe(iBusNPBridge* bridge) {
               (int)content->Size, (int)kNPipeFifoSize);
         error = true;
     } else {
+        bool connected = false;
+        if (NPipeIsConnected(bridge->pipe, &connected) != 0 || !connected) {
+            return false; // waits for the next connection
+        }
         size_t space = 0;
         NPipeGetWriteSpace(bridge->pipe, &space);
         if (space < content->Size) {
@@ -154,7 +159,7 @@ void BridgeThreadMain(void* arg) {
             break;
         }
         if (!sent && !received) {
-            Sleep(kIdleSleepMs);
+            WaitForSingleObject(bridge->wakeEvent, kIdleSleepMs);
         }
     }
 }
@@ -168,9 +173,13 @@ iBusNPBridge* iBusNPBridgeCreate() {
     }
     bridge->outgoing = ItemQueueCreate(true);
     bridge->thread = WorkerThreadCreate();
-    if (!bridge->outgoing || !bridge->thread) {
+    bridge->wakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!bridge->outgoing || !bridge->thread || !bridge->wakeEvent) {
         ItemQueueDestroy(bridge->outgoing);
         WorkerThreadDestroy(bridge->thread);
+        if (bridge->wakeEvent) {
+            CloseHandle(bridge->wakeEvent);
+        }
         free(bridge);
         return nullptr;
     }
@@ -184,7 +193,9 @@ int iBusNPBridgeStart(iBusNPBridge* bridge, iBus* bus, const uint32_t* ids, size
     bridge->pipe = pipe;
     bridge->bus = bus;
     bridge->streamBroken = 0;
+    NPipeSetNotifyEvent(pipe, bridge->wakeEvent);
     if (WorkerThreadStart(bridge->thread, BridgeThreadMain, bridge) != kStatusOk) {
+        NPipeSetNotifyEvent(pipe, nullptr);
         bridge->pipe = nullptr;
         return 0;
     }
@@ -197,10 +208,15 @@ void iBusNPBridgeStop(iBusNPBridge* bridge) {
     if (!bridge) {
         return;
     }
+    WorkerThreadRequestStop(bridge->thread);
+    SetEvent(bridge->wakeEvent);
     WorkerThreadStopAndWait(bridge->thread);
     if (bridge->client) {
         iBusUnregisterClient(bridge->bus, bridge->client);
         bridge->client = nullptr;
+    }
+    if (bridge->pipe) {
+        NPipeSetNotifyEvent(bridge->pipe, nullptr);
     }
     bridge->pipe = nullptr;
     // The bus is kept: records in the outgoing list are released through it.
@@ -223,5 +239,6 @@ void iBusNPBridgeDestroy(iBusNPBridge* bridge) {
         iBusReleaseMessage(bridge->bus, static_cast<iBusMessageRecord*>(record));
     }
     ItemQueueDestroy(bridge->outgoing);
+    CloseHandle(bridge->wakeEvent);
     free(bridge);
 }

@@ -2,6 +2,12 @@
 // queued and written to the pipe as whole messages (the 28-byte header and data, no other
 // framing); whole messages read from the pipe are posted on the bus.
 //
+// The bridge thread waits on its wake event, at most 20 ms (the stop check): a message
+// queued for the pipe, bytes arriving in the pipe's IN FIFO, room made in its OUT FIFO
+// and a lost connection all set it. While the pipe is not connected, messages stay in the
+// outgoing list: bytes put into a dead pipe's OUT FIFO would be emptied away with the
+// next connection, whereas the list goes out after the next greeting.
+//
 // Threads: the bridge's own thread does all pipe I/O; the bus's delivery thread only
 // appends to the outgoing list (which has its own lock). Start/Stop/Destroy belong to the
 // owner's thread.
@@ -27,6 +33,7 @@ struct iBusNPBridge {
     iBusMessage pendingHeader; // all zero when no header is pending
     bool headerPending;
     volatile LONG streamBroken; // set when the stream could not be resynchronised
+    HANDLE wakeEvent;           // auto-reset: work for the bridge thread
 };
 
 iBusNPBridge* iBusNPBridgeCreate();
