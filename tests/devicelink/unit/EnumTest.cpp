@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,10 +15,14 @@
 namespace {
 
 struct EnumBehaviour {
+    // When the answers to key requests go out: at once, once the test releases them, or once
+    // the client has sent its next request (or the test releases them).
+    enum Hold { kAnswerAtOnce, kUntilReleased, kUntilNextRequest };
+
     uint32_t count = 0;
     std::vector<std::string> keys;
-    DWORD delayMs = 0;    // before every answer
-    DWORD keyDelayMs = 0; // before answers to key requests only
+    DWORD delayMs = 0; // before every answer
+    Hold holdKeys = kAnswerAtOnce;
     uint32_t status = 0;
     bool headerOnlyKeys = false; // answer key requests with no data
     uint32_t claimedLength = 0;  // the length a key "needs"; 0: its real length
@@ -35,7 +40,14 @@ public:
         m_stop = true;
         m_thread.join();
     }
-    std::vector<EnumRequest> Requests() const { return m_requests; }
+    std::vector<EnumRequest> Requests() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_requests;
+    }
+    // Lets held answers go, this one and all that follow.
+    void Release() { m_released = true; }
+    // Answers written so far.
+    int Answered() const { return m_answered; }
 
 private:
     void Serve() {
@@ -53,13 +65,28 @@ private:
                 }
                 EnumRequest request;
                 memcpy(&request, bytes.data(), sizeof request);
-                m_requests.push_back(request);
+                {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    m_requests.push_back(request);
+                }
                 Answer(request);
+                ++m_answered;
             }
             m_server.Break();
         }
     }
     bool StillConnected() { return m_server.Write("", 0); }
+    void Hold() {
+        while (!m_stop && !m_released) {
+            if (m_behaviour.holdKeys == EnumBehaviour::kUntilNextRequest) {
+                if (!m_server.Quiet(5)) {
+                    return; // bytes of the next request, or the client has gone
+                }
+            } else {
+                Sleep(5);
+            }
+        }
+    }
     void Answer(const EnumRequest& request) {
         Sleep(m_behaviour.delayMs);
         EnumResponseHeader header = {16, 0, m_behaviour.status, 0};
@@ -67,7 +94,9 @@ private:
         if (request.command == kEnumCmdGetAdapterCount) {
             header.result = m_behaviour.count;
         } else {
-            Sleep(m_behaviour.keyDelayMs);
+            if (m_behaviour.holdKeys != EnumBehaviour::kAnswerAtOnce) {
+                Hold();
+            }
             std::string key =
                 request.adapterIndex < m_behaviour.keys.size() ? m_behaviour.keys[request.adapterIndex] : "";
             header.result = m_behaviour.claimedLength ? m_behaviour.claimedLength : (uint32_t)key.size() + 1;
@@ -88,6 +117,9 @@ private:
     EnumBehaviour m_behaviour;
     TestPipeServer m_server;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_released{false};
+    std::atomic<int> m_answered{0};
+    std::mutex m_mutex;
     std::vector<EnumRequest> m_requests;
     std::thread m_thread;
 };
@@ -168,21 +200,90 @@ TEST(EnumTest, FailingAnswersGiveNoKey) {
     }
 }
 
+double MillisecondsSince(const LARGE_INTEGER& start) {
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return double(now.QuadPart - start.QuadPart) * 1000.0 / double(frequency.QuadPart);
+}
+
 TEST(EnumTest, LateAnswersGiveNoKeyAndAreNotTakenForTheNextRequest) {
+    // The answer for adapter 0 is held until the requester has given up on it, however long
+    // that takes on a busy machine.
     EnumBehaviour late{2, {"Key\\Late0", "Key\\Late1"}};
-    late.keyDelayMs = 2000;
+    late.holdKeys = EnumBehaviour::kUntilReleased;
     EnumServer server(late);
     AdapterEnumerator* e = OpenEnumerator();
     ASSERT_NE(e, nullptr) << "the count comes in time";
     char key[kAdapterKeySize] = "";
-    const DWORD start = GetTickCount();
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
     EXPECT_FALSE(GetAdapterKey(e, 0, key, sizeof key));
-    const DWORD took = GetTickCount() - start;
-    EXPECT_GE(took, 900u);
-    EXPECT_LT(took, 1250u) << "the budget is one second";
-    Sleep(500); // the late answer for adapter 0 has arrived by now
+    const double took = MillisecondsSince(start);
+    // The budget is charged 10 ms for every poll, and each poll sleeps at least that long: a
+    // second at the very least. A loaded machine may stretch the sleeps, not shorten them.
+    EXPECT_GE(took, 990.0) << "gave up before its one-second budget";
+    EXPECT_LT(took, 5000.0) << "the budget is one second, not a wait for ever";
+
+    server.Release();
+    ASSERT_TRUE(WaitUntil([&] { return server.Answered() == 2; }));
+    Sleep(100); // the pipe thread moves it into the incoming queue meanwhile
     EXPECT_FALSE(GetAdapterKey(e, 1, key, sizeof key)) << "adapter 0's answer must not pass for adapter 1's";
     EXPECT_STREQ(key, "");
+    CloseEnumerator(e);
+}
+
+TEST(EnumTest, ARequestWaitingForOneThatGivesUpFailsToo) {
+    // Adapter 0's answer goes out only once the next request has been sent: a requester that
+    // sends one after giving up on adapter 0 is handed adapter 0's answer.
+    EnumBehaviour late{2, {"Key\\Late0", "Key\\Late1"}};
+    late.holdKeys = EnumBehaviour::kUntilNextRequest;
+    EnumServer server(late);
+    AdapterEnumerator* e = OpenEnumerator();
+    ASSERT_NE(e, nullptr);
+
+    std::atomic<bool> firstOk{true};
+    std::thread first([&] {
+        char key[kAdapterKeySize] = "";
+        firstOk = GetAdapterKey(e, 0, key, sizeof key);
+    });
+    // Adapter 0's request is out, so its requester holds the lock for its whole second.
+    const bool firstSent = WaitUntil([&] { return server.Requests().size() == 2; });
+    // This request waits for the lock meanwhile and finds the connection out of step.
+    char key[kAdapterKeySize] = "";
+    const bool secondOk = firstSent && GetAdapterKey(e, 1, key, sizeof key);
+    first.join();
+    ASSERT_TRUE(firstSent);
+    EXPECT_FALSE(firstOk);
+    EXPECT_FALSE(secondOk) << "took \"" << key << "\" for adapter 1";
+    EXPECT_STREQ(key, "");
+    EXPECT_EQ(server.Requests().size(), 2u) << "nothing is sent on a connection out of step";
+    CloseEnumerator(e);
+}
+
+TEST(EnumTest, ConcurrentRequestsOnOneRequesterEachGetTheirOwnAnswer) {
+    EnumServer server({4, {"Key\\Zero", "Key\\One", "Key\\Two", "Key\\Three"}});
+    AdapterEnumerator* e = OpenEnumerator();
+    ASSERT_NE(e, nullptr);
+    constexpr int kRounds = 5;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (uint32_t index = 0; index < 4; ++index) {
+        threads.emplace_back([&, index] {
+            const char* expected[] = {"Key\\Zero", "Key\\One", "Key\\Two", "Key\\Three"};
+            for (int round = 0; round < kRounds; ++round) {
+                char key[kAdapterKeySize] = "";
+                if (!GetAdapterKey(e, index, key, sizeof key) || strcmp(key, expected[index]) != 0) {
+                    ++wrong;
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(server.Requests().size(), 1u + 4 * kRounds);
     CloseEnumerator(e);
 }
 
