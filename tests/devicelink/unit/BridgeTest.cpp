@@ -226,18 +226,37 @@ TEST_F(BridgeTest, HeaderWithImpossibleSizeBreaksTheConnection) {
     EXPECT_EQ(ArrivedSoFar()[0].param0, 42u);
 }
 
-TEST_F(BridgeTest, ServerGoneClearsTheConnectedFlagAndKeepsWaitingMessages) {
+TEST_F(BridgeTest, MessagesPostedWhileThePipeIsDownFollowTheNextGreeting) {
     m_server->Close();
     EXPECT_TRUE(WaitUntil([&] { return !PipeConnected(); }));
-    // With the pipe gone, a message waits in the outgoing list for the next connection.
+    // The bridge still runs and is still subscribed, as in the I/O manager until it sees
+    // the lost connection: what it takes now must wait for the next one, not go into the
+    // dead pipe's buffers.
+    ASSERT_EQ(iBusSendMessage(m_bus, kToPipeId, 3, nullptr, 0, "first", 5, nullptr), 1);
+    ASSERT_EQ(iBusSendMessage(m_bus, kToPipeId, 2, std::vector<uint32_t>{0xF000000E, 1}.data(), 2, nullptr, 0,
+                              nullptr),
+              1);
+    Sleep(200); // several bridge passes
     iBusNPBridgeStop(m_bridge);
-    const uint32_t out[] = {kToPipeId};
+
+    // The manager's reconnection: fresh FIFOs, the 4-byte index, then the bridge again.
     m_server->Listen();
     ASSERT_TRUE(Reconnect());
+    NPipeResetFifos(m_pipe);
+    iBusNPBridgeResetIncoming(m_bridge);
+    const uint8_t index[4] = {0, 0, 0, 0};
+    size_t length = 4;
+    ASSERT_EQ(NPipeWrite(m_pipe, index, &length), 0);
+    const uint32_t out[] = {kToPipeId};
     ASSERT_EQ(iBusNPBridgeStart(m_bridge, m_bus, out, 1, m_pipe), 1);
     ASSERT_EQ(iBusSendMessage(m_bus, kToPipeId, 3, nullptr, 0, "again", 5, nullptr), 1);
-    const auto expected = Wire(kToPipeId, 3, {}, "again");
-    EXPECT_EQ(m_server->Read(expected.size()), expected);
+
+    EXPECT_EQ(m_server->Read(4), (std::vector<uint8_t>{0, 0, 0, 0})) << "the greeting comes first";
+    for (const auto& expected : {Wire(kToPipeId, 3, {}, "first"), Wire(kToPipeId, 2, {0xF000000E, 1}, ""),
+                                 Wire(kToPipeId, 3, {}, "again")}) {
+        EXPECT_EQ(m_server->Read(expected.size()), expected);
+    }
+    EXPECT_TRUE(m_server->Quiet(100));
 }
 
 } // namespace

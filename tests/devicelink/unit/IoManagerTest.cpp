@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -52,8 +54,13 @@ protected:
     static void OnEvent(const IMM* message, uint32_t length, void* self) {
         auto* test = static_cast<IoManagerTest*>(self);
         EXPECT_EQ(length, sizeof(IMM));
-        std::lock_guard<std::mutex> lock(test->m_mutex);
-        test->m_events.push_back(*message);
+        {
+            std::lock_guard<std::mutex> lock(test->m_mutex);
+            test->m_events.push_back(*message);
+        }
+        if (test->m_onEvent) {
+            test->m_onEvent(*message);
+        }
     }
     std::vector<IMM> Events() {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -82,6 +89,7 @@ protected:
     CIoManager m_manager;
     std::mutex m_mutex;
     std::vector<IMM> m_events;
+    std::function<void(const IMM&)> m_onEvent; // set before the events it is for
 };
 
 TEST_F(IoManagerTest, EventsFromTheServiceReachTheOwner) {
@@ -199,6 +207,28 @@ TEST_F(IoManagerTest, ImpossibleHeaderMakesTheManagerReconnect) {
     ASSERT_TRUE(m_server->Write(EventFromService(MSG_TYPE_HW_EVENT, NOTIFY_DTMF_KEY, '5', "")));
     ASSERT_TRUE(WaitUntil([&] { return Events().size() == 1; }));
     EXPECT_EQ(Events()[0].Info, '5');
+}
+
+TEST_F(IoManagerTest, CloseFromTheOwnerCallbackIsRefusedInsteadOfWaitingForItself) {
+    std::atomic<bool> closeReturned{false};
+    m_onEvent = [&](const IMM& message) {
+        if (message.Code == NOTIFY_HOOK_STATE) {
+            m_manager.Close();
+            closeReturned = true;
+        }
+    };
+    ASSERT_TRUE(m_server->Write(EventFromService(MSG_TYPE_HW_EVENT, NOTIFY_HOOK_STATE, HS_OffHook, "")));
+    if (!WaitUntil([&] { return closeReturned.load(); }, 10000)) {
+        ADD_FAILURE() << "Close called on the delivery thread never returned";
+        TerminateProcess(GetCurrentProcess(), 1); // the manager's threads can never be stopped now
+    }
+    EXPECT_TRUE(m_manager.IsOpen());
+    EXPECT_EQ(m_manager.Phase(), 3);
+    // Still delivering, and still closable from the owner's thread.
+    ASSERT_TRUE(m_server->Write(EventFromService(MSG_TYPE_HW_EVENT, NOTIFY_DTMF_KEY, '1', "")));
+    ASSERT_TRUE(WaitUntil([&] { return Events().size() == 2; }));
+    m_manager.Close();
+    EXPECT_FALSE(m_manager.IsOpen());
 }
 
 TEST_F(IoManagerTest, CloseStopsEverythingAndCanOpenAgain) {

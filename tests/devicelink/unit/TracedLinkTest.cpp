@@ -39,7 +39,7 @@ std::string LineOf(const DriverRequestSeen& request) {
 class TracedLinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        DWORD type = kTraceDebugDriver;
+        DWORD type = 1; // the debug-output driver
         ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kTraceKey, "DebugType", REG_DWORD, &type, sizeof type),
                   ERROR_SUCCESS);
         TraceStop(); // the next line reads the key again
@@ -70,9 +70,18 @@ TEST_F(TracedLinkTest, EdgeCaseLines) {
     ASSERT_NE(bus, nullptr);
     iBusDestroy(bus);
 
-    TestPipeServer ioman("VCORE\\IOMAN");
     CIoManager manager;
     ASSERT_EQ(manager.Open([](const IMM*, uint32_t, void*) {}, 0, nullptr), 1);
+    // No service yet: a request finds no bridge on the bus and is dropped, not silently.
+    IMM event = {};
+    event.Type = MSG_TYPE_AGENT_EVENT;
+    event.Code = NotifyAgentStatus;
+    manager.SendEvent(0, 1, &event);
+    ASSERT_TRUE(WaitUntil([&] {
+        return Traced(driver, "IBUS: WARNING: No client for message (Id = 0x3e80000, Kind = 3), dropped");
+    }));
+
+    TestPipeServer ioman("VCORE\\IOMAN");
     ASSERT_TRUE(ioman.Accept());
     ASSERT_TRUE(WaitUntil([&] { return manager.Phase() == 3; }));
     manager.SendEvent(0, 7, nullptr);
@@ -176,7 +185,42 @@ TEST_F(TracedLinkTest, StaleOutgoingBytesNeverPrecedeTheGreeting) {
     ioman.Break();
     ASSERT_TRUE(ioman.Accept());
     EXPECT_EQ(ioman.Read(4), (std::vector<uint8_t>{0, 0, 0, 0})) << "the adapter index comes first";
+    // The OUT FIFO was full when the pipe broke: what it held is said to be lost.
+    EXPECT_TRUE(Traced(driver, " bytes for the Service lost with the connection"));
     manager.Close();
+}
+
+TEST_F(TracedLinkTest, CloseFromTheOwnerCallbackIsTracedAsRefused) {
+    DriverPipeServer driver("WINDDX0");
+    TraceStoppedFirst traceStoppedFirst;
+    ASSERT_TRUE(driver.Valid());
+    TestPipeServer ioman("VCORE\\IOMAN");
+    static CIoManager* manager;
+    static std::atomic<bool> closeReturned;
+    closeReturned = false;
+    CIoManager instance;
+    manager = &instance;
+    ASSERT_EQ(instance.Open(
+                  [](const IMM*, uint32_t, void*) {
+                      manager->Close();
+                      closeReturned = true;
+                  },
+                  0, nullptr),
+              1);
+    ASSERT_TRUE(ioman.Accept());
+    ASSERT_TRUE(WaitUntil([&] { return instance.Phase() == 3; }));
+    iBusMessage header = {};
+    header.Size = 28;
+    header.Id = 0x3E8;
+    header.Kind = 3;
+    ASSERT_TRUE(ioman.Write(&header, sizeof header));
+    if (!WaitUntil([&] { return closeReturned.load(); }, 10000)) {
+        ADD_FAILURE() << "Close called on the delivery thread never returned";
+        TerminateProcess(GetCurrentProcess(), 1);
+    }
+    instance.Close();
+    TraceStop();
+    EXPECT_TRUE(Traced(driver, "IOMAN: ERROR: Close called from the owner callback! Refused"));
 }
 
 } // namespace
