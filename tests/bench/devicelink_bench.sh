@@ -4,9 +4,13 @@
 #   tests/bench/devicelink_bench.sh [LATENCY-EVENTS [BURST-EVENTS [IDLE-SECONDS]]]
 # defaults 300, 1000 and 30. BUILD_DIR chooses the build folder (default: build).
 #   latency  one event at a time (37 ms apart): the stand-in's write to the owner callback
+#   reverse  LATENCY-EVENTS requests one at a time (37 ms apart): the agent's SendEvent to
+#            the stand-in's read (its `measure` command)
 #   burst    BURST-EVENTS written back to back: all delivered, in order, and how long
 #   idle     a connected I/O manager doing nothing: CPU of its process (GetProcessTimes and
 #            /proc), and of the wine server that every Wine process of the prefix shares
+# Besides the sentences, every figure is printed once more as `figure NAME VALUE` (lines a
+# script can grep). Exit status 1 when a case's work went wrong (events lost or out of order).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -96,6 +100,7 @@ run_case() {
     wait_pid "$sim" 30
     sim_status=$STATUS
     grep -v '^connected\|measuring' "$WORK/$name.out" | tr -d '\r' || true
+    grep '^measure:' "$WORK/$name-sim.out" | tr -d '\r' || true
     [ -z "$measured" ] || echo "$measured"
     if [ "$bench_status" != 0 ] || [ "$sim_status" != 0 ]; then
         echo "  ($name: bench_ioman exited $bench_status, the stand-in $sim_status)"
@@ -131,6 +136,8 @@ measure_idle() {
             'BEGIN { printf "idle: %.2f s CPU in %d s = %.2f%% of one core (%s)\n", t / hz, s, 100 * t / hz / s, what }'
     }
     share $((after - before)) "/proc of the agent-side wine process"
+    awk -v t=$((after - before)) -v hz="$hz" -v s="$IDLE_SECONDS" \
+        'BEGIN { printf "figure idle_cpu_percent_proc %.3f\n", 100 * t / hz / s }'
     share $((sim_after - sim_before)) "the stand-in, for comparison"
     if [ -n "$server" ]; then
         share $((server_after - server_before)) "the wine server, which serves both"
@@ -145,9 +152,16 @@ printf 'wait-agent timeout=30000\nsleep 500\nburst %d HW_EVENT NOTIFY_DTMF_KEY i
 printf 'wait-agent timeout=30000\nsleep 500\nburst %d HW_EVENT NOTIFY_DTMF_KEY\n%s\n' \
     "$BURST_EVENTS" "$CLOSING" >"$WORK/burst.txt"
 printf 'wait-agent timeout=30000\n%s\n' "$CLOSING" >"$WORK/idle.txt"
+printf 'wait-agent timeout=30000\nmeasure %d PT_EVENT PT_SEND_GET_RING_STATE timeout=%d\n%s\n' \
+    "$LATENCY_EVENTS" $((LATENCY_EVENTS * 37 + 30000)) "$CLOSING" >"$WORK/reverse.txt"
 
 echo "Device link, OrvinAdapterSim.exe -> CIoManager owner callback, under Wine ($(nproc) cores)"
 run_case latency $((LATENCY_EVENTS / 20 + 60)) latency "$LATENCY_EVENTS"
+run_case reverse $((LATENCY_EVENTS / 20 + 60)) reverse "$LATENCY_EVENTS"
+# The stand-in's measure line as figures.
+sed -n 's/^measure: count=[0-9]* median_ms=\([0-9.]*\) p99_ms=\([0-9.]*\) .*in_order=\([01]\).*/figure request_latency_median_ms \1\nfigure request_latency_p99_ms \2\nfigure request_latency_in_order \3/p' \
+    "$WORK/reverse-sim.out" | tr -d '\r'
+grep -q '^measure: .*in_order=1' "$WORK/reverse-sim.out" || { echo "  (reverse: no complete measure from the stand-in)"; FAILED=1; }
 run_case burst 180 burst "$BURST_EVENTS"
 run_case idle $((IDLE_SECONDS + 60)) idle "$IDLE_SECONDS"
 exit $FAILED

@@ -9,6 +9,11 @@
 //   bench_ioman burst N      N events at once: all delivered, in order, and how long from
 //                            the first write to the last delivery
 //   bench_ioman idle S       connected and idle for S seconds: CPU used by this process
+//   bench_ioman reverse N    N requests the other way, 37 ms apart: PT_EVENT
+//                            PT_SEND_GET_RING_STATE, Info = 0, 1, 2 ..., Buffer1 = the
+//                            counter just before SendEvent; the stand-in's `measure`
+//                            command takes the figures at its read
+// Besides its sentences it prints one `figure NAME VALUE` line per figure, for scripts.
 // At the end it sends NotifyAgentStatus 3 (closing), for the stand-in's script to wait on.
 // Exit status 0 when the events came complete and in order, 1 otherwise.
 #include "IoManager.h"
@@ -116,9 +121,12 @@ int Latency(long count) {
     for (double value : latencies) {
         sum += value;
     }
-    printf("latency: %zu events, median %.1f ms, p99 %.1f ms, min %.1f ms, max %.1f ms, mean %.1f ms%s\n",
+    printf("latency: %zu events, median %.2f ms, p99 %.2f ms, min %.2f ms, max %.2f ms, mean %.2f ms%s\n",
            latencies.size(), at(0.5), at(0.99), latencies.front(), latencies.back(), sum / latencies.size(),
            ok ? "" : " (INCOMPLETE)");
+    printf("figure event_latency_median_ms %.3f\n", at(0.5));
+    printf("figure event_latency_p99_ms %.3f\n", at(0.99));
+    printf("figure event_latency_complete %d\n", ok ? 1 : 0);
     return ok ? 0 : 1;
 }
 
@@ -131,9 +139,14 @@ int Burst(long count) {
     }
     double total = Ms(g_arrivals[got - 1].deliveredAt - g_arrivals[0].sentAt);
     double writing = Ms(g_arrivals[got - 1].sentAt - g_arrivals[0].sentAt);
+    double after = Ms(g_arrivals[got - 1].deliveredAt - g_arrivals[got - 1].sentAt);
     printf("burst: %ld of %ld events delivered %s; first write to last delivery %.0f ms (%.0f events/s); "
-           "the stand-in's writes took %.0f ms\n",
-           got, count, ok ? "in order" : "NOT complete and in order", total, got / (total / 1000.0), writing);
+           "the stand-in's writes took %.0f ms; the last was delivered %.1f ms after its write\n",
+           got, count, ok ? "in order" : "NOT complete and in order", total, got / (total / 1000.0), writing,
+           after);
+    printf("figure burst_last_delivery_after_last_write_ms %.3f\n", after);
+    printf("figure burst_events_per_s %.0f\n", got / (total / 1000.0));
+    printf("figure burst_in_order %d\n", ok ? 1 : 0);
     return ok ? 0 : 1;
 }
 
@@ -158,26 +171,43 @@ int Idle(CIoManager& manager, long seconds) {
     bool connected = manager.Phase() == 3;
     printf("idle: %.3f s CPU in %.1f s = %.2f%% of one core (GetProcessTimes)%s\n", cpu, wall,
            100.0 * cpu / wall, connected ? ", still connected" : ", NOT CONNECTED");
+    printf("figure idle_cpu_percent %.3f\n", 100.0 * cpu / wall);
     return connected ? 0 : 1;
+}
+
+// The requests for the stand-in's `measure`: it checks their order and takes the figures.
+int Reverse(CIoManager& manager, long count) {
+    Sleep(500); // the stand-in's script has reached its measure command
+    for (long i = 0; i < count; ++i) {
+        IMM request = {};
+        request.Type = MSG_TYPE_PT_EVENT;
+        request.Code = PT_SEND_GET_RING_STATE;
+        request.Info = (int32_t)i;
+        snprintf(request.Buffer1, sizeof request.Buffer1, "%lld", Now());
+        manager.SendEvent(0, 1, &request);
+        Sleep(37);
+    }
+    printf("reverse: %ld requests sent\n", count);
+    return manager.Phase() == 3 ? 0 : 1;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        fprintf(stderr, "usage: bench_ioman latency N | burst N | idle SECONDS\n");
+        fprintf(stderr, "usage: bench_ioman latency N | burst N | idle SECONDS | reverse N\n");
         return 2;
     }
     std::string mode = argv[1];
     long n = atol(argv[2]);
-    if (n <= 0 || (mode != "latency" && mode != "burst" && mode != "idle")) {
-        fprintf(stderr, "usage: bench_ioman latency N | burst N | idle SECONDS\n");
+    if (n <= 0 || (mode != "latency" && mode != "burst" && mode != "idle" && mode != "reverse")) {
+        fprintf(stderr, "usage: bench_ioman latency N | burst N | idle SECONDS | reverse N\n");
         return 2;
     }
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     g_ticksPerMs = (double)frequency.QuadPart / 1000.0;
-    g_arrivals.resize(mode == "idle" ? 0 : n + 16);
+    g_arrivals.resize(mode == "idle" || mode == "reverse" ? 0 : n + 16);
 
     CIoManager manager;
     if (!manager.Open(OnEvent, 0, nullptr) || !WaitConnected(manager)) {
@@ -188,6 +218,8 @@ int main(int argc, char** argv) {
     int status;
     if (mode == "idle") {
         status = Idle(manager, n);
+    } else if (mode == "reverse") {
+        status = Reverse(manager, n);
     } else {
         WaitEvents(n, 10000);
         status = mode == "latency" ? Latency(n) : Burst(n);
