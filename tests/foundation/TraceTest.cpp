@@ -1,4 +1,6 @@
-// The trace log against the real registry, files and (stand-in) driver devices.
+// The trace log against the real registry, files and (stand-in) driver devices. The settings,
+// sink numbers, commands and control code are the interface's own, written out here as the
+// numbers and names the installation and the drivers use, never taken from the code under test.
 #include "DriverChannel.h"
 #include "DriverPipeServer.h"
 #include "Trace.h"
@@ -22,6 +24,9 @@ namespace {
 
 const char* const kKey = "Software\\Velcora\\Quendo";
 const std::string kTag = "{OrvinAgent} ";
+
+// DebugType as the installation writes it.
+constexpr DWORD kNone = 0, kDebugDriver = 1, kDebugger = 2, kFile = 3, kWdmHelper = 4;
 
 std::string TempPath(const char* name) {
     char dir[MAX_PATH];
@@ -59,7 +64,7 @@ protected:
             ERROR_SUCCESS);
     }
     void UseFile() {
-        SetDword("DebugType", kTraceFile);
+        SetDword("DebugType", kFile);
         SetString("DebugFile", m_file);
     }
     std::string m_file;
@@ -68,7 +73,7 @@ protected:
 TEST_F(TraceTest, FileBeginsWithTheTaggedStartLineAndIsRewrittenAtEveryStart) {
     UseFile();
     TRACE("first run %d", 1);
-    EXPECT_EQ(TraceGetSinkType(), kTraceFile);
+    EXPECT_EQ(TraceGetSinkType(), kFile);
     const std::string started = kTag + "Log Started Succesfully!\r\n";
     EXPECT_EQ(ReadFile(m_file), started + kTag + "first run 1\n\r\n");
 
@@ -104,7 +109,7 @@ TEST_F(TraceTest, FileNameMayTakeAllOf260Bytes) {
     GetTempPathA(sizeof dir, dir);
     const std::string path = std::string(dir) + std::string(259 - strlen(dir) - 4, 'p') + ".log";
     ASSERT_EQ(path.size(), 259u);
-    SetDword("DebugType", kTraceFile);
+    SetDword("DebugType", kFile);
     SetString("DebugFile", path);
     TRACE("long name");
     TraceStop();
@@ -122,23 +127,44 @@ TEST_F(TraceTest, LinesAboveLevelZeroAreNeverWritten) {
 
 TEST_F(TraceTest, SettingsThatWriteNothing) {
     // A sink type above 4 means none.
-    SetDword("DebugType", 7);
-    SetString("DebugFile", m_file);
-    TRACE("nothing");
-    EXPECT_EQ(TraceGetSinkType(), kTraceNone);
-    EXPECT_EQ(GetFileAttributesA(m_file.c_str()), INVALID_FILE_ATTRIBUTES);
+    for (DWORD type : {5u, 7u, 0xFFFFFFFFu}) {
+        TraceStop();
+        SetDword("DebugType", type);
+        SetString("DebugFile", m_file);
+        TRACE("nothing");
+        EXPECT_EQ(TraceGetSinkType(), kNone) << type;
+        EXPECT_EQ(GetFileAttributesA(m_file.c_str()), INVALID_FILE_ATTRIBUTES) << type;
+    }
+
+    // None, and the debugger, which is no file either.
+    for (DWORD type : {kNone, kDebugger}) {
+        TraceStop();
+        SetDword("DebugType", type);
+        TRACE("not to the file");
+        EXPECT_EQ(TraceGetSinkType(), type);
+        EXPECT_EQ(GetFileAttributesA(m_file.c_str()), INVALID_FILE_ATTRIBUTES) << type;
+    }
 
     // The file sink without a file name.
     TraceStop();
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKey);
-    SetDword("DebugType", kTraceFile);
+    SetDword("DebugType", kFile);
     TRACE("nothing");
-    EXPECT_EQ(TraceGetSinkType(), kTraceNone);
+    EXPECT_EQ(TraceGetSinkType(), kNone);
+
+    // A file name, but only the file sink reads it.
+    TraceStop();
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKey);
+    SetDword("DebugType", kDebugDriver);
+    SetString("DebugFile", m_file);
+    TRACE("to a driver that is not there");
+    EXPECT_EQ(TraceGetSinkType(), kDebugDriver);
+    EXPECT_EQ(GetFileAttributesA(m_file.c_str()), INVALID_FILE_ATTRIBUTES);
 
     // No key at all.
     TraceStop();
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKey);
-    EXPECT_EQ(TraceGetSinkType(), kTraceNone);
+    EXPECT_EQ(TraceGetSinkType(), kNone);
     EXPECT_EQ(TraceGetDebugLevel(), 0u);
 }
 
@@ -148,10 +174,10 @@ TEST_F(TraceTest, UnwritablePathWritesNothingAndIsNotRetried) {
     const std::string folder = std::string(dir) + "orvin-missing-folder";
     const std::string path = folder + "\\trace.log";
     RemoveDirectoryA(folder.c_str());
-    SetDword("DebugType", kTraceFile);
+    SetDword("DebugType", kFile);
     SetString("DebugFile", path);
     TRACE("lost");
-    EXPECT_EQ(TraceGetSinkType(), kTraceNone);
+    EXPECT_EQ(TraceGetSinkType(), kNone);
 
     // The folder appears later: lines still do not open the file.
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
@@ -220,7 +246,7 @@ struct Seen {
 
 Seen Parse(const DriverRequestSeen& request) {
     Seen seen{};
-    EXPECT_EQ(request.ioctl, DriverChannel::kIoctlCode);
+    EXPECT_EQ(request.ioctl, 0x222000u);
     EXPECT_GE(request.buffer.size(), 32u);
     memcpy(&seen.command, &request.buffer[0], 4);
     memcpy(&seen.length, &request.buffer[4], 4);
@@ -233,39 +259,50 @@ Seen Parse(const DriverRequestSeen& request) {
 TEST_F(TraceTest, DebugDriverSinkSendsCommand12WithTheTerminatedLine) {
     DriverPipeServer driver("WINDDX0");
     ASSERT_TRUE(driver.Valid());
-    SetDword("DebugType", kTraceDebugDriver);
+    SetDword("DebugType", kDebugDriver);
     TRACE("to the driver %d", 42);
     ASSERT_TRUE(driver.WaitFor(2));
+    EXPECT_EQ(TraceGetSinkType(), kDebugDriver);
     TraceStop();
 
     auto requests = driver.Requests();
+    ASSERT_EQ(requests.size(), 2u);
     Seen first = Parse(requests[0]), second = Parse(requests[1]);
-    EXPECT_EQ(first.command, kTraceCmdDebugDriverLine);
+    EXPECT_EQ(first.command, 12u);
+    EXPECT_EQ(second.command, 12u);
     EXPECT_EQ(first.data, kTag + "Log Started Succesfully!" + std::string(1, '\0'));
     EXPECT_EQ(first.length, first.data.size());
     EXPECT_EQ(first.zero, 0u);
     EXPECT_EQ(first.status, -1);
     EXPECT_EQ(second.data, kTag + "to the driver 42\n" + std::string(1, '\0'));
+    EXPECT_EQ(second.length, second.data.size());
 }
 
 TEST_F(TraceTest, WdmHelperSinkSendsCommandF007) {
     DriverPipeServer driver("ZUWDMHLP");
     ASSERT_TRUE(driver.Valid());
-    SetDword("DebugType", kTraceWdmHelper);
+    SetDword("DebugType", kWdmHelper);
     TRACE("helper line");
     ASSERT_TRUE(driver.WaitFor(2));
-    EXPECT_EQ(TraceGetSinkType(), kTraceWdmHelper);
+    EXPECT_EQ(TraceGetSinkType(), kWdmHelper);
     TraceStop();
 
-    Seen second = Parse(driver.Requests()[1]);
+    auto requests = driver.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    Seen first = Parse(requests[0]), second = Parse(requests[1]);
+    EXPECT_EQ(first.command, 0xF007u);
+    EXPECT_EQ(first.data, kTag + "Log Started Succesfully!" + std::string(1, '\0'));
     EXPECT_EQ(second.command, 0xF007u);
     EXPECT_EQ(second.data, kTag + "helper line\n" + std::string(1, '\0'));
+    EXPECT_EQ(second.length, second.data.size());
+    EXPECT_EQ(second.zero, 0u);
+    EXPECT_EQ(second.status, -1);
 }
 
 TEST_F(TraceTest, WdmHelperSinkWithoutItsDeviceStartsWithTheFirstLineAfterItAppears) {
-    SetDword("DebugType", kTraceWdmHelper);
+    SetDword("DebugType", kWdmHelper);
     TRACE("nowhere");
-    EXPECT_EQ(TraceGetSinkType(), kTraceWdmHelper) << "the sink stays chosen, its lines go nowhere";
+    EXPECT_EQ(TraceGetSinkType(), kWdmHelper) << "the sink stays chosen, its lines go nowhere";
 
     // The helper comes up later: the next line starts the facility and reaches it.
     DriverPipeServer driver("ZUWDMHLP");
@@ -303,6 +340,7 @@ TEST(DriverChannelTest, ReturnedDataAndStatusAreCopiedBack) {
 
     auto requests = driver.Requests();
     ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].ioctl, 0x222000u);
     uint32_t sent[8];
     memcpy(sent, requests[0].buffer.data(), 32);
     EXPECT_EQ(sent[0], 0xF003u);
@@ -333,7 +371,7 @@ TEST(DriverChannelTest, ShortReplyFailsAndMissingDeviceGivesMinusOne) {
 
     DriverChannel missing("OrvinNoSuchDevice");
     EXPECT_FALSE(missing.Open());
-    EXPECT_EQ(missing.Request(1, nullptr, 0, nullptr, &length), DriverChannel::kNotOpened);
+    EXPECT_EQ(missing.Request(1, nullptr, 0, nullptr, &length), -1);
 }
 
 } // namespace
