@@ -4,7 +4,8 @@
  *
  * Built natively with the host compiler (see dtmf_bench.sh). Feeds the file in chunks of
  * 800 samples, as the agent's capture feeds its own detector, and prints the digits of one
- * pass and, as its last line, the samples per second reached.
+ * pass and, as its last line, the samples per second reached. Every timed pass must find the
+ * same digits as the first; otherwise it says so and exits with status 3.
  */
 #include <spandsp.h>
 
@@ -67,17 +68,21 @@ static size_t load(const char* name, int16_t** out) {
     return n;
 }
 
-static void pass(dtmf_rx_state_t* rx, const int16_t* s, size_t n, char* digits, size_t cap, size_t* used) {
+/* One pass; the digits found go into `digits` (terminated, cut to cap - 1). */
+static void pass(dtmf_rx_state_t* rx, const int16_t* s, size_t n, char* digits, size_t cap) {
     char buf[64];
+    size_t used = 0;
     for (size_t at = 0; at < n; at += CHUNK) {
         int len = (int)(n - at < CHUNK ? n - at : CHUNK);
         dtmf_rx(rx, s + at, len);
         size_t got = dtmf_rx_get(rx, buf, sizeof buf - 1);
-        if (digits && *used + got < cap) {
-            memcpy(digits + *used, buf, got);
-            *used += got;
+        if (used + got > cap - 1) {
+            got = cap - 1 - used;
         }
+        memcpy(digits + used, buf, got);
+        used += got;
     }
+    digits[used] = 0;
 }
 
 int main(int argc, char** argv) {
@@ -93,19 +98,29 @@ int main(int argc, char** argv) {
         return 1;
     }
     dtmf_rx_state_t* rx = dtmf_rx_init(NULL, NULL, NULL);
-    char digits[4096];
-    size_t used = 0;
-    pass(rx, s, n, digits, sizeof digits - 1, &used);
-    digits[used] = 0;
+    static char digits[4096], found[4096];
+    pass(rx, s, n, digits, sizeof digits);
 
-    unsigned long long passes = 0;
+    /* Every timed pass is checked against the first. */
+    unsigned long long passes = 0, wrong = 0;
     double start = now(), elapsed;
     do {
-        pass(rx, s, n, NULL, 0, NULL);
+        pass(rx, s, n, found, sizeof found);
+        if (strcmp(found, digits) != 0 && wrong++ == 0) {
+            fprintf(stderr, "dtmf_rx_bench: pass %llu found \"%s\", the first \"%s\"\n", passes + 1, found,
+                    digits);
+        }
         ++passes;
         elapsed = now() - start;
     } while (elapsed < seconds);
     printf("digits per pass: %s\n", digits);
+    if (wrong) {
+        fprintf(stderr, "dtmf_rx_bench: %llu of %llu passes found other digits than the first\n", wrong,
+                passes);
+        dtmf_rx_free(rx);
+        free(s);
+        return 3;
+    }
     printf("passes: %llu of %zu samples in %.3f s\n", passes, n, elapsed);
     printf("%.0f samples/s\n", (double)passes * (double)n / elapsed);
     dtmf_rx_free(rx);

@@ -2,12 +2,15 @@
 //
 //   OrvinDtmf.exe FILE.wav                  prints the digits found, in order, on one line
 //   OrvinDtmf.exe --bench SECONDS FILE.wav  runs the file through the detector for that long
-//                                           and prints the samples per second it reached
+//                                           and prints the digits of a pass and the samples
+//                                           per second it reached; every pass must find the
+//                                           same digits as the first
 //
 // The file must be what the capture hears: 8000 Hz, 16-bit, mono PCM. It is fed to the
 // detector (40 ms minimum, as in the IVR) in chunks of 800 samples, as the capture does
 // every 100 ms.
-// Exit status: 0 done, 1 the file cannot be read, 2 wrong format or wrong command line.
+// Exit status: 0 done, 1 the file cannot be read, 2 wrong format or wrong command line,
+// 3 a benchmark pass found other digits than the first.
 #include "DTMFDetectorEnvelope.h"
 #include "RiffWave.h"
 
@@ -94,16 +97,30 @@ int Bench(double seconds, const std::vector<int16_t>& samples) {
     DTMFDetectorEnvelope detector(kMinToneMs, kRate);
     std::string digits;
     Detect(detector, samples, &digits); // warm-up, and the digits of one pass
-    uint64_t passes = 0;
+    // Every timed pass is checked against the first: a rate is worth nothing if the work
+    // behind it went wrong.
+    std::string found;
+    found.reserve(digits.size() + kDigitsPerChunk);
+    uint64_t passes = 0, wrong = 0;
     const double start = Now();
     double elapsed = 0;
     do {
-        Detect(detector, samples, nullptr);
+        found.clear();
+        Detect(detector, samples, &found);
+        if (found != digits && wrong++ == 0) {
+            fprintf(stderr, "OrvinDtmf: pass %llu found \"%s\", the first \"%s\"\n",
+                    (unsigned long long)passes + 1, found.c_str(), digits.c_str());
+        }
         ++passes;
         elapsed = Now() - start;
     } while (elapsed < seconds);
     const double total = (double)passes * (double)samples.size();
     printf("digits per pass: %s\n", digits.c_str());
+    if (wrong) {
+        fprintf(stderr, "OrvinDtmf: %llu of %llu passes found other digits than the first\n",
+                (unsigned long long)wrong, (unsigned long long)passes);
+        return 3;
+    }
     printf("passes: %llu of %zu samples in %.3f s\n", (unsigned long long)passes, samples.size(), elapsed);
     printf("%.0f samples/s\n", total / elapsed);
     return 0;
