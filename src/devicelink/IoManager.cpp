@@ -45,7 +45,12 @@ int CIoManager::Open(IoManagerCallback callback, uint32_t adapterIndex, void* us
     m_pUserData = userData;
     m_pConnection = static_cast<IoManConnection*>(calloc(1, sizeof(IoManConnection)));
     IoManConnection* c = m_pConnection;
-    bool ok = c && iBusPollingImplementationCreate(&c->implementation, kPollIntervalMs) == kStatusOk;
+    if (c) {
+        InitializeCriticalSection(&c->waitingLock);
+        c->waiting = ItemQueueCreate(false);
+    }
+    bool ok =
+        c && c->waiting && iBusPollingImplementationCreate(&c->implementation, kPollIntervalMs) == kStatusOk;
     ok = ok && (c->bus = iBusCreate(&c->implementation)) != nullptr;
     ok = ok && iBusStart(c->bus);
     ok = ok && (c->bridge = iBusNPBridgeCreate()) != nullptr;
@@ -79,6 +84,16 @@ void CIoManager::Close() {
         WorkerThreadDestroy(c->thread);
         iBusUnregisterClient(c->bus, c->client);
         iBusNPBridgeDestroy(c->bridge);
+        if (c->waiting) {
+            if (size_t count = ItemQueueCount(c->waiting)) {
+                TRACE("IOMAN: WARNING: %d requests never reached the Service", (int)count);
+            }
+            while (void* record = ItemQueueRemoveAt(c->waiting, 0)) {
+                iBusReleaseMessage(c->bus, static_cast<iBusMessageRecord*>(record));
+            }
+            ItemQueueDestroy(c->waiting);
+        }
+        DeleteCriticalSection(&c->waitingLock);
         if (c->implementation.Stop) {
             c->implementation.Stop(c->implementation.context);
         }
@@ -107,7 +122,7 @@ void CIoManager::SendEvent(uint32_t value, uint32_t internalCode, const IMM* mes
               EventName(message->Type, message->Code).c_str(), (unsigned)message->Info);
         iBusMessageRecord* record =
             iBusInterMessageConvertIMMToBus(bus, id, VCORE_IBUS_ID_IMM_MESSAGE, &ioctl, message);
-        const int posted = record ? iBusPostMessage(bus, record, nullptr) : 0;
+        const bool posted = record && PostOrHold(record);
         iBusReleaseMessage(bus, record);
         if (posted) {
             TRACE("IOMAN: IMM Message sent to Bus");
@@ -117,11 +132,37 @@ void CIoManager::SendEvent(uint32_t value, uint32_t internalCode, const IMM* mes
         return;
     }
     const uint32_t params[4] = {ioctl, value, 0, 0};
-    if (iBusSendMessage(bus, id, VCORE_IBUS_ID_GENERIC_MESSAGE, params, 4, nullptr, 0, nullptr)) {
+    iBusMessageRecord* record =
+        iBusCreateMessage(bus, id, VCORE_IBUS_ID_GENERIC_MESSAGE, params, 4, nullptr, 0);
+    const bool posted = record && PostOrHold(record);
+    iBusReleaseMessage(bus, record);
+    if (posted) {
         TRACE("IOMAN: non-IMM Message sent to Bus");
     } else {
         TRACE("IOMAN: WARNING: Can not send non-IMM Message to Service");
     }
+}
+
+bool CIoManager::PostOrHold(iBusMessageRecord* record) {
+    IoManConnection* c = m_pConnection;
+    EnterCriticalSection(&c->waitingLock);
+    bool ok;
+    if (c->phase == kConnected) {
+        ok = iBusPostMessage(c->bus, record, nullptr) != 0;
+    } else {
+        iBusAddRefMessage(c->bus, record);
+        ok = ItemQueueAppend(c->waiting, record) != 0;
+        if (!ok) {
+            iBusReleaseMessage(c->bus, record);
+        } else if (ItemQueueCount(c->waiting) > kIoManMaxWaiting) {
+            iBusReleaseMessage(c->bus, static_cast<iBusMessageRecord*>(ItemQueueRemoveAt(c->waiting, 0)));
+            TRACE("IOMAN: WARNING: No connection to Service: the oldest waiting request dropped");
+        } else {
+            TRACE_LEVEL(2, "IOMAN: No connection to Service: the request waits for it");
+        }
+    }
+    LeaveCriticalSection(&c->waitingLock);
+    return ok;
 }
 
 bool CIoManager::IsAdapterAvailable() {
@@ -269,7 +310,21 @@ void CIoManager::ThreadMain(void* userData) {
         }
         if (next != phase) {
             TRACE("IOMAN: Phase: %d => %d", phase, next);
-            c->phase = next;
+            if (next == kConnected) {
+                // The bridge is subscribed now: what waited goes first, in order.
+                EnterCriticalSection(&c->waitingLock);
+                c->phase = next;
+                while (void* record = ItemQueueRemoveAt(c->waiting, 0)) {
+                    auto* waiting = static_cast<iBusMessageRecord*>(record);
+                    if (!iBusPostMessage(c->bus, waiting, nullptr)) {
+                        TRACE("IOMAN: WARNING: Can not send waiting request to Service");
+                    }
+                    iBusReleaseMessage(c->bus, waiting);
+                }
+                LeaveCriticalSection(&c->waitingLock);
+            } else {
+                c->phase = next;
+            }
         }
         if (WorkerThreadIsStopRequested(c->thread)) {
             break;

@@ -13,6 +13,11 @@
 // delivery thread reads them the other way round, so a callback still seen during a close
 // comes with its user data. An open manager runs four threads: its own, the bus's
 // delivery thread, the bridge's and the PipeThread.
+//
+// Requests made while there is no connection to the service (before the first greeting,
+// or while the service restarts) wait, up to kIoManMaxWaiting, and are sent right after
+// the next greeting, in order; the start-up announcements thus reach a service that the
+// manager is still connecting to.
 #pragma once
 
 #include "Imm.h"
@@ -47,7 +52,15 @@ struct IoManConnection {
     iBusClient* client;
     WorkerThread* thread;
     volatile LONG phase; // written by the manager thread only
+    // Requests made while the bridge is not running wait here (one reference each) and
+    // follow the next greeting; the manager thread posts them, under the lock, as it
+    // enters the connected phase, so none can slip in behind them.
+    CRITICAL_SECTION waitingLock;
+    ItemQueue* waiting;
 };
+
+// At most this many requests wait for the service; beyond it the oldest is dropped (traced).
+constexpr size_t kIoManMaxWaiting = 64;
 
 class CIoManager {
 public:
@@ -71,6 +84,8 @@ public:
     int LowCost() const { return m_nLowCost; }
 
 private:
+    // Posts the request, or keeps it for the next connection. False when it was dropped.
+    bool PostOrHold(iBusMessageRecord* record);
     static void ReceiveHandler(iBusMessageRecord* record, void* userData);
     static void ThreadMain(void* userData);
 

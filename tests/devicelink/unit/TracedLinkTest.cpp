@@ -72,17 +72,23 @@ TEST_F(TracedLinkTest, EdgeCaseLines) {
 
     CIoManager manager;
     ASSERT_EQ(manager.Open([](const IMM*, uint32_t, void*) {}, 0, nullptr), 1);
-    // No service yet: a request finds no bridge on the bus and is dropped, not silently.
+    // No service yet: requests wait for it and follow the greeting, in order.
     IMM event = {};
     event.Type = MSG_TYPE_AGENT_EVENT;
     event.Code = NotifyAgentStatus;
+    manager.SendEvent(0, 3, nullptr);
     manager.SendEvent(0, 1, &event);
-    ASSERT_TRUE(WaitUntil([&] {
-        return Traced(driver, "IBUS: WARNING: No client for message (Id = 0x3e80000, Kind = 3), dropped");
-    }));
+    Sleep(200);
 
     TestPipeServer ioman("VCORE\\IOMAN");
     ASSERT_TRUE(ioman.Accept());
+    EXPECT_EQ(ioman.Read(4), (std::vector<uint8_t>{0, 0, 0, 0}));
+    auto first = ioman.Read(28);
+    auto second = ioman.Read(32);
+    ASSERT_EQ(first.size(), 28u);
+    ASSERT_EQ(second.size(), 32u);
+    EXPECT_EQ(first[8], 2) << "the registration (kind 2) first";
+    EXPECT_EQ(second[8], 3) << "then the announcement (kind 3)";
     ASSERT_TRUE(WaitUntil([&] { return manager.Phase() == 3; }));
     manager.SendEvent(0, 7, nullptr);
     manager.Close();
@@ -224,3 +230,35 @@ TEST_F(TracedLinkTest, CloseFromTheOwnerCallbackIsTracedAsRefused) {
 }
 
 } // namespace
+
+// At most 64 requests wait for a service that is not there; the oldest go, said so.
+TEST_F(TracedLinkTest, RequestsBeyondTheWaitingLimitDropTheOldestTraced) {
+    DriverPipeServer driver("WINDDX0");
+    TraceStoppedFirst traceStoppedFirst;
+    ASSERT_TRUE(driver.Valid());
+    CIoManager manager;
+    ASSERT_EQ(manager.Open([](const IMM*, uint32_t, void*) {}, 0, nullptr), 1);
+    for (uint32_t value = 0; value < 70; ++value) {
+        manager.SendEvent(value, 3, nullptr);
+    }
+    TestPipeServer ioman("VCORE\\IOMAN");
+    ASSERT_TRUE(ioman.Accept());
+    EXPECT_EQ(ioman.Read(4), (std::vector<uint8_t>{0, 0, 0, 0}));
+    for (uint32_t value = 6; value < 70; ++value) {
+        auto message = ioman.Read(28);
+        ASSERT_EQ(message.size(), 28u);
+        uint32_t got;
+        memcpy(&got, message.data() + 16, 4); // Param 1: the request's value
+        ASSERT_EQ(got, value) << "the 64 newest, in order";
+    }
+    EXPECT_TRUE(ioman.Quiet(100));
+    manager.Close();
+    TraceStop();
+    int dropped = 0;
+    for (const auto& request : driver.Requests()) {
+        dropped +=
+            LineOf(request).find("IOMAN: WARNING: No connection to Service: the oldest waiting request "
+                                 "dropped") != std::string::npos;
+    }
+    EXPECT_EQ(dropped, 6);
+}
