@@ -1,0 +1,747 @@
+// OrvinMonitor.exe: a stand-in for the adapter software's monitor program, the agent's
+// configuration front end. The agent starts it as "\"PATH\"" or "\"PATH\" -hide"; what
+// the agent relies on is its side of the application channel, the registered message
+// "WM_APP_MESSAGE_CHANNEL" (wParam = the sender's window, lParam = the command):
+//   0  an agent's message engine announces its window
+//   1  the monitor announces its window (engines send their later notifications there)
+//   2  "MonitorNotifyRegistryChanges": the agent reloads its configuration
+//   8  "MonitorNotifyAgentShutdown": the agent shuts down
+// The stand-in owns a hidden top-level window (so that broadcasts reach it), announces
+// it with a broadcast at start, answers every engine's announcement directly with its
+// own (so an engine made after the monitor knows it too), logs every channel message it
+// receives, and sends commands from its command line, a script or standard input.
+//
+// Single-threaded: the window, the commands and the waits all run on the main thread,
+// which keeps the window's messages flowing while it waits. Only the reader of standard
+// input (--interactive) has a thread of its own; it hands whole lines over.
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <iostream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+enum ExitStatus {
+    kExitOk = 0,
+    kExitFailed = 1,   // a command could not be done (a wait timed out, a send failed)
+    kExitBadUsage = 2, // bad options or commands
+};
+
+const wchar_t kChannelMessageName[] = L"WM_APP_MESSAGE_CHANNEL";
+const wchar_t kWindowClass[] = L"OrvinMonitorStandIn";
+const wchar_t kWindowTitle[] = L"OrvinMonitor";
+
+constexpr LPARAM kEngineAnnouncement = 0;
+constexpr LPARAM kMonitorAnnouncement = 1;
+constexpr LPARAM kRegistryChanges = 2;
+constexpr LPARAM kAgentShutdown = 8;
+
+constexpr UINT kSendTimeoutMs = 2000;      // per window; an agent answers at once
+constexpr DWORD kDefaultWaitMs = 10000;    // wait-engine without a time
+constexpr DWORD kMaxMs = 24 * 3600 * 1000; // any time given
+
+const char kHelp[] = R"(OrvinMonitor - stand-in for the monitor program, on the application channel.
+
+usage: OrvinMonitor.exe [-hide] [--log FILE] [--engine-process NAME] [COMMAND OPTIONS]
+                        [--script "CMD;CMD..."] [--interactive] [--exit-after MS]
+
+Creates a hidden top-level window, registers "WM_APP_MESSAGE_CHANNEL" and announces the
+window (broadcast, lParam 1). Logs every channel message received (one line each, also
+to --log FILE), answers an engine's announcement (lParam 0) with its own, and runs the
+commands in the order given. Without commands it serves until its window is closed.
+
+Options:
+  -hide                  accepted (the agent's start with hide); the window is hidden anyway
+  --log FILE             the log also to FILE (default: the ORVIN_MONITOR_LOG variable)
+  --engine-process NAME  only announcements from windows of a process with this image
+                         name (PowerProbe.exe, OrvinAgent.exe) are answered and make the
+                         engine known; others are logged only
+  --registry-changed     command registry-changed
+  --shutdown-agent       command shutdown-agent
+  --wait-engine MS       command wait-engine MS
+  --script "CMD;CMD"     these commands (default: the ORVIN_MONITOR_SCRIPT variable, when
+                         no other command is given)
+  --interactive          commands from standard input, one a line, each at once
+  --exit-after MS        after the commands, serve MS more milliseconds, then exit
+  --help                 this text
+
+Commands:
+  registry-changed       lParam 2 (MonitorNotifyRegistryChanges) to the known engine
+                         window, or broadcast when none is known
+  shutdown-agent         lParam 8 (MonitorNotifyAgentShutdown), the same way
+  send N                 lParam N, the same way (commands the agent does not know)
+  announce               the monitor's announcement again (broadcast, lParam 1)
+  wait-engine [MS]       until an engine has announced itself (default 10000 ms)
+  sleep MS               serve MS milliseconds
+  quit                   stop here
+
+Exit status: 0 when every command worked, 1 when one failed (the first failure ends a
+command line or script; --interactive goes on), 2 for bad usage.
+)";
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) {
+        return {};
+    }
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0, nullptr, nullptr);
+    std::string out(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Wide(const std::string& text) {
+    if (text.empty()) {
+        return {};
+    }
+    int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0);
+    std::wstring out(size, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), out.data(), size);
+    return out;
+}
+
+// The arguments as UTF-8: main's own are in the ANSI code page.
+std::vector<std::string> Arguments() {
+    std::vector<std::string> args;
+    int count = 0;
+    LPWSTR* list = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 1; list && i < count; ++i) {
+        args.push_back(Utf8(list[i]));
+    }
+    LocalFree(list);
+    return args;
+}
+
+std::string Environment(const wchar_t* name) {
+    wchar_t value[4096];
+    DWORD length = GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
+    return length > 0 && length < ARRAYSIZE(value) ? Utf8(value) : std::string();
+}
+
+unsigned long long HandleValue(HWND window) {
+    return (unsigned long long)(ULONG_PTR)window;
+}
+
+// The image name of the process that owns a window ("PowerProbe.exe"), or "?".
+std::string ProcessNameOf(HWND window) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    HANDLE process = pid ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid) : nullptr;
+    if (!process) {
+        return "?";
+    }
+    wchar_t path[MAX_PATH];
+    DWORD size = ARRAYSIZE(path);
+    std::string name = "?";
+    if (QueryFullProcessImageNameW(process, 0, path, &size)) {
+        std::wstring full(path, size);
+        size_t slash = full.find_last_of(L"\\/");
+        name = Utf8(slash == std::wstring::npos ? full : full.substr(slash + 1));
+    }
+    CloseHandle(process);
+    return name;
+}
+
+std::string CommandName(LPARAM command) {
+    switch (command) {
+    case kEngineAnnouncement:
+        return "(engine announcement)";
+    case kMonitorAnnouncement:
+        return "(monitor announcement)";
+    case kRegistryChanges:
+        return "MonitorNotifyRegistryChanges";
+    case kAgentShutdown:
+        return "MonitorNotifyAgentShutdown";
+    default:
+        return "(unknown command)";
+    }
+}
+
+bool ParseNumber(const std::string& text, long long min, long long max, long long* out) {
+    if (text.empty()) {
+        return false;
+    }
+    char* end = nullptr;
+    long long value = strtoll(text.c_str(), &end, 0);
+    if (*end != '\0' || value < min || value > max) {
+        return false;
+    }
+    *out = value;
+    return true;
+}
+
+// One line per event, stamped with the seconds since start, to standard output and the
+// log file, flushed at once so that a test reading the file sees every line so far.
+class MonitorLog {
+public:
+    MonitorLog() {
+        LARGE_INTEGER value;
+        QueryPerformanceFrequency(&value);
+        m_frequency = value.QuadPart;
+        QueryPerformanceCounter(&value);
+        m_start = value.QuadPart;
+    }
+    ~MonitorLog() {
+        if (m_file) {
+            fclose(m_file);
+        }
+    }
+    bool OpenFile(const std::string& path) {
+        m_file = _wfopen(Wide(path).c_str(), L"w");
+        return m_file != nullptr;
+    }
+    void Line(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+        va_list args;
+        va_start(args, format);
+        Write(false, format, args);
+        va_end(args);
+    }
+    // Also to standard error, marked ERROR.
+    void Error(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+        va_list args;
+        va_start(args, format);
+        Write(true, format, args);
+        va_end(args);
+    }
+
+private:
+    void Write(bool error, const char* format, va_list args) {
+        char text[2048];
+        vsnprintf(text, sizeof text, format, args);
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        double seconds = (double)(now.QuadPart - m_start) / (double)m_frequency;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (error) {
+            fprintf(stderr, "OrvinMonitor: %s\n", text);
+            fflush(stderr);
+        }
+        fprintf(stdout, "[%9.3f] %s%s\n", seconds, error ? "ERROR " : "", text);
+        fflush(stdout);
+        if (m_file) {
+            fprintf(m_file, "[%9.3f] %s%s\n", seconds, error ? "ERROR " : "", text);
+            fflush(m_file);
+        }
+    }
+
+    std::mutex m_mutex;
+    FILE* m_file = nullptr;
+    long long m_start = 0;
+    long long m_frequency = 1;
+};
+
+struct Command {
+    std::string source;
+    std::string name;
+    long long value = 0; // the time of a wait or sleep, the lParam of send
+};
+
+bool ParseCommand(const std::string& text, Command* command, std::string* error) {
+    std::vector<std::string> words;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t begin = text.find_first_not_of(" \t\r\n", at);
+        if (begin == std::string::npos) {
+            break;
+        }
+        size_t end = text.find_first_of(" \t\r\n", begin);
+        words.push_back(text.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
+        at = end == std::string::npos ? text.size() : end;
+    }
+    if (words.empty()) {
+        *error = "empty command";
+        return false;
+    }
+    size_t first = text.find_first_not_of(" \t\r\n");
+    command->source = text.substr(first, text.find_last_not_of(" \t\r\n") + 1 - first);
+    command->name = words[0];
+    const std::string& name = words[0];
+    bool noArgument =
+        name == "registry-changed" || name == "shutdown-agent" || name == "announce" || name == "quit";
+    bool optionalTime = name == "wait-engine";
+    bool time = name == "sleep";
+    bool number = name == "send";
+    if (!noArgument && !optionalTime && !time && !number) {
+        *error = "unknown command '" + name + "'";
+        return false;
+    }
+    size_t arguments = words.size() - 1;
+    if ((noArgument && arguments != 0) || (optionalTime && arguments > 1) ||
+        ((time || number) && arguments != 1)) {
+        *error = "wrong number of arguments: " + command->source;
+        return false;
+    }
+    command->value = optionalTime ? kDefaultWaitMs : 0;
+    if (arguments == 1) {
+        long long min = number ? LLONG_MIN : 0;
+        long long max = number ? LLONG_MAX : kMaxMs;
+        if (!ParseNumber(words[1], min, max, &command->value)) {
+            *error = "bad number '" + words[1] + "' in: " + command->source;
+            return false;
+        }
+    }
+    return true;
+}
+
+// "cmd;cmd;..." into commands; empty pieces are passed over.
+bool ParseScript(const std::string& script, std::vector<Command>* commands, std::string* error) {
+    size_t at = 0;
+    while (at <= script.size()) {
+        size_t end = script.find(';', at);
+        std::string piece = script.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        if (piece.find_first_not_of(" \t\r\n") != std::string::npos) {
+            Command command;
+            if (!ParseCommand(piece, &command, error)) {
+                return false;
+            }
+            commands->push_back(command);
+        }
+        if (end == std::string::npos) {
+            break;
+        }
+        at = end + 1;
+    }
+    return true;
+}
+
+// Lines of standard input, read by a thread of their own so that the main thread keeps
+// serving its window; the event is set while a line (or the end) waits to be taken.
+class InputLines {
+public:
+    InputLines() : m_hEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    void Start() {
+        // Detached: at exit it may still block in a read, which ends with the process.
+        std::thread([this] {
+            std::string line;
+            while (std::getline(std::cin, line)) {
+                Push(line, false);
+            }
+            Push({}, true);
+        }).detach();
+    }
+    HANDLE Event() const { return m_hEvent; }
+    enum class Next { Line, None, End };
+    Next Take(std::string* line) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_lines.empty()) {
+            *line = m_lines.front();
+            m_lines.pop_front();
+            if (m_lines.empty() && !m_bEnd) {
+                ResetEvent(m_hEvent);
+            }
+            return Next::Line;
+        }
+        return m_bEnd ? Next::End : Next::None;
+    }
+
+private:
+    void Push(const std::string& line, bool end) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (end) {
+            m_bEnd = true;
+        } else {
+            m_lines.push_back(line);
+        }
+        SetEvent(m_hEvent);
+    }
+
+    HANDLE m_hEvent;
+    std::mutex m_mutex; // guards m_lines and m_bEnd
+    std::deque<std::string> m_lines;
+    bool m_bEnd = false;
+};
+
+class MonitorWindow {
+public:
+    explicit MonitorWindow(MonitorLog& log, const std::string& engineProcess)
+        : m_log(log), m_engineProcess(engineProcess) {}
+
+    bool Create(bool hide) {
+        m_uChannelMessage = RegisterWindowMessageW(kChannelMessageName);
+        if (!m_uChannelMessage) {
+            m_log.Error("RegisterWindowMessage failed: error %lu", GetLastError());
+            return false;
+        }
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = WindowProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = kWindowClass;
+        if (!RegisterClassW(&windowClass)) {
+            m_log.Error("RegisterClass failed: error %lu", GetLastError());
+            return false;
+        }
+        // Top-level (no parent, not message-only): broadcasts must reach it. Never shown.
+        m_hWnd = CreateWindowExW(0, kWindowClass, kWindowTitle, WS_OVERLAPPEDWINDOW, 0, 0, 0, 0, nullptr,
+                                 nullptr, windowClass.hInstance, this);
+        if (!m_hWnd) {
+            m_log.Error("CreateWindow failed: error %lu", GetLastError());
+            return false;
+        }
+        m_log.Line("window=0x%llX channel=0x%X hide=%d pid=%lu", HandleValue(m_hWnd), m_uChannelMessage,
+                   hide ? 1 : 0, GetCurrentProcessId());
+        return true;
+    }
+
+    void Destroy() {
+        if (m_hWnd) {
+            DestroyWindow(m_hWnd);
+        }
+    }
+
+    bool Closed() const { return m_bClosed; }
+
+    // The monitor's announcement, to every top-level window.
+    void Announce() { Broadcast(kMonitorAnnouncement); }
+
+    // A command to the engine that announced itself last, or to all when none did.
+    bool SendCommand(LPARAM command) {
+        if (!m_hEngine) {
+            Broadcast(command);
+            return true;
+        }
+        return SendTo(m_hEngine, command);
+    }
+
+    // Runs the window's messages until an engine is known; false after ms without one.
+    bool WaitEngine(DWORD ms) {
+        if (m_hEngine) {
+            m_log.Line("engine 0x%llX known already", HandleValue(m_hEngine));
+            return true;
+        }
+        return Pump(ms, [this] { return m_hEngine != nullptr; });
+    }
+
+    // Runs the window's messages until done() holds (true), ms pass (false) or the window
+    // is closed (false). wake, when given, also ends a wait so that done() is asked again.
+    template <class Done> bool Pump(DWORD ms, Done done, HANDLE wake = nullptr) {
+        ULONGLONG deadline = GetTickCount64() + ms;
+        for (;;) {
+            MSG msg;
+            while (!m_bClosed && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (msg.message == WM_QUIT) {
+                    m_bClosed = true;
+                    break;
+                }
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+            if (done()) {
+                return true;
+            }
+            if (m_bClosed) {
+                return false;
+            }
+            DWORD wait = INFINITE;
+            if (ms != INFINITE) {
+                ULONGLONG now = GetTickCount64();
+                if (now >= deadline) {
+                    return false;
+                }
+                wait = (DWORD)(deadline - now);
+            }
+            MsgWaitForMultipleObjectsEx(wake ? 1 : 0, wake ? &wake : nullptr, wait, QS_ALLINPUT,
+                                        MWMO_INPUTAVAILABLE);
+        }
+    }
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_NCCREATE) {
+            auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+            SetWindowLongPtrW(window, GWLP_USERDATA, (LONG_PTR)create->lpCreateParams);
+        }
+        auto* self = reinterpret_cast<MonitorWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (self && message == self->m_uChannelMessage) {
+            self->OnChannelMessage(wParam, lParam);
+            return 1;
+        }
+        if (self && message == WM_DESTROY) {
+            self->m_log.Line("window destroyed");
+            self->m_hWnd = nullptr;
+            PostQuitMessage(0);
+            return 0;
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
+    void OnChannelMessage(WPARAM wParam, LPARAM lParam) {
+        HWND sender = (HWND)wParam;
+        if (sender == m_hWnd) {
+            m_log.Line("RX wParam=0x%llX lParam=%lld %s (self)", (unsigned long long)wParam,
+                       (long long)lParam, CommandName(lParam).c_str());
+            return;
+        }
+        std::string process = IsWindow(sender) ? ProcessNameOf(sender) : "(no such window)";
+        m_log.Line("RX wParam=0x%llX lParam=%lld %s from %s", (unsigned long long)wParam, (long long)lParam,
+                   CommandName(lParam).c_str(), process.c_str());
+        if (lParam != kEngineAnnouncement || !IsWindow(sender)) {
+            return;
+        }
+        if (!m_engineProcess.empty() &&
+            lstrcmpiW(Wide(process).c_str(), Wide(m_engineProcess).c_str()) != 0) {
+            m_log.Line("engine 0x%llX passed over: not %s", (unsigned long long)wParam,
+                       m_engineProcess.c_str());
+            return;
+        }
+        m_hEngine = sender;
+        m_log.Line("engine 0x%llX known (%s)", (unsigned long long)wParam, process.c_str());
+        // Release the engine's broadcast first: it goes on to the other windows while
+        // this answer waits for it.
+        if (InSendMessage()) {
+            ReplyMessage(1);
+        }
+        SendTo(sender, kMonitorAnnouncement);
+    }
+
+    bool SendTo(HWND target, LPARAM command) {
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutW(target, m_uChannelMessage, (WPARAM)m_hWnd, command,
+                                 SMTO_NORMAL | SMTO_ABORTIFHUNG, kSendTimeoutMs, &result)) {
+            m_log.Error("TX to=0x%llX wParam=0x%llX lParam=%lld %s failed: error %lu", HandleValue(target),
+                        HandleValue(m_hWnd), (long long)command, CommandName(command).c_str(),
+                        GetLastError());
+            return false;
+        }
+        m_log.Line("TX to=0x%llX wParam=0x%llX lParam=%lld %s result=%lld", HandleValue(target),
+                   HandleValue(m_hWnd), (long long)command, CommandName(command).c_str(), (long long)result);
+        return true;
+    }
+
+    void Broadcast(LPARAM command) {
+        m_log.Line("TX broadcast wParam=0x%llX lParam=%lld %s", HandleValue(m_hWnd), (long long)command,
+                   CommandName(command).c_str());
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(HWND_BROADCAST, m_uChannelMessage, (WPARAM)m_hWnd, command,
+                            SMTO_NORMAL | SMTO_ABORTIFHUNG, kSendTimeoutMs, &result);
+        m_log.Line("broadcast done");
+    }
+
+    MonitorLog& m_log;
+    std::string m_engineProcess;
+    HWND m_hWnd = nullptr;
+    UINT m_uChannelMessage = 0;
+    HWND m_hEngine = nullptr; // the engine that announced itself last
+    bool m_bClosed = false;
+};
+
+// Runs one command; false when it failed (logged).
+bool RunCommand(MonitorWindow& monitor, MonitorLog& log, const Command& command, bool* quit) {
+    bool ok = true;
+    if (command.name == "registry-changed") {
+        ok = monitor.SendCommand(kRegistryChanges);
+    } else if (command.name == "shutdown-agent") {
+        ok = monitor.SendCommand(kAgentShutdown);
+    } else if (command.name == "send") {
+        ok = monitor.SendCommand((LPARAM)command.value);
+    } else if (command.name == "announce") {
+        monitor.Announce();
+    } else if (command.name == "wait-engine") {
+        ok = monitor.WaitEngine((DWORD)command.value);
+        if (!ok) {
+            log.Error("%s: no engine announced itself within %lld ms", command.source.c_str(), command.value);
+            return false;
+        }
+    } else if (command.name == "sleep") {
+        monitor.Pump((DWORD)command.value, [] { return false; });
+    } else if (command.name == "quit") {
+        *quit = true;
+    }
+    if (ok) {
+        log.Line("done: %s", command.source.c_str());
+    } else {
+        log.Error("failed: %s", command.source.c_str());
+    }
+    return ok;
+}
+
+int RunInteractive(MonitorWindow& monitor, MonitorLog& log) {
+    InputLines input;
+    input.Start();
+    int status = kExitOk;
+    bool quit = false;
+    while (!quit && !monitor.Closed()) {
+        std::string line;
+        InputLines::Next next = input.Take(&line);
+        if (next == InputLines::Next::End) {
+            break;
+        }
+        if (next == InputLines::Next::None) {
+            HANDLE event = input.Event();
+            monitor.Pump(
+                INFINITE, [event] { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }, event);
+            continue;
+        }
+        if (line.find_first_not_of(" \t\r\n") == std::string::npos ||
+            line[line.find_first_not_of(" \t")] == '#') {
+            continue;
+        }
+        Command command;
+        std::string error;
+        if (!ParseCommand(line, &command, &error)) {
+            log.Error("%s", error.c_str());
+            status = kExitBadUsage;
+            continue;
+        }
+        if (!RunCommand(monitor, log, command, &quit) && status == kExitOk) {
+            status = kExitFailed;
+        }
+    }
+    return status;
+}
+
+struct Options {
+    bool hide = false;
+    bool interactive = false;
+    bool exitAfterGiven = false;
+    DWORD exitAfterMs = 0;
+    std::string logPath;
+    std::string engineProcess;
+    std::vector<Command> commands;
+};
+
+bool ParseOptions(const std::vector<std::string>& args, Options* options, bool* help) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](std::string* out) {
+            if (i + 1 >= args.size()) {
+                fprintf(stderr, "OrvinMonitor: %s needs a value\n", arg.c_str());
+                return false;
+            }
+            *out = args[++i];
+            return true;
+        };
+        auto command = [&](const std::string& text) {
+            Command parsed;
+            std::string error;
+            if (!ParseCommand(text, &parsed, &error)) {
+                fprintf(stderr, "OrvinMonitor: %s\n", error.c_str());
+                return false;
+            }
+            options->commands.push_back(parsed);
+            return true;
+        };
+        std::string text;
+        if (arg == "--help" || arg == "-h" || arg == "/?") {
+            *help = true;
+            return true;
+        } else if (arg == "-hide" || arg == "--hide") {
+            options->hide = true;
+        } else if (arg == "--log") {
+            if (!value(&options->logPath)) {
+                return false;
+            }
+        } else if (arg == "--engine-process") {
+            if (!value(&options->engineProcess)) {
+                return false;
+            }
+        } else if (arg == "--interactive") {
+            options->interactive = true;
+        } else if (arg == "--registry-changed") {
+            options->commands.push_back({"registry-changed", "registry-changed", 0});
+        } else if (arg == "--shutdown-agent") {
+            options->commands.push_back({"shutdown-agent", "shutdown-agent", 0});
+        } else if (arg == "--wait-engine") {
+            if (!value(&text) || !command("wait-engine " + text)) {
+                return false;
+            }
+        } else if (arg == "--script") {
+            std::string error;
+            if (!value(&text)) {
+                return false;
+            }
+            if (!ParseScript(text, &options->commands, &error)) {
+                fprintf(stderr, "OrvinMonitor: --script: %s\n", error.c_str());
+                return false;
+            }
+        } else if (arg == "--exit-after") {
+            long long ms = 0;
+            if (!value(&text) || !ParseNumber(text, 0, kMaxMs, &ms)) {
+                fprintf(stderr, "OrvinMonitor: --exit-after needs a time in milliseconds\n");
+                return false;
+            }
+            options->exitAfterGiven = true;
+            options->exitAfterMs = (DWORD)ms;
+        } else {
+            fprintf(stderr, "OrvinMonitor: unknown option %s (see --help)\n", arg.c_str());
+            return false;
+        }
+    }
+    if (options->interactive && !options->commands.empty()) {
+        fprintf(stderr, "OrvinMonitor: --interactive takes its commands from standard input only\n");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main() {
+    Options options;
+    bool help = false;
+    if (!ParseOptions(Arguments(), &options, &help)) {
+        return kExitBadUsage;
+    }
+    if (help) {
+        fputs(kHelp, stdout);
+        return kExitOk;
+    }
+    // A monitor started by the agent gets no options beyond -hide: the environment the
+    // agent passes on may give it a log and commands.
+    if (options.logPath.empty()) {
+        options.logPath = Environment(L"ORVIN_MONITOR_LOG");
+    }
+    if (options.commands.empty() && !options.interactive) {
+        std::string error;
+        if (!ParseScript(Environment(L"ORVIN_MONITOR_SCRIPT"), &options.commands, &error)) {
+            fprintf(stderr, "OrvinMonitor: ORVIN_MONITOR_SCRIPT: %s\n", error.c_str());
+            return kExitBadUsage;
+        }
+    }
+
+    MonitorLog log;
+    if (!options.logPath.empty() && !log.OpenFile(options.logPath)) {
+        fprintf(stderr, "OrvinMonitor: can not write the log %s\n", options.logPath.c_str());
+        return kExitBadUsage;
+    }
+    MonitorWindow monitor(log, options.engineProcess);
+    if (!monitor.Create(options.hide)) {
+        return kExitFailed;
+    }
+    monitor.Announce();
+
+    int status = kExitOk;
+    bool quit = false;
+    if (options.interactive) {
+        status = RunInteractive(monitor, log);
+    } else {
+        for (const Command& command : options.commands) {
+            if (quit || monitor.Closed()) {
+                break;
+            }
+            if (!RunCommand(monitor, log, command, &quit)) {
+                status = kExitFailed;
+                break;
+            }
+        }
+        // Nothing to do: serve like the real monitor until the window is closed.
+        if (options.commands.empty() && !options.exitAfterGiven) {
+            log.Line("serving until the window is closed");
+            monitor.Pump(INFINITE, [] { return false; });
+        }
+    }
+    if (options.exitAfterGiven && !quit && !monitor.Closed()) {
+        monitor.Pump(options.exitAfterMs, [] { return false; });
+    }
+    monitor.Destroy();
+    log.Line("exit %d", status);
+    return status;
+}
