@@ -1,25 +1,20 @@
 // OrvinMonitor.exe: a stand-in for the adapter software's monitor program, the agent's
 // configuration front end. The agent starts it as "\"PATH\"" or "\"PATH\" -hide"; what
-// the agent relies on is its side of the application channel, the registered message
-// "WM_APP_MESSAGE_CHANNEL" (wParam = the sender's window, lParam = the command):
-//   0  an agent's message engine announces its window
-//   1  the monitor announces its window (engines send their later notifications there)
-//   2  "MonitorNotifyRegistryChanges": the agent reloads its configuration
-//   8  "MonitorNotifyAgentShutdown": the agent shuts down
-// The stand-in owns a hidden top-level window (so that broadcasts reach it), announces
-// it with a broadcast at start, answers every engine's announcement directly with its
-// own (so an engine made after the monitor knows it too), logs every channel message it
-// receives, and sends commands from its command line, a script or standard input.
+// the agent relies on is its side of the application channel (MonitorWindow_win.h). The
+// stand-in announces its window with a broadcast at start, answers every engine's
+// announcement, logs every channel message it receives, and sends commands from its
+// command line, a script or standard input.
 //
 // Single-threaded: the window, the commands and the waits all run on the main thread,
 // which keeps the window's messages flowing while it waits. Only the reader of standard
 // input (--interactive) has a thread of its own; it hands whole lines over.
+#include "MonitorLog.h"
+#include "MonitorWindow_win.h"
+#include "WinText.h"
+
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -29,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+using namespace orvin::monitor;
+
 namespace {
 
 enum ExitStatus {
@@ -37,16 +34,6 @@ enum ExitStatus {
     kExitBadUsage = 2, // bad options or commands
 };
 
-const wchar_t kChannelMessageName[] = L"WM_APP_MESSAGE_CHANNEL";
-const wchar_t kWindowClass[] = L"OrvinMonitorStandIn";
-const wchar_t kWindowTitle[] = L"OrvinMonitor";
-
-constexpr LPARAM kEngineAnnouncement = 0;
-constexpr LPARAM kMonitorAnnouncement = 1;
-constexpr LPARAM kRegistryChanges = 2;
-constexpr LPARAM kAgentShutdown = 8;
-
-constexpr UINT kSendTimeoutMs = 2000;      // per window; an agent answers at once
 constexpr DWORD kDefaultWaitMs = 10000;    // wait-engine without a time
 constexpr DWORD kMaxMs = 24 * 3600 * 1000; // any time given
 
@@ -89,83 +76,6 @@ Exit status: 0 when every command worked, 1 when one failed (the first failure e
 command line or script; --interactive goes on), 2 for bad usage.
 )";
 
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0, nullptr, nullptr);
-    std::string out(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), out.data(), size, nullptr, nullptr);
-    return out;
-}
-
-std::wstring Wide(const std::string& text) {
-    if (text.empty()) {
-        return {};
-    }
-    int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0);
-    std::wstring out(size, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), out.data(), size);
-    return out;
-}
-
-// The arguments as UTF-8: main's own are in the ANSI code page.
-std::vector<std::string> Arguments() {
-    std::vector<std::string> args;
-    int count = 0;
-    LPWSTR* list = CommandLineToArgvW(GetCommandLineW(), &count);
-    for (int i = 1; list && i < count; ++i) {
-        args.push_back(Utf8(list[i]));
-    }
-    LocalFree(list);
-    return args;
-}
-
-std::string Environment(const wchar_t* name) {
-    wchar_t value[4096];
-    DWORD length = GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
-    return length > 0 && length < ARRAYSIZE(value) ? Utf8(value) : std::string();
-}
-
-unsigned long long HandleValue(HWND window) {
-    return (unsigned long long)(ULONG_PTR)window;
-}
-
-// The image name of the process that owns a window ("PowerProbe.exe"), or "?".
-std::string ProcessNameOf(HWND window) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    HANDLE process = pid ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid) : nullptr;
-    if (!process) {
-        return "?";
-    }
-    wchar_t path[MAX_PATH];
-    DWORD size = ARRAYSIZE(path);
-    std::string name = "?";
-    if (QueryFullProcessImageNameW(process, 0, path, &size)) {
-        std::wstring full(path, size);
-        size_t slash = full.find_last_of(L"\\/");
-        name = Utf8(slash == std::wstring::npos ? full : full.substr(slash + 1));
-    }
-    CloseHandle(process);
-    return name;
-}
-
-std::string CommandName(LPARAM command) {
-    switch (command) {
-    case kEngineAnnouncement:
-        return "(engine announcement)";
-    case kMonitorAnnouncement:
-        return "(monitor announcement)";
-    case kRegistryChanges:
-        return "MonitorNotifyRegistryChanges";
-    case kAgentShutdown:
-        return "MonitorNotifyAgentShutdown";
-    default:
-        return "(unknown command)";
-    }
-}
-
 bool ParseNumber(const std::string& text, long long min, long long max, long long* out) {
     if (text.empty()) {
         return false;
@@ -178,66 +88,6 @@ bool ParseNumber(const std::string& text, long long min, long long max, long lon
     *out = value;
     return true;
 }
-
-// One line per event, stamped with the seconds since start, to standard output and the
-// log file, flushed at once so that a test reading the file sees every line so far.
-class MonitorLog {
-public:
-    MonitorLog() {
-        LARGE_INTEGER value;
-        QueryPerformanceFrequency(&value);
-        m_frequency = value.QuadPart;
-        QueryPerformanceCounter(&value);
-        m_start = value.QuadPart;
-    }
-    ~MonitorLog() {
-        if (m_file) {
-            fclose(m_file);
-        }
-    }
-    bool OpenFile(const std::string& path) {
-        m_file = _wfopen(Wide(path).c_str(), L"w");
-        return m_file != nullptr;
-    }
-    void Line(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-        va_list args;
-        va_start(args, format);
-        Write(false, format, args);
-        va_end(args);
-    }
-    // Also to standard error, marked ERROR.
-    void Error(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-        va_list args;
-        va_start(args, format);
-        Write(true, format, args);
-        va_end(args);
-    }
-
-private:
-    void Write(bool error, const char* format, va_list args) {
-        char text[2048];
-        vsnprintf(text, sizeof text, format, args);
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        double seconds = (double)(now.QuadPart - m_start) / (double)m_frequency;
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (error) {
-            fprintf(stderr, "OrvinMonitor: %s\n", text);
-            fflush(stderr);
-        }
-        fprintf(stdout, "[%9.3f] %s%s\n", seconds, error ? "ERROR " : "", text);
-        fflush(stdout);
-        if (m_file) {
-            fprintf(m_file, "[%9.3f] %s%s\n", seconds, error ? "ERROR " : "", text);
-            fflush(m_file);
-        }
-    }
-
-    std::mutex m_mutex;
-    FILE* m_file = nullptr;
-    long long m_start = 0;
-    long long m_frequency = 1;
-};
 
 struct Command {
     std::string source;
@@ -358,179 +208,6 @@ private:
     std::mutex m_mutex; // guards m_lines and m_bEnd
     std::deque<std::string> m_lines;
     bool m_bEnd = false;
-};
-
-class MonitorWindow {
-public:
-    explicit MonitorWindow(MonitorLog& log, const std::string& engineProcess)
-        : m_log(log), m_engineProcess(engineProcess) {}
-
-    bool Create(bool hide) {
-        m_uChannelMessage = RegisterWindowMessageW(kChannelMessageName);
-        if (!m_uChannelMessage) {
-            m_log.Error("RegisterWindowMessage failed: error %lu", GetLastError());
-            return false;
-        }
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = WindowProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = kWindowClass;
-        if (!RegisterClassW(&windowClass)) {
-            m_log.Error("RegisterClass failed: error %lu", GetLastError());
-            return false;
-        }
-        // Top-level (no parent, not message-only): broadcasts must reach it. Never shown.
-        m_hWnd = CreateWindowExW(0, kWindowClass, kWindowTitle, WS_OVERLAPPEDWINDOW, 0, 0, 0, 0, nullptr,
-                                 nullptr, windowClass.hInstance, this);
-        if (!m_hWnd) {
-            m_log.Error("CreateWindow failed: error %lu", GetLastError());
-            return false;
-        }
-        m_log.Line("window=0x%llX channel=0x%X hide=%d pid=%lu", HandleValue(m_hWnd), m_uChannelMessage,
-                   hide ? 1 : 0, GetCurrentProcessId());
-        return true;
-    }
-
-    void Destroy() {
-        if (m_hWnd) {
-            DestroyWindow(m_hWnd);
-        }
-    }
-
-    bool Closed() const { return m_bClosed; }
-
-    // The monitor's announcement, to every top-level window.
-    void Announce() { Broadcast(kMonitorAnnouncement); }
-
-    // A command to the engine that announced itself last, or to all when none did.
-    bool SendCommand(LPARAM command) {
-        if (!m_hEngine) {
-            Broadcast(command);
-            return true;
-        }
-        return SendTo(m_hEngine, command);
-    }
-
-    // Runs the window's messages until an engine is known; false after ms without one.
-    bool WaitEngine(DWORD ms) {
-        if (m_hEngine) {
-            m_log.Line("engine 0x%llX known already", HandleValue(m_hEngine));
-            return true;
-        }
-        return Pump(ms, [this] { return m_hEngine != nullptr; });
-    }
-
-    // Runs the window's messages until done() holds (true), ms pass (false) or the window
-    // is closed (false). wake, when given, also ends a wait so that done() is asked again.
-    template <class Done> bool Pump(DWORD ms, Done done, HANDLE wake = nullptr) {
-        ULONGLONG deadline = GetTickCount64() + ms;
-        for (;;) {
-            MSG msg;
-            while (!m_bClosed && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                if (msg.message == WM_QUIT) {
-                    m_bClosed = true;
-                    break;
-                }
-                TranslateMessage(&msg);
-                DispatchMessageW(&msg);
-            }
-            if (done()) {
-                return true;
-            }
-            if (m_bClosed) {
-                return false;
-            }
-            DWORD wait = INFINITE;
-            if (ms != INFINITE) {
-                ULONGLONG now = GetTickCount64();
-                if (now >= deadline) {
-                    return false;
-                }
-                wait = (DWORD)(deadline - now);
-            }
-            MsgWaitForMultipleObjectsEx(wake ? 1 : 0, wake ? &wake : nullptr, wait, QS_ALLINPUT,
-                                        MWMO_INPUTAVAILABLE);
-        }
-    }
-
-private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        if (message == WM_NCCREATE) {
-            auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-            SetWindowLongPtrW(window, GWLP_USERDATA, (LONG_PTR)create->lpCreateParams);
-        }
-        auto* self = reinterpret_cast<MonitorWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (self && message == self->m_uChannelMessage) {
-            self->OnChannelMessage(wParam, lParam);
-            return 1;
-        }
-        if (self && message == WM_DESTROY) {
-            self->m_log.Line("window destroyed");
-            self->m_hWnd = nullptr;
-            PostQuitMessage(0);
-            return 0;
-        }
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-
-    void OnChannelMessage(WPARAM wParam, LPARAM lParam) {
-        HWND sender = (HWND)wParam;
-        if (sender == m_hWnd) {
-            m_log.Line("RX wParam=0x%llX lParam=%lld %s (self)", (unsigned long long)wParam,
-                       (long long)lParam, CommandName(lParam).c_str());
-            return;
-        }
-        std::string process = IsWindow(sender) ? ProcessNameOf(sender) : "(no such window)";
-        m_log.Line("RX wParam=0x%llX lParam=%lld %s from %s", (unsigned long long)wParam, (long long)lParam,
-                   CommandName(lParam).c_str(), process.c_str());
-        if (lParam != kEngineAnnouncement || !IsWindow(sender)) {
-            return;
-        }
-        if (!m_engineProcess.empty() &&
-            lstrcmpiW(Wide(process).c_str(), Wide(m_engineProcess).c_str()) != 0) {
-            m_log.Line("engine 0x%llX passed over: not %s", (unsigned long long)wParam,
-                       m_engineProcess.c_str());
-            return;
-        }
-        m_hEngine = sender;
-        m_log.Line("engine 0x%llX known (%s)", (unsigned long long)wParam, process.c_str());
-        // Release the engine's broadcast first: it goes on to the other windows while
-        // this answer waits for it.
-        if (InSendMessage()) {
-            ReplyMessage(1);
-        }
-        SendTo(sender, kMonitorAnnouncement);
-    }
-
-    bool SendTo(HWND target, LPARAM command) {
-        DWORD_PTR result = 0;
-        if (!SendMessageTimeoutW(target, m_uChannelMessage, (WPARAM)m_hWnd, command,
-                                 SMTO_NORMAL | SMTO_ABORTIFHUNG, kSendTimeoutMs, &result)) {
-            m_log.Error("TX to=0x%llX wParam=0x%llX lParam=%lld %s failed: error %lu", HandleValue(target),
-                        HandleValue(m_hWnd), (long long)command, CommandName(command).c_str(),
-                        GetLastError());
-            return false;
-        }
-        m_log.Line("TX to=0x%llX wParam=0x%llX lParam=%lld %s result=%lld", HandleValue(target),
-                   HandleValue(m_hWnd), (long long)command, CommandName(command).c_str(), (long long)result);
-        return true;
-    }
-
-    void Broadcast(LPARAM command) {
-        m_log.Line("TX broadcast wParam=0x%llX lParam=%lld %s", HandleValue(m_hWnd), (long long)command,
-                   CommandName(command).c_str());
-        DWORD_PTR result = 0;
-        SendMessageTimeoutW(HWND_BROADCAST, m_uChannelMessage, (WPARAM)m_hWnd, command,
-                            SMTO_NORMAL | SMTO_ABORTIFHUNG, kSendTimeoutMs, &result);
-        m_log.Line("broadcast done");
-    }
-
-    MonitorLog& m_log;
-    std::string m_engineProcess;
-    HWND m_hWnd = nullptr;
-    UINT m_uChannelMessage = 0;
-    HWND m_hEngine = nullptr; // the engine that announced itself last
-    bool m_bClosed = false;
 };
 
 // Runs one command; false when it failed (logged).
