@@ -233,8 +233,13 @@ void FindAdapterRegistryRoot(char* buffer, size_t capacity) {
     if (!enumerator) {
         return;
     }
+    const uint32_t count = AdapterCount(enumerator);
+    const uint32_t asked = count < kEnumMaxAdaptersAsked ? count : kEnumMaxAdaptersAsked;
+    if (asked < count) {
+        TRACE("ZUENUM: %u adapters reported, keys asked for the first %u only", count, asked);
+    }
     char key[kAdapterKeySize];
-    for (uint32_t i = 0; i < AdapterCount(enumerator); ++i) {
+    for (uint32_t i = 0; i < asked; ++i) {
         if (GetAdapterKey(enumerator, i, key, sizeof key)) {
             TRACE("Adaptor SW registry key: %s", key);
             snprintf(buffer, capacity, "%s", key);

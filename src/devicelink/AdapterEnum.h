@@ -16,6 +16,9 @@ constexpr uint32_t kEnumRequestSize = 16;
 constexpr uint32_t kEnumResponseHeaderSize = 16;
 constexpr uint32_t kEnumBudgetMs = 1000;
 constexpr size_t kAdapterKeySize = 260;
+// Start-up asks for the keys of at most this many adapters: indices 0 to 4, all the I/O
+// manager can open. A service reporting more, or an absurd count, cannot hold start-up.
+constexpr uint32_t kEnumMaxAdaptersAsked = 5;
 
 #pragma pack(push, 1)
 struct EnumRequest {
@@ -41,6 +44,6 @@ uint32_t AdapterCount(const AdapterEnumerator* enumerator);
 bool GetAdapterKey(AdapterEnumerator* enumerator, uint32_t index, char* buffer, size_t capacity);
 void CloseEnumerator(AdapterEnumerator* enumerator);
 
-// What start-up does: the key of every adapter, keeping the last one obtained; an empty
-// string with no service or no adapter. Each key is traced.
+// What start-up does: the key of every adapter (up to kEnumMaxAdaptersAsked), keeping the
+// last one obtained; an empty string with no service or no adapter. Each key is traced.
 void FindAdapterRegistryRoot(char* buffer, size_t capacity);
