@@ -1,6 +1,10 @@
-# Sourced by the adapter stand-in's system-test drivers: starting OrvinAdapterSim.exe and
-# IoManProbe.exe under Wine, waiting for them with time-outs, checking their output, and
-# killing whatever is still running when the driver ends, however it ends.
+# Sourced by the adapter stand-in's system-test drivers: starting OrvinAdapterSim.exe,
+# IoManProbe.exe and RawPipeClient.exe under Wine, waiting for them with time-outs,
+# checking their output, and killing whatever is still running when the driver ends,
+# however it ends.
+#
+# Every check fails when what it reads is not there: a missing file, or a missing line
+# for a value, is a failure, never an empty match.
 #
 # The driver runs under CTest, which gives WINE_RUN (the runner) and BUILD_DIR.
 set -euo pipefail
@@ -10,6 +14,7 @@ set -euo pipefail
 
 SIM="$BUILD_DIR/tools/OrvinAdapterSim/OrvinAdapterSim.exe"
 PROBE="$BUILD_DIR/tests/devicelink/sim/IoManProbe.exe"
+RAW="$BUILD_DIR/tests/devicelink/sim/RawPipeClient.exe"
 WORK="$BUILD_DIR/Testing/devicelink-sim/$(basename "$0" .sh)"
 rm -rf "$WORK"
 mkdir -p "$WORK"
@@ -56,13 +61,14 @@ start() {
     STARTED[$name]=$!
 }
 
-# start_sim NAME ARGS...: the stand-in with its log in $WORK/NAME.log; returns once it serves.
+# start_sim NAME ARGS...: the stand-in with its log in $WORK/NAME.log; returns once it
+# serves (as its log says: standard output stays empty with --quiet).
 start_sim() {
     local name=$1
     shift
     start "$name" "$SIM" --log "$(winpath "$WORK/$name.log")" "$@"
     local deadline=$((SECONDS + 30))
-    until grep -qF "serving " "$WORK/$name.out" 2>/dev/null; do
+    until grep -qF "] serving " "$WORK/$name.log" 2>/dev/null; do
         kill -0 "${STARTED[$name]}" 2>/dev/null || fail "$name ended before serving"
         [ $SECONDS -lt $deadline ] || fail "$name did not start serving"
         sleep 0.1
@@ -98,13 +104,23 @@ expect_status() {
     [ "$STATUS" = "$2" ] || fail "$1 exited with $STATUS, expected $2"
 }
 
-# expect_text FILE TEXT: FILE (in $WORK) holds TEXT somewhere.
+# need_file FILE: FILE (in $WORK) exists; the checks below read nothing else.
+need_file() {
+    [ -f "$WORK/$1" ] || fail "$1 is missing"
+}
+
+# expect_text FILE TEXT: FILE holds TEXT somewhere.
 expect_text() {
+    need_file "$1"
     grep -qF -- "$2" "$WORK/$1" || fail "$1 lacks: $2"
 }
 
+# expect_no_text FILE TEXT: FILE exists and does not hold TEXT.
 expect_no_text() {
-    ! grep -qF -- "$2" "$WORK/$1" || fail "$1 holds: $2"
+    need_file "$1"
+    if grep -qF -- "$2" "$WORK/$1"; then
+        fail "$1 holds: $2"
+    fi
 }
 
 # expect_order FILE TEXT...: FILE holds lines with each TEXT, in this order (each after
@@ -112,6 +128,7 @@ expect_no_text() {
 expect_order() {
     local file=$1 after=0 text line
     shift
+    need_file "$file"
     for text in "$@"; do
         # Through the environment: awk's -v would read backslashes as escapes.
         line=$(FROM=$after TEXT=$text awk 'NR > ENVIRON["FROM"] && index($0, ENVIRON["TEXT"]) { print NR; exit }' \
@@ -122,18 +139,53 @@ expect_order() {
 }
 
 # value_of FILE NAME: what follows "NAME=" on the first line that begins so (Windows
-# programs end their lines with CR LF; the CR goes).
+# programs end their lines with CR LF; the CR goes). Without the file or the line it
+# prints "<no NAME= line in FILE>", which no expected value equals; expect_value says so
+# in the failure.
 value_of() {
-    NAME="$2=" awk 'index($0, ENVIRON["NAME"]) == 1 { sub(/\r$/, ""); print substr($0, length(ENVIRON["NAME"]) + 1); exit }' \
-        "$WORK/$1"
+    local value
+    if [ -f "$WORK/$1" ] && value=$(NAME="$2=" awk 'index($0, ENVIRON["NAME"]) == 1 { sub(/\r$/, ""); print "=" substr($0, length(ENVIRON["NAME"]) + 1); exit }' \
+        "$WORK/$1") && [ -n "$value" ]; then
+        printf '%s\n' "${value#=}"
+    else
+        printf '<no %s= line in %s>\n' "$2" "$1"
+    fi
 }
 
-# count_text FILE TEXT: how many lines hold TEXT. count_lines FILE PREFIX: how many begin with it.
+# expect_value FILE NAME VALUE: FILE has a line "NAME=VALUE" as its first NAME= line
+# (VALUE may be empty: the line must still be there).
+expect_value() {
+    need_file "$1"
+    grep -q "^$2=" "$WORK/$1" || fail "$1 has no $2= line"
+    local value
+    value=$(value_of "$1" "$2")
+    [ "$value" = "$3" ] || fail "$1: $2 is '$value', expected '$3'"
+}
+
+# count_text FILE TEXT: how many lines hold TEXT. count_lines FILE PREFIX: how many begin
+# with it. Without the file they print "<no FILE>", which no count equals; expect_count
+# says so in the failure.
 count_text() {
-    grep -cF -- "$2" "$WORK/$1" || true
+    if [ -f "$WORK/$1" ]; then
+        grep -cF -- "$2" "$WORK/$1" || true
+    else
+        printf '<no %s>\n' "$1"
+    fi
 }
 count_lines() {
-    PREFIX=$2 awk 'index($0, ENVIRON["PREFIX"]) == 1 { ++count } END { print count + 0 }' "$WORK/$1"
+    if [ -f "$WORK/$1" ]; then
+        PREFIX=$2 awk 'index($0, ENVIRON["PREFIX"]) == 1 { ++count } END { print count + 0 }' "$WORK/$1"
+    else
+        printf '<no %s>\n' "$1"
+    fi
+}
+
+# expect_count FILE TEXT N: exactly N lines of FILE hold TEXT.
+expect_count() {
+    need_file "$1"
+    local count
+    count=$(count_text "$1" "$2")
+    [ "$count" = "$3" ] || fail "$1 holds '$2' on $count lines, expected $3"
 }
 
 # use_trace NAME: sets TRACE_ARG to the Windows path of $WORK/NAME, for the probe's
