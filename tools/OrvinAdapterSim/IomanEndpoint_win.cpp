@@ -7,6 +7,7 @@ namespace orvin::sim {
 namespace {
 constexpr DWORD kWriteTimeoutMs = 5000;
 constexpr DWORD kControlTimeoutMs = 5000;
+constexpr size_t kKeptViolations = 100;
 } // namespace
 
 bool IomanEndpoint::Start(std::string* error) {
@@ -35,18 +36,26 @@ void IomanEndpoint::Stop() {
 void IomanEndpoint::Serve(HANDLE pipe) {
     while (!m_bStop) {
         if (pipe == INVALID_HANDLE_VALUE) {
-            if (m_bSuspended) {
+            bool suspended;
+            {
+                // Under the lock, so that a stop of the service either sees the instance
+                // or keeps it from being made.
+                std::lock_guard<std::mutex> lock(m_mutex);
+                suspended = m_bSuspended;
+                if (!suspended) {
+                    pipe = CreatePipeInstance(m_name, false, 1);
+                    m_bInstanceOpen = pipe != INVALID_HANDLE_VALUE;
+                }
+            }
+            if (suspended) {
                 Sleep(5);
                 continue;
             }
-            pipe = CreatePipeInstance(m_name, false, 1);
             if (pipe == INVALID_HANDLE_VALUE) {
                 m_log.Error("IOMAN: can not create a pipe instance (error %lu)", GetLastError());
                 Sleep(100);
                 continue;
             }
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_bInstanceOpen = true;
         }
         IoResult waited = WaitForClient(pipe, [this] { return Interrupted(); });
         if (waited == IoResult::Done) {
@@ -61,6 +70,7 @@ void IomanEndpoint::Serve(HANDLE pipe) {
 }
 
 void IomanEndpoint::ServeConnection(HANDLE pipe) {
+    const int connection = ++m_connections;
     m_log.Line("IOMAN agent connected");
     uint32_t index = 0;
     auto interrupted = [this] { return Interrupted(); };
@@ -69,9 +79,9 @@ void IomanEndpoint::ServeConnection(HANDLE pipe) {
         return;
     }
     m_log.Line("IOMAN greeting adapter=%u", index);
-    if (index > 4) {
-        m_log.Error("IOMAN: the agent greeted with adapter index %u (0 to 4 expected)", index);
-        ++m_protocolFaults;
+    const std::string connectionText = "IOMAN connection " + std::to_string(connection);
+    for (const std::string& fault : CheckGreeting(index)) {
+        Violation(connectionText + ", greeting at byte 0", fault);
     }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -81,7 +91,8 @@ void IomanEndpoint::ServeConnection(HANDLE pipe) {
     }
     m_changed.notify_all();
 
-    MessageSplitter splitter;
+    MessageSplitter splitter(sizeof index);
+    int number = 0;
     uint8_t chunk[4096];
     for (;;) {
         DWORD got = 0;
@@ -93,8 +104,17 @@ void IomanEndpoint::ServeConnection(HANDLE pipe) {
         }
         splitter.Feed(chunk, got);
         WireMessage message;
-        while (splitter.Next(&message)) {
+        for (uint64_t offset = splitter.NextOffset(); splitter.Next(&message);
+             offset = splitter.NextOffset()) {
+            ++number;
             m_log.Line("RX %s", DescribeMessage(message).c_str());
+            const std::string where = connectionText + ", message " + std::to_string(number) + " at byte " +
+                                      std::to_string(offset) + " (Size " +
+                                      std::to_string(message.Header().Size) + ", kind " +
+                                      std::to_string(message.Header().Kind) + ")";
+            for (const std::string& fault : CheckAgentMessage(message, index)) {
+                Violation(where, fault);
+            }
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 m_received.push_back(std::move(message));
@@ -102,16 +122,53 @@ void IomanEndpoint::ServeConnection(HANDLE pipe) {
             m_changed.notify_all();
         }
         if (splitter.Broken()) {
-            m_log.Error("IOMAN: the agent sent a header with Size=%u: the stream can not be read on; "
-                        "closing the connection",
-                        splitter.BrokenSize());
-            ++m_protocolFaults;
+            Violation(connectionText + ", message " + std::to_string(number + 1) + " at byte " +
+                          std::to_string(splitter.NextOffset()),
+                      "Size " + std::to_string(splitter.BrokenSize()) + " is outside " +
+                          std::to_string(kBusHeaderSize) + ".." + std::to_string(kMaxAgentMessage) +
+                          ": no message of the agent has it, and the stream can not be framed again; "
+                          "the connection is dropped");
             break;
         }
     }
     if (splitter.Pending()) {
         m_log.Line("IOMAN %u bytes of an incomplete message dropped", (unsigned)splitter.Pending());
     }
+}
+
+void IomanEndpoint::Violation(const std::string& where, const std::string& fault) {
+    if (m_bLenient) {
+        m_log.Warning("%s: %s", where.c_str(), fault.c_str());
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_warningCount;
+        return;
+    }
+    m_log.Error("%s: %s", where.c_str(), fault.c_str());
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_violations.size() < kKeptViolations) {
+            m_violations.push_back(where + ": " + fault);
+        }
+        ++m_violationCount;
+    }
+    m_changed.notify_all();
+}
+
+int IomanEndpoint::Violations() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_violationCount;
+}
+
+std::string IomanEndpoint::ViolationText(int number) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return number >= 0 && (size_t)number < m_violations.size()
+               ? m_violations[number]
+               : "(more than " + std::to_string(kKeptViolations) + " violations; see the log)";
+}
+
+int IomanEndpoint::Warnings() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_warningCount;
 }
 
 void IomanEndpoint::CloseInstance(HANDLE pipe) {
@@ -133,10 +190,12 @@ uint32_t IomanEndpoint::AdapterIndex() {
     return m_hConnected ? m_index : 0;
 }
 
-bool IomanEndpoint::WaitGreeted(DWORD timeoutMs, uint64_t* seen) {
+bool IomanEndpoint::WaitGreeted(DWORD timeoutMs, uint64_t* seen, int violationsSeen) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    bool greeted = m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                      [&] { return m_hConnected != nullptr && m_greetings > *seen; });
+    auto greetedNow = [&] { return m_hConnected != nullptr && m_greetings > *seen; };
+    m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                       [&] { return greetedNow() || m_violationCount > violationsSeen; });
+    const bool greeted = greetedNow();
     if (greeted) {
         *seen = m_greetings;
     }
@@ -165,15 +224,18 @@ bool IomanEndpoint::WriteBytes(const std::vector<uint8_t>& bytes, std::string* e
     return false;
 }
 
-bool IomanEndpoint::TakeMessage(DWORD timeoutMs, WireMessage* message) {
+IomanEndpoint::Taken IomanEndpoint::TakeMessage(DWORD timeoutMs, WireMessage* message, int violationsSeen) {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                            [this] { return !m_received.empty(); })) {
-        return false;
+                            [&] { return !m_received.empty() || m_violationCount > violationsSeen; })) {
+        return Taken::TimedOut;
+    }
+    if (m_violationCount > violationsSeen) {
+        return Taken::Violation;
     }
     *message = std::move(m_received.front());
     m_received.pop_front();
-    return true;
+    return Taken::Message;
 }
 
 bool IomanEndpoint::Break() {

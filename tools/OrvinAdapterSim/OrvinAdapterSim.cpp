@@ -1,7 +1,9 @@
 // OrvinAdapterSim.exe: a stand-in for the adapter's background service. It serves the
 // pipes the agent opens (the I/O manager's and the enumeration's) the way the service
 // does, and plays a script against the agent: wait for it, expect its messages, send it
-// adapter events, break the connection, stop and restart the service.
+// adapter events, break the connection, stop and restart the service. It also checks
+// everything the agent sends against the wire description, so a test catches an agent
+// fault even where no expect names it.
 //
 // Endpoints live in their own classes (IomanEndpoint, HwenumEndpoint); the recorder
 // driver's stand-in pipe "ovrecagentDevice0" is to be served the same way, by an
@@ -28,7 +30,8 @@ namespace {
 
 enum ExitStatus {
     kExitOk = 0,
-    kExitScriptFailed = 1, // an expectation was not met or a command could not be done
+    kExitScriptFailed = 1, // an expectation was not met, a command could not be done, or the
+                           // agent broke the wire description
     kExitBadInput = 2,     // bad options, or faults in the script
     kExitCannotServe = 3,  // a pipe is served already, or could not be created
 };
@@ -44,12 +47,24 @@ Serves \\.\pipe\VCORE\IOMAN (adapter events and requests, one agent at a time; a
 agent may connect after a break) and \\.\pipe\VCORE\HWENUM (adapter count and software
 keys), runs SCRIPT, and exits when the script ends.
 
+Everything the agent sends on IOMAN is checked against the wire description: the
+first 4 bytes of a connection are the adapter index (0 to 4) with nothing before them;
+every message has Id 0x03E80000 + that index, Kind 2 or 3 and Size 28 to 640; a kind-2
+request is the 28-byte header alone with Param 2 and 3 zero; a kind-3 IMM flags only
+0x01..0x10 in Param 3, carries exactly the data its flags announce (buffers 32 bytes
+each, payload 512, extra value 4), and flags no buffer that is all zero. Each fault is
+an error naming the connection, the message number and its byte offset, and fails the
+command that runs (or the script at its end); a Size outside 28..640 also drops the
+connection, since the stream can not be framed again.
+
 Options:
   --script FILE        the script (or give it as the last argument)
   --interactive        read the commands from standard input instead, running each at once
   --log FILE           one line per message received (RX) or sent (TX), per connection
                        change and per enumeration request
   --quiet              no log lines on standard output
+  --lenient            log the agent's faults against the wire description as warnings
+                       instead of failing (for tests that send bad bytes on purpose)
   --adapters N         adapters the enumeration reports (0 to 5; default 1)
   --keyI TEXT          software key of adapter I (--key0 .. --key4); default
                        SOFTWARE\Velcora\Quendo\AdapterI
@@ -87,10 +102,12 @@ Values:
          (payload 512); matched and sent zero-padded
   MS     milliseconds
 
-Exit status: 0 when the script ran to its end with every expectation met; 1 when a
-command failed (the line number and what arrived instead go to standard error); 2 for
-bad options or script faults (all reported with their line numbers before anything runs);
-3 when the pipes can not be served (another service or stand-in serves them).
+Exit status: 0 when the script ran to its end with every expectation met and the agent
+kept to the wire description; 1 when a command failed or the agent broke the wire
+description (the line number, what arrived instead or what was wrong go to standard
+error and the log); 2 for bad options or script faults (all reported with their line
+numbers before anything runs); 3 when the pipes can not be served (another service or
+stand-in serves them).
 )";
 
 bool ReadWholeFile(const std::string& path, std::string* text) {
@@ -110,6 +127,7 @@ struct Options {
     bool interactive = false;
     bool quiet = false;
     bool checkOnly = false;
+    bool lenient = false;
     int adapters = 1;
     std::string keys[kMaxAdapters];
     DWORD enumDelayMs = 0;
@@ -157,6 +175,8 @@ bool ParseOptions(int argc, char** argv, Options* options, bool* help) {
             options->interactive = true;
         } else if (arg == "--quiet") {
             options->quiet = true;
+        } else if (arg == "--lenient") {
+            options->lenient = true;
         } else if (arg == "--check") {
             options->checkOnly = true;
         } else if (arg == "--adapters") {
@@ -275,7 +295,7 @@ int main(int argc, char** argv) {
     enumConfig.delayMs = options.enumDelayMs;
     enumConfig.keyDelayMs = options.enumKeyDelayMs;
     HwenumEndpoint hwenum(log, enumConfig);
-    IomanEndpoint ioman(log);
+    IomanEndpoint ioman(log, options.lenient);
     std::string error;
     // IOMAN first: it allows one instance only, which also tells of a second stand-in
     // where the system does not honour FILE_FLAG_FIRST_PIPE_INSTANCE (Wine).
@@ -291,9 +311,14 @@ int main(int argc, char** argv) {
 
     ioman.Stop();
     hwenum.Stop();
-    if (ioman.ProtocolFaults() && status == kExitOk) {
-        log.Error("the agent sent %d stream(s) that could not be read", ioman.ProtocolFaults());
+    // What the agent sent after the last command counts too.
+    std::string failure;
+    if (!runner.CheckConformance(&failure) && status == kExitOk) {
+        log.Error("after the script: %s", failure.c_str());
         status = kExitScriptFailed;
+    }
+    if (ioman.Warnings()) {
+        log.Line("%d fault(s) against the wire description passed over (--lenient)", ioman.Warnings());
     }
     log.Line("exit %d", status);
     return status;

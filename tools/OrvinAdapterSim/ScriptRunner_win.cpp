@@ -26,9 +26,33 @@ std::string HexWords(const std::vector<uint8_t>& bytes) {
 } // namespace
 
 bool ScriptRunner::Run(const ScriptCommand& command, std::string* failure) {
+    if (!RunCommand(command, failure)) {
+        // A violation that cut the command short was already looked at.
+        return false;
+    }
+    return CheckConformance(failure);
+}
+
+bool ScriptRunner::CheckConformance(std::string* failure) {
+    const int violations = m_ioman.Violations();
+    if (violations <= m_violationsSeen) {
+        return true;
+    }
+    *failure = "the agent broke the wire description: " + m_ioman.ViolationText(m_violationsSeen);
+    if (violations - m_violationsSeen > 1) {
+        *failure += " (and " + std::to_string(violations - m_violationsSeen - 1) + " more; see the log)";
+    }
+    m_violationsSeen = violations;
+    return false;
+}
+
+bool ScriptRunner::RunCommand(const ScriptCommand& command, std::string* failure) {
     switch (command.kind) {
     case CommandKind::WaitAgent:
-        if (!m_ioman.WaitGreeted(command.timeoutMs, &m_greetingsSeen)) {
+        if (!m_ioman.WaitGreeted(command.timeoutMs, &m_greetingsSeen, m_violationsSeen)) {
+            if (!CheckConformance(failure)) {
+                return false;
+            }
             *failure =
                 std::string(m_greetingsSeen ? "no new agent connection" : "no agent connected and greeted") +
                 " within " + std::to_string(command.timeoutMs) + " ms";
@@ -100,7 +124,11 @@ bool ScriptRunner::Expect(const ScriptCommand& command, std::string* failure) {
         ULONGLONG now = GetTickCount64();
         DWORD left = now < deadline ? (DWORD)(deadline - now) : 0;
         WireMessage message;
-        if (!m_ioman.TakeMessage(left, &message)) {
+        IomanEndpoint::Taken taken = m_ioman.TakeMessage(left, &message, m_violationsSeen);
+        if (taken == IomanEndpoint::Taken::Violation) {
+            return CheckConformance(failure);
+        }
+        if (taken == IomanEndpoint::Taken::TimedOut) {
             *failure = "expected " + DescribeExpectation(command) + " within " +
                        std::to_string(command.timeoutMs) + " ms; " +
                        (skipped ? "arrived instead: " + passedOver : "nothing arrived");

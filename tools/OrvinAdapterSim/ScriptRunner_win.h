@@ -1,5 +1,7 @@
-// Runs the stand-in's script commands against the served I/O manager pipe, one at a
-// time on the calling thread.
+// Runs the stand-in's script commands against the served I/O manager pipe, one at a time on the
+// calling thread. A command fails when it can not do what it says, and also when the
+// agent broke the wire description while it ran (the endpoint's violations): waiting
+// commands are cut short by a violation.
 #pragma once
 
 #include "IomanEndpoint_win.h"
@@ -17,8 +19,12 @@ public:
     // True when the command did what it says; otherwise *failure tells what happened
     // instead (without the line number).
     bool Run(const ScriptCommand& command, std::string* failure);
+    // False, with *failure, when the agent broke the wire description since the last
+    // look; each violation fails one command only.
+    bool CheckConformance(std::string* failure);
 
 private:
+    bool RunCommand(const ScriptCommand& command, std::string* failure);
     bool Expect(const ScriptCommand& command, std::string* failure);
     bool Send(const ScriptCommand& command, const WireMessage& message, std::string* failure);
     bool Burst(const ScriptCommand& command, std::string* failure);
@@ -26,6 +32,7 @@ private:
     IomanEndpoint& m_ioman;
     SimLog& m_log;
     uint64_t m_greetingsSeen = 0; // greetings already waited for
+    int m_violationsSeen = 0;     // violations already reported as a failure
 };
 
 } // namespace orvin::sim

@@ -28,34 +28,42 @@ bool SimLog::OpenFile(const std::string& path) {
 void SimLog::Line(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    Write(false, format, args);
+    Write(Kind::Line, format, args);
     va_end(args);
 }
 
 void SimLog::Error(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    Write(true, format, args);
+    Write(Kind::Error, format, args);
     va_end(args);
 }
 
-void SimLog::Write(bool error, const char* format, va_list args) {
+void SimLog::Warning(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    Write(Kind::Warning, format, args);
+    va_end(args);
+}
+
+void SimLog::Write(Kind kind, const char* format, va_list args) {
     char text[2048];
     vsnprintf(text, sizeof text, format, args);
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     double seconds = (double)(now.QuadPart - m_start) / (double)m_frequency;
+    const char* mark = kind == Kind::Error ? "ERROR " : kind == Kind::Warning ? "WARNING " : "";
 
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (error) {
+    if (kind == Kind::Error) {
         fprintf(stderr, "OrvinAdapterSim: %s\n", text);
         fflush(stderr);
     } else if (!m_bQuiet) {
-        fprintf(stdout, "[%9.3f] %s\n", seconds, text);
+        fprintf(stdout, "[%9.3f] %s%s\n", seconds, mark, text);
         fflush(stdout);
     }
     if (m_file) {
-        fprintf(m_file, "[%9.3f] %s%s\n", seconds, error ? "ERROR " : "", text);
+        fprintf(m_file, "[%9.3f] %s%s\n", seconds, mark, text);
         fflush(m_file);
     }
 }

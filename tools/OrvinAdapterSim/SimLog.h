@@ -24,9 +24,12 @@ public:
     // Faults and results for the person or the test running the stand-in: standard error
     // and the log file.
     void Error(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // A fault passed over on request: a log line marked WARNING.
+    void Warning(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 private:
-    void Write(bool error, const char* format, va_list args);
+    enum class Kind { Line, Error, Warning };
+    void Write(Kind kind, const char* format, va_list args);
 
     std::mutex m_mutex;
     FILE* m_file = nullptr;

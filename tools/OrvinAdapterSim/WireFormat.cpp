@@ -13,14 +13,15 @@ struct Part {
     uint32_t flag;
     size_t offset;
     size_t size;
-    const char* name;
+    const char* name;  // the script's word
+    const char* field; // the IMM's
 };
 
 const Part kParts[] = {
-    {kImmHasBuffer1, offsetof(IMM, Buffer1), sizeof(IMM::Buffer1), "buf1"},
-    {kImmHasBuffer2, offsetof(IMM, Buffer2), sizeof(IMM::Buffer2), "buf2"},
-    {kImmHasBuffer3, offsetof(IMM, Buffer3), sizeof(IMM::Buffer3), "buf3"},
-    {kImmHasPayload, offsetof(IMM, Payload), sizeof(IMM::Payload), "payload"},
+    {kImmHasBuffer1, offsetof(IMM, Buffer1), sizeof(IMM::Buffer1), "buf1", "Buffer1"},
+    {kImmHasBuffer2, offsetof(IMM, Buffer2), sizeof(IMM::Buffer2), "buf2", "Buffer2"},
+    {kImmHasBuffer3, offsetof(IMM, Buffer3), sizeof(IMM::Buffer3), "buf3", "Buffer3"},
+    {kImmHasPayload, offsetof(IMM, Payload), sizeof(IMM::Payload), "payload", "Payload"},
 };
 
 bool AnyNonZero(const char* bytes, size_t size) {
@@ -177,6 +178,73 @@ bool Matches(const ScriptCommand& command, const WireMessage& message) {
     return !command.payload || SameText(imm.Payload, sizeof imm.Payload, *command.payload);
 }
 
+std::vector<std::string> CheckGreeting(uint32_t index) {
+    if (index < kNoAdapter) {
+        return {};
+    }
+    return {"adapter index " + std::to_string(index) + " (" + Hex(index) + ") is not 0.." +
+            std::to_string(kNoAdapter - 1) +
+            ": the first 4 bytes of a connection are the index, and nothing comes before them"};
+}
+
+std::vector<std::string> CheckAgentMessage(const WireMessage& message, uint32_t index) {
+    std::vector<std::string> faults;
+    const iBusMessage& header = message.Header();
+    const uint32_t dataLength = message.DataLength();
+    if (header.Id != FromAgentId(index)) {
+        faults.push_back("Id " + Hex(header.Id) + " is not " + Hex(FromAgentId(index)) +
+                         ", the to-service id of adapter " + std::to_string(index));
+    }
+    switch (header.Kind) {
+    case VCORE_IBUS_ID_GENERIC_MESSAGE:
+        if (dataLength) {
+            faults.push_back("a kind-" + std::to_string(header.Kind) + " request carries " +
+                             std::to_string(dataLength) + " data bytes (Size " + std::to_string(header.Size) +
+                             "): it is the " + std::to_string(kBusHeaderSize) + "-byte header alone");
+        }
+        for (int param = 2; param < 4; ++param) {
+            if (header.Param[param]) {
+                faults.push_back("a kind-" + std::to_string(header.Kind) + " request has Param " +
+                                 std::to_string(param) + " = " + Hex(header.Param[param]) + ": it must be 0");
+            }
+        }
+        break;
+    case VCORE_IBUS_ID_IMM_MESSAGE: {
+        const uint32_t flags = header.Param[3];
+        if (flags & ~kImmAllFlags) {
+            faults.push_back("presence flags " + Hex(flags) + " hold bits other than " + Hex(kImmHasBuffer1) +
+                             ".." + Hex(kImmHasExtra) + " (" + Hex(flags & ~kImmAllFlags) + ")");
+        }
+        const uint32_t announced = ImmPackedDataLength(flags & kImmAllFlags);
+        if (dataLength != announced) {
+            faults.push_back("presence flags " + Hex(flags) + " announce " + std::to_string(announced) +
+                             " data bytes; the message carries " + std::to_string(dataLength) + " (Size " +
+                             std::to_string(header.Size) + ")");
+            break; // where each part lies is unknown
+        }
+        const uint8_t* data = message.Data();
+        for (const Part& part : kParts) {
+            if (!(flags & part.flag)) {
+                continue;
+            }
+            if (!AnyNonZero(reinterpret_cast<const char*>(data), part.size)) {
+                faults.push_back(std::string(part.field) + " is flagged present (" + Hex(part.flag) +
+                                 ") but all its " + std::to_string(part.size) +
+                                 " bytes are zero: a part is present exactly when one of its bytes is not");
+            }
+            data += part.size;
+        }
+        break;
+    }
+    default:
+        faults.push_back("Kind " + std::to_string(header.Kind) + " is not one the agent sends (" +
+                         std::to_string(VCORE_IBUS_ID_GENERIC_MESSAGE) + ": request, " +
+                         std::to_string(VCORE_IBUS_ID_IMM_MESSAGE) + ": IMM)");
+        break;
+    }
+    return faults;
+}
+
 std::string DescribeMessage(const WireMessage& message) {
     const iBusMessage& header = message.Header();
     std::string text;
@@ -266,7 +334,7 @@ bool MessageSplitter::Next(WireMessage* message) {
     }
     uint32_t size;
     memcpy(&size, m_buffer.data() + m_start, 4);
-    if (size < kBusHeaderSize || size > kMaxWireMessage) {
+    if (size < kBusHeaderSize || size > kMaxAgentMessage) {
         m_broken = true;
         m_brokenSize = size;
         return false;
@@ -276,6 +344,7 @@ bool MessageSplitter::Next(WireMessage* message) {
     }
     message->bytes.assign(m_buffer.begin() + m_start, m_buffer.begin() + m_start + size);
     m_start += size;
+    m_offset += size;
     if (m_start > 64 * 1024) {
         m_buffer.erase(m_buffer.begin(), m_buffer.begin() + m_start);
         m_start = 0;
