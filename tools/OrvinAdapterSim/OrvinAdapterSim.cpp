@@ -91,8 +91,9 @@ Script: one command per line; '#' outside quotes starts a comment.
                                     performance counter at the write (for latency figures)
   raw HEX                           bytes written to the agent as they are ("raw 1c 00 00 00")
   sleep MS
-  break                             close the agent's pipe instance; serve a new one
-  stop-service MS                   no IOMAN pipe at all for MS ms, then serve again
+  break                             close the agent's IOMAN pipe instance; serve a new one
+  stop-service MS                   no service for MS ms: neither IOMAN nor HWENUM pipe
+                                    exists, connected clients are dropped; then serve again
 
 Values:
   TYPE   a type name (MSG_TYPE_HW_EVENT, or HW_EVENT) or number
@@ -306,7 +307,7 @@ int main(int argc, char** argv) {
     log.Line("serving \\\\.\\pipe\\%s and \\\\.\\pipe\\%s (%d adapters)", kIomanPipeName, kHwenumPipeName,
              options.adapters);
 
-    ScriptRunner runner(ioman, log);
+    ScriptRunner runner(ioman, hwenum, log);
     int status = options.interactive ? RunInteractive(runner, log) : RunScript(runner, log, commands);
 
     ioman.Stop();

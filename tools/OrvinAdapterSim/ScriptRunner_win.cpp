@@ -92,16 +92,7 @@ bool ScriptRunner::RunCommand(const ScriptCommand& command, std::string* failure
         }
         return true;
     case CommandKind::StopService:
-        m_log.Line("IOMAN service stopped for %u ms", command.ms);
-        if (!m_ioman.Suspend()) {
-            *failure = "the pipe did not close";
-            m_ioman.Resume();
-            return false;
-        }
-        Sleep(command.ms);
-        m_ioman.Resume();
-        m_log.Line("IOMAN service serving again");
-        return true;
+        return StopService(command, failure);
     default:
         *failure = std::string("'") + CommandName(command.kind) + "' is not a command of the stand-in";
         return false;
@@ -113,6 +104,26 @@ bool ScriptRunner::Send(const ScriptCommand& command, const WireMessage& message
         return false;
     }
     m_log.Line("TX %s", DescribeMessage(message).c_str());
+    return true;
+}
+
+// No endpoint at all, as when the real service is stopped: the agent's I/O manager finds
+// no pipe to connect to and the enumeration no service to ask.
+bool ScriptRunner::StopService(const ScriptCommand& command, std::string* failure) {
+    m_log.Line("service stopping for %u ms", command.ms);
+    const bool iomanGone = m_ioman.Suspend();
+    const bool hwenumGone = m_hwenum.Suspend();
+    if (!iomanGone || !hwenumGone) {
+        *failure = std::string("the ") + (iomanGone ? "HWENUM" : "IOMAN") + " pipe did not close";
+        m_ioman.Resume();
+        m_hwenum.Resume();
+        return false;
+    }
+    m_log.Line("service stopped: no IOMAN and no HWENUM pipe");
+    Sleep(command.ms);
+    m_ioman.Resume();
+    m_hwenum.Resume();
+    m_log.Line("service serving again");
     return true;
 }
 

@@ -1,9 +1,10 @@
-// Runs the stand-in's script commands against the served I/O manager pipe, one at a time on the
+// Runs the stand-in's script commands against the served pipes, one at a time on the
 // calling thread. A command fails when it can not do what it says, and also when the
 // agent broke the wire description while it ran (the endpoint's violations): waiting
 // commands are cut short by a violation.
 #pragma once
 
+#include "HwenumEndpoint_win.h"
 #include "IomanEndpoint_win.h"
 #include "ScriptParser.h"
 #include "SimLog.h"
@@ -14,7 +15,8 @@ namespace orvin::sim {
 
 class ScriptRunner {
 public:
-    ScriptRunner(IomanEndpoint& ioman, SimLog& log) : m_ioman(ioman), m_log(log) {}
+    ScriptRunner(IomanEndpoint& ioman, HwenumEndpoint& hwenum, SimLog& log)
+        : m_ioman(ioman), m_hwenum(hwenum), m_log(log) {}
 
     // True when the command did what it says; otherwise *failure tells what happened
     // instead (without the line number).
@@ -28,8 +30,10 @@ private:
     bool Expect(const ScriptCommand& command, std::string* failure);
     bool Send(const ScriptCommand& command, const WireMessage& message, std::string* failure);
     bool Burst(const ScriptCommand& command, std::string* failure);
+    bool StopService(const ScriptCommand& command, std::string* failure);
 
     IomanEndpoint& m_ioman;
+    HwenumEndpoint& m_hwenum;
     SimLog& m_log;
     uint64_t m_greetingsSeen = 0; // greetings already waited for
     int m_violationsSeen = 0;     // violations already reported as a failure

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The adapter enumeration as start-up runs it (open, every key from 0 to count-1, keep
 # the last), against the stand-in serving zero, one and two adapters, answering later
-# than the one-second budget, and not running at all; and IsAdapterAvailable of a
-# connected I/O manager when the service enumerates no adapter.
+# than the one-second budget, not running at all, and stopped for a while (stop-service
+# takes the enumeration's pipe away with the I/O manager's); IsAdapterAvailable of a
+# connected I/O manager when the service enumerates no adapter; and a long run of
+# enumeration clients that leaves nothing behind in the stand-in.
 . "$(dirname "$0")/simtest-lib.sh"
 
 echo "sleep 60000" >"$WORK/idle.txt"
@@ -66,4 +68,87 @@ start_sim adapter-service --adapters 1 "$IDLE"
 start adapter "$PROBE" "wait-connected timeout=20000" "wait-available timeout=5000"
 expect_status adapter 0 60
 stop adapter-service
+
+# A stopped service has no enumeration pipe either: during the outage the enumeration
+# finds no service at all, afterwards it finds the adapter again. The agent keeps
+# reconnecting to IOMAN meanwhile (the probe holds a CIoManager open).
+cat >"$WORK/outage.txt" <<'SCRIPT'
+wait-agent timeout=20000
+stop-service 8000
+wait-agent timeout=20000
+sleep 60000
+SCRIPT
+start_sim outage-service --adapters 1 "$(winpath "$WORK/outage.txt")"
+start outage-agent "$PROBE" "wait-connected timeout=20000" "sleep 60000"
+deadline=$((SECONDS + 30))
+until grep -qF "service stopped: no IOMAN and no HWENUM pipe" "$WORK/outage-service.log" 2>/dev/null; do
+    [ $SECONDS -lt $deadline ] || fail "the service did not stop"
+    sleep 0.1
+done
+start during "$PROBE" --enum
+expect_status during 0 30
+expect_text during.out "enumerator=none"
+expect_value during.out root ""
+expect_no_text during.out "count="
+# Still within the outage when the probe had its answer.
+expect_no_text outage-service.log "service serving again"
+deadline=$((SECONDS + 30))
+until grep -qF "service serving again" "$WORK/outage-service.log"; do
+    [ $SECONDS -lt $deadline ] || fail "the service did not come back"
+    sleep 0.1
+done
+start after "$PROBE" --enum
+expect_status after 0 30
+expect_text after.out "count=1"
+expect_value after.out root 'SOFTWARE\Velcora\Quendo\Adapter0'
+# During the outage no enumeration client came, and the agent's connection was cut.
+expect_order outage-service.log "IOMAN greeting adapter=0" "service stopping for 8000 ms" \
+    "IOMAN connection closed by the stand-in" "service stopped: no IOMAN and no HWENUM pipe" \
+    "service serving again" "IOMAN greeting adapter=0"
+expect_order outage-service.log "service serving again" "ENUM client 1 connected"
+expect_no_text outage-service.log "ENUM client 3 "
+stop outage-agent
+stop outage-service
+
+# Many enumeration clients, one after the other: each client's thread and handles go
+# with it, so what the stand-in holds after the last is what it held after the first
+# few. Each "gone" line counts the process's threads and handles; the two compared are
+# of a client that came alone, after the others had gone.
+echo "sleep 120000" >"$WORK/long-idle.txt"
+start_sim many-service --adapters 1 "$(winpath "$WORK/long-idle.txt")"
+# clients NAME COUNT LAST: COUNT clients, then (all of them gone) client LAST alone.
+clients() {
+    start "$1" "$RAW" "enum-count $2"
+    expect_status "$1" 0 120
+    expect_text "$1.out" "enum-count: asked=$2 answered=$2"
+    local deadline=$((SECONDS + 20))
+    until [ "$(count_text many-service.log " gone (")" = $(($3 - 1)) ]; do
+        [ $SECONDS -lt $deadline ] || fail "the stand-in did not see $(($3 - 1)) clients go"
+        sleep 0.2
+    done
+    start "$1-alone" "$RAW" "enum-count 1"
+    expect_status "$1-alone" 0 60
+    deadline=$((SECONDS + 20))
+    until grep -qF "ENUM client $3 gone" "$WORK/many-service.log"; do
+        [ $SECONDS -lt $deadline ] || fail "the stand-in did not see client $3 go"
+        sleep 0.1
+    done
+}
+clients first 20 21
+clients then 300 322
+stop many-service
+# "ENUM client N gone (clients running R, threads T, handles H)"
+resources_after() {
+    sed -n "s/^.*ENUM client $1 gone (clients running \([0-9]*\), threads \([0-9]*\), handles \([0-9]*\)).*\$/\1 \2 \3/p" \
+        "$WORK/many-service.log"
+}
+read -r running21 threads21 handles21 <<<"$(resources_after 21)"
+read -r running322 threads322 handles322 <<<"$(resources_after 322)"
+[ -n "${handles21:-}" ] && [ -n "${handles322:-}" ] || fail "no resource counts in the stand-in's log"
+echo "after client 21: running=$running21 threads=$threads21 handles=$handles21;" \
+    "after client 322: running=$running322 threads=$threads322 handles=$handles322"
+[ "$running21" = 0 ] && [ "$running322" = 0 ] || fail "clients still running after the last one went"
+# A thread or a handle kept per client would add 301 here; allow a few for the system's own.
+[ $((threads322 - threads21)) -le 3 ] || fail "threads grew from $threads21 to $threads322 over 301 clients"
+[ $((handles322 - handles21)) -le 10 ] || fail "handles grew from $handles21 to $handles322 over 301 clients"
 echo "PASS"

@@ -54,7 +54,8 @@ expect_order trace.txt \
 
 expect_order service.log \
     "IOMAN greeting adapter=0" "RX IMM MSG_TYPE_CALL_EVENT CALL_STATUS_ROUTING" \
-    "IOMAN service stopped for 1500 ms" "IOMAN connection closed by the stand-in" "IOMAN service serving again" \
+    "service stopping for 1500 ms" "IOMAN connection closed by the stand-in" \
+    "service stopped: no IOMAN and no HWENUM pipe" "service serving again" \
     "IOMAN greeting adapter=0" "RX IMM MSG_TYPE_CALL_EVENT CALL_STATUS_INPROGRESS" \
     "IOMAN break" "IOMAN connection closed by the stand-in" \
     "IOMAN greeting adapter=0" "RX IMM MSG_TYPE_CALL_EVENT CALL_STATUS_FINISHED" "script done"
