@@ -96,7 +96,11 @@ void IomanEndpoint::ServeConnection(HANDLE pipe) {
     uint8_t chunk[4096];
     for (;;) {
         DWORD got = 0;
+        // Blocks until bytes arrive (or the connection ends): the stamp is the moment the
+        // agent's bytes came off the pipe.
         IoResult result = ReadSome(pipe, chunk, sizeof chunk, &got, interrupted);
+        LARGE_INTEGER readAt;
+        QueryPerformanceCounter(&readAt);
         if (result != IoResult::Done) {
             m_log.Line(result == IoResult::Cancelled ? "IOMAN connection closed by the stand-in"
                                                      : "IOMAN agent disconnected");
@@ -106,6 +110,7 @@ void IomanEndpoint::ServeConnection(HANDLE pipe) {
         WireMessage message;
         for (uint64_t offset = splitter.NextOffset(); splitter.Next(&message);
              offset = splitter.NextOffset()) {
+            message.receivedAt = readAt.QuadPart;
             ++number;
             m_log.Line("RX %s", DescribeMessage(message).c_str());
             const std::string where = connectionText + ", message " + std::to_string(number) + " at byte " +

@@ -9,6 +9,9 @@
 // in the log only. A Size that can not belong to a message also ends the connection,
 // since nothing after it can be framed again.
 //
+// The serving thread blocks on its overlapped read and wakes as soon as bytes arrive (no
+// polling), and stamps each message with the performance counter of that read.
+//
 // Threads: the serving thread owns reading and the instance's life; the script's thread
 // writes, waits for the greeting and takes messages. m_mutex guards the connection
 // state, the queue and the violations; m_writeMutex keeps the instance open while a write

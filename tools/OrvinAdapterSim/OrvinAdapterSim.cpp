@@ -1,9 +1,9 @@
 // OrvinAdapterSim.exe: a stand-in for the adapter's background service. It serves the
 // pipes the agent opens (the I/O manager's and the enumeration's) the way the service
 // does, and plays a script against the agent: wait for it, expect its messages, send it
-// adapter events, break the connection, stop and restart the service. It also checks
-// everything the agent sends against the wire description, so a test catches an agent
-// fault even where no expect names it.
+// adapter events, break the connection, stop and restart the service, time the agent's
+// requests. It also checks everything the agent sends against the wire description, so
+// a test catches an agent fault even where no expect names it.
 //
 // Endpoints live in their own classes (IomanEndpoint, HwenumEndpoint); the recorder
 // driver's stand-in pipe "ovrecagentDevice0" is to be served the same way, by an
@@ -62,7 +62,7 @@ Options:
   --interactive        read the commands from standard input instead, running each at once
   --log FILE           one line per message received (RX) or sent (TX), per connection
                        change and per enumeration request
-  --quiet              no log lines on standard output
+  --quiet              no log lines on standard output (measure still prints its figures)
   --lenient            log the agent's faults against the wire description as warnings
                        instead of failing (for tests that send bad bytes on purpose)
   --adapters N         adapters the enumeration reports (0 to 5; default 1)
@@ -89,6 +89,16 @@ Script: one command per line; '#' outside quotes starts a comment.
   burst COUNT TYPE CODE [interval=MS]
                                     COUNT IMM messages, info = 0, 1, 2 ..., buf1 = the
                                     performance counter at the write (for latency figures)
+  measure COUNT TYPE CODE [timeout=MS]
+                                    the agent's requests timed: COUNT IMM messages of TYPE
+                                    and CODE with info = 0, 1, 2 ... in order and buf1 = the
+                                    sender's performance counter before its SendEvent (in
+                                    decimal); each is timed as its bytes are read, others
+                                    are passed over; prints to standard output
+                                      measure: count=N median_ms=X p99_ms=X min_ms=X
+                                      max_ms=X in_order=1
+                                    (p99 by nearest rank); a gap or a change of order fails
+                                    (timeout: for each event, default 5000 ms)
   raw HEX                           bytes written to the agent as they are ("raw 1c 00 00 00")
   sleep MS
   break                             close the agent's IOMAN pipe instance; serve a new one

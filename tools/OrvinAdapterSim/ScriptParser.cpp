@@ -30,6 +30,7 @@ const CommandSpec kSpecs[] = {
     {CommandKind::StopService, "stop-service", 1, 1, ""},
     {CommandKind::Raw, "raw", 1, std::numeric_limits<int>::max(), ""},
     {CommandKind::Burst, "burst", 3, 3, "interval"},
+    {CommandKind::Measure, "measure", 3, 3, "timeout"},
     {CommandKind::SendGeneric, "send-generic", 0, 0, "internal value"},
     {CommandKind::WaitAvailable, "wait-available", 0, 0, "timeout"},
     {CommandKind::WaitConnected, "wait-connected", 0, 0, "timeout"},
@@ -480,6 +481,7 @@ bool ParseScriptLine(const std::string& text, int line, uint32_t allowed,
             *error = name + ": needs TYPE and CODE";
             break;
         case CommandKind::Burst:
+        case CommandKind::Measure:
             *error = name + ": needs COUNT, TYPE and CODE";
             break;
         case CommandKind::Raw:
@@ -536,7 +538,8 @@ bool ParseScriptLine(const std::string& text, int line, uint32_t allowed,
             return false;
         }
         break;
-    case CommandKind::Burst: {
+    case CommandKind::Burst:
+    case CommandKind::Measure: {
         int64_t count;
         if (!ParseNumber(positional[0], 1, 1000000, &count)) {
             *error = name + ": bad count '" + positional[0] + "'";
@@ -544,13 +547,16 @@ bool ParseScriptLine(const std::string& text, int line, uint32_t allowed,
         }
         result.count = (uint32_t)count;
         positional.erase(positional.begin());
+        if (spec->kind == CommandKind::Measure && !given("timeout")) {
+            result.timeoutMs = kDefaultMeasureMs;
+        }
         break;
     }
     default:
         break;
     }
     if (spec->kind == CommandKind::Expect || spec->kind == CommandKind::Send ||
-        spec->kind == CommandKind::Burst) {
+        spec->kind == CommandKind::Burst || spec->kind == CommandKind::Measure) {
         std::string typeError;
         if (!ParseTypeAndCode(positional[0], positional[1], &result, &typeError)) {
             *error = name + ": " + typeError;

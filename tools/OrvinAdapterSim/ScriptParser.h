@@ -33,6 +33,7 @@ enum class CommandKind : uint32_t {
     StopService,   // stop-service MS
     Raw,           // raw HEX
     Burst,         // burst COUNT TYPE CODE [interval=MS]
+    Measure,       // measure COUNT TYPE CODE [timeout=MS]
     // The probe's side (the agent's end of the pipe).
     SendGeneric,   // send-generic [internal=N] [value=N]
     WaitAvailable, // wait-available [timeout=MS]
@@ -51,14 +52,16 @@ constexpr uint32_t kSimCommands = CommandBit(CommandKind::WaitAgent) | CommandBi
                                   CommandBit(CommandKind::ExpectGeneric) | CommandBit(CommandKind::Send) |
                                   CommandBit(CommandKind::AdaptorInfo) | CommandBit(CommandKind::Sleep) |
                                   CommandBit(CommandKind::Break) | CommandBit(CommandKind::StopService) |
-                                  CommandBit(CommandKind::Raw) | CommandBit(CommandKind::Burst);
+                                  CommandBit(CommandKind::Raw) | CommandBit(CommandKind::Burst) |
+                                  CommandBit(CommandKind::Measure);
 constexpr uint32_t kProbeCommands =
     CommandBit(CommandKind::Expect) | CommandBit(CommandKind::Send) | CommandBit(CommandKind::SendGeneric) |
-    CommandBit(CommandKind::Sleep) | CommandBit(CommandKind::WaitAvailable) |
+    CommandBit(CommandKind::Burst) | CommandBit(CommandKind::Sleep) | CommandBit(CommandKind::WaitAvailable) |
     CommandBit(CommandKind::WaitConnected) | CommandBit(CommandKind::Open) | CommandBit(CommandKind::Close);
 
 constexpr uint32_t kDefaultWaitAgentMs = 10000;
 constexpr uint32_t kDefaultExpectMs = 5000;
+constexpr uint32_t kDefaultMeasureMs = 5000; // for each event
 constexpr uint32_t kDefaultWaitAvailableMs = 10000;
 constexpr size_t kTextBufferSize = 32;
 constexpr size_t kTextPayloadSize = 512;
@@ -68,7 +71,7 @@ struct ScriptCommand {
     int line = 0;
     std::string source; // the line as written, comment removed and trimmed
 
-    // Message fields (send, expect, burst).
+    // Message fields (send, expect, burst, measure).
     int32_t type = 0;
     int32_t code = 0;
     std::optional<int32_t> info;
@@ -80,7 +83,7 @@ struct ScriptCommand {
 
     uint32_t timeoutMs = 0;  // the waiting commands
     uint32_t ms = 0;         // sleep, stop-service
-    uint32_t count = 0;      // burst
+    uint32_t count = 0;      // burst, measure
     uint32_t intervalMs = 0; // burst
     int32_t lowCost = 0;     // adaptor-info
     std::vector<uint8_t> raw;

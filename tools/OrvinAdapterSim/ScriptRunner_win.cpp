@@ -2,8 +2,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace orvin::sim {
 
@@ -93,6 +96,8 @@ bool ScriptRunner::RunCommand(const ScriptCommand& command, std::string* failure
         return true;
     case CommandKind::StopService:
         return StopService(command, failure);
+    case CommandKind::Measure:
+        return Measure(command, failure);
     default:
         *failure = std::string("'") + CommandName(command.kind) + "' is not a command of the stand-in";
         return false;
@@ -180,6 +185,67 @@ bool ScriptRunner::Burst(const ScriptCommand& command, std::string* failure) {
     }
     m_log.Line("TX burst of %u events in %llu ms", command.count,
                (unsigned long long)(GetTickCount64() - started));
+    return true;
+}
+
+// The agent's SendEvent to the stand-in's read, for COUNT events of TYPE and CODE whose
+// sender wrote Info = 0, 1, 2 ... and, in Buffer1, the performance counter (decimal)
+// just before each SendEvent. Each event's time is taken by the serving thread as its
+// bytes come off the pipe (WireMessage::receivedAt), so waiting here adds nothing. Other
+// messages are passed over as by expect; a gap or a change of order fails.
+bool ScriptRunner::Measure(const ScriptCommand& command, std::string* failure) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    std::vector<double> latenciesMs;
+    latenciesMs.reserve(command.count);
+    while (latenciesMs.size() < command.count) {
+        const uint32_t next = (uint32_t)latenciesMs.size();
+        WireMessage message;
+        IomanEndpoint::Taken taken = m_ioman.TakeMessage(command.timeoutMs, &message, m_violationsSeen);
+        if (taken == IomanEndpoint::Taken::Violation) {
+            return CheckConformance(failure);
+        }
+        if (taken == IomanEndpoint::Taken::TimedOut) {
+            *failure = "measured " + std::to_string(next) + " of " + std::to_string(command.count) +
+                       " events; the next did not arrive within " + std::to_string(command.timeoutMs) + " ms";
+            return false;
+        }
+        if (!Matches(command, message)) {
+            m_log.Line("   passed over by measure at line %d: %s", command.line,
+                       DescribeMessage(message).c_str());
+            continue;
+        }
+        IMM imm;
+        uint32_t extra;
+        bool hasExtra;
+        UnpackImmMessage(message, &imm, &extra, &hasExtra);
+        if ((uint32_t)imm.Info != next) {
+            *failure = "event " + std::to_string(next + 1) + " of " + std::to_string(command.count) +
+                       " arrived with info=" + std::to_string(imm.Info) + ", not " + std::to_string(next) +
+                       ": events lost or out of order";
+            return false;
+        }
+        char text[sizeof imm.Buffer1 + 1] = {};
+        memcpy(text, imm.Buffer1, sizeof imm.Buffer1);
+        char* end = nullptr;
+        const long long sentAt = strtoll(text, &end, 10);
+        if (end == text || *end != '\0') {
+            *failure = "event info=" + std::to_string(imm.Info) +
+                       " carries no performance counter in buf1 (" +
+                       QuoteText(reinterpret_cast<const uint8_t*>(imm.Buffer1), sizeof imm.Buffer1) + ")";
+            return false;
+        }
+        latenciesMs.push_back((double)(message.receivedAt - sentAt) * 1000.0 / (double)frequency.QuadPart);
+    }
+    std::vector<double> sorted = latenciesMs;
+    std::sort(sorted.begin(), sorted.end());
+    const size_t n = sorted.size();
+    const double median = n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+    // Nearest rank: the smallest value that at least 99 % of the events do not exceed.
+    const size_t rank = (99 * n + 99) / 100;
+    const double p99 = sorted[rank - 1];
+    m_log.Result("measure: count=%u median_ms=%.3f p99_ms=%.3f min_ms=%.3f max_ms=%.3f in_order=1",
+                 (unsigned)n, median, p99, sorted.front(), sorted.back());
     return true;
 }
 

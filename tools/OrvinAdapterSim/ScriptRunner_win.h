@@ -30,6 +30,7 @@ private:
     bool Expect(const ScriptCommand& command, std::string* failure);
     bool Send(const ScriptCommand& command, const WireMessage& message, std::string* failure);
     bool Burst(const ScriptCommand& command, std::string* failure);
+    bool Measure(const ScriptCommand& command, std::string* failure);
     bool StopService(const ScriptCommand& command, std::string* failure);
 
     IomanEndpoint& m_ioman;

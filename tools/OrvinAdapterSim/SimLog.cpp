@@ -46,6 +46,13 @@ void SimLog::Warning(const char* format, ...) {
     va_end(args);
 }
 
+void SimLog::Result(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    Write(Kind::Result, format, args);
+    va_end(args);
+}
+
 void SimLog::Write(Kind kind, const char* format, va_list args) {
     char text[2048];
     vsnprintf(text, sizeof text, format, args);
@@ -58,6 +65,9 @@ void SimLog::Write(Kind kind, const char* format, va_list args) {
     if (kind == Kind::Error) {
         fprintf(stderr, "OrvinAdapterSim: %s\n", text);
         fflush(stderr);
+    } else if (kind == Kind::Result) {
+        fprintf(stdout, "%s\n", text);
+        fflush(stdout);
     } else if (!m_bQuiet) {
         fprintf(stdout, "[%9.3f] %s%s\n", seconds, mark, text);
         fflush(stdout);

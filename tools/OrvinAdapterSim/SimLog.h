@@ -26,9 +26,12 @@ public:
     void Error(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // A fault passed over on request: a log line marked WARNING.
     void Warning(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Figures for a script to read: standard output, quiet or not, as they are (no time
+    // stamp), and the log file.
+    void Result(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 private:
-    enum class Kind { Line, Error, Warning };
+    enum class Kind { Line, Error, Warning, Result };
     void Write(Kind kind, const char* format, va_list args);
 
     std::mutex m_mutex;

@@ -39,6 +39,8 @@ constexpr uint32_t kImmAllFlags =
 // One whole message: the 28-byte header followed by its data.
 struct WireMessage {
     std::vector<uint8_t> bytes;
+    // The performance counter when the read that completed it returned (service side).
+    int64_t receivedAt = 0;
     const iBusMessage& Header() const { return *reinterpret_cast<const iBusMessage*>(bytes.data()); }
     const uint8_t* Data() const { return bytes.data() + kBusHeaderSize; }
     uint32_t DataLength() const { return (uint32_t)bytes.size() - kBusHeaderSize; }
@@ -54,7 +56,7 @@ bool UnpackImmMessage(const WireMessage& message, IMM* imm, uint32_t* extra, boo
 // The IMM a send, expect or burst command describes (unset parts zero).
 IMM MakeImm(const ScriptCommand& command);
 
-// Whether a message from the agent meets an expect or expect-generic command.
+// Whether a message from the agent meets an expect, expect-generic or measure command.
 bool Matches(const ScriptCommand& command, const WireMessage& message);
 
 // The conformance checks on what the agent writes to the service's pipe. Each returns

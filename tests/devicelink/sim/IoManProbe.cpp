@@ -4,6 +4,10 @@
 // or standard input:
 //   send TYPE CODE [info=N] [buf1..3=TEXT] [payload=TEXT]   SendEvent, internal code 1
 //   send-generic [internal=N] [value=N]                     SendEvent without IMM (default 3, 0)
+//   burst COUNT TYPE CODE [interval=MS]                     COUNT SendEvents, info = 0, 1, 2 ...,
+//                                                           buf1 = the performance counter
+//                                                           just before each (for the
+//                                                           stand-in's measure)
 //   expect TYPE CODE [info=N] [buf1..3=TEXT] [payload=TEXT] [timeout=MS]
 //                                                           an event received (or still to come)
 //   wait-connected [timeout=MS]                             the manager's phase 3
@@ -135,6 +139,23 @@ bool Run(CIoManager& manager, uint32_t adapter, const ScriptCommand& command, st
         IMM message = MakeImm(command);
         manager.SendEvent(0, 1, &message);
         g_output.Line("SENT " + Describe(message));
+        return true;
+    }
+    case CommandKind::Burst: {
+        IMM message = MakeImm(command);
+        for (uint32_t i = 0; i < command.count; ++i) {
+            if (i && command.intervalMs) {
+                Sleep(command.intervalMs);
+            }
+            message.Info = (int32_t)i;
+            LARGE_INTEGER now;
+            QueryPerformanceCounter(&now);
+            memset(message.Buffer1, 0, sizeof message.Buffer1);
+            snprintf(message.Buffer1, sizeof message.Buffer1, "%lld", (long long)now.QuadPart);
+            manager.SendEvent(0, 1, &message);
+        }
+        g_output.Line("SENT burst of " + std::to_string(command.count) + " " + TypeWord(message.Type) + " " +
+                      CodeWord(message.Type, message.Code));
         return true;
     }
     case CommandKind::SendGeneric: {

@@ -188,6 +188,24 @@ TEST(ScriptParser, EveryMalformedFormSaysWhatIsWrong) {
     EXPECT_EQ(Fault("burst HW_EVENT 0"), "burst: needs COUNT, TYPE and CODE");
 }
 
+TEST(ScriptParser, MeasureTakesACountATypeACodeAndATimeOutForEachEvent) {
+    ScriptCommand measure = Parse("measure 300 CALL_EVENT CALL_STATUS_RINGING");
+    EXPECT_EQ(measure.kind, CommandKind::Measure);
+    EXPECT_EQ(measure.count, 300u);
+    EXPECT_EQ(measure.type, MSG_TYPE_CALL_EVENT);
+    EXPECT_EQ(measure.code, CALL_STATUS_RINGING);
+    EXPECT_EQ(measure.timeoutMs, 5000u);
+    EXPECT_FALSE(measure.info.has_value());
+    EXPECT_EQ(Parse("measure 1 3 1 timeout=250").timeoutMs, 250u);
+    EXPECT_EQ(Fault("measure 300 CALL_EVENT"), "measure: needs COUNT, TYPE and CODE");
+    EXPECT_EQ(Fault("measure 0 CALL_EVENT 4"), "measure: bad count '0'");
+    EXPECT_EQ(Fault("measure 3 CALL_EVENT 4 info=1"), "measure: unknown option 'info'");
+    EXPECT_EQ(Fault("measure 3 CALL_EVENT 4", kProbeCommands),
+              "command 'measure' is not available in this program");
+    // The probe's side of it: a burst of requests.
+    EXPECT_EQ(Parse("burst 300 CALL_EVENT CALL_STATUS_RINGING interval=5", kProbeCommands).count, 300u);
+}
+
 TEST(ScriptParser, EachProgramTakesOnlyItsOwnCommands) {
     EXPECT_EQ(Fault("wait-connected"), "command 'wait-connected' is not available in this program");
     EXPECT_EQ(Fault("open"), "command 'open' is not available in this program");

@@ -6,7 +6,7 @@
 
 start help "$SIM" --help
 expect_status help 0 30
-for word in wait-agent expect expect-generic send adaptor-info burst raw sleep break stop-service \
+for word in wait-agent expect expect-generic send adaptor-info burst measure raw sleep break stop-service \
     --log --interactive --adapters --key0 --enum-delay --lenient "Exit status" "Size 28 to 640" \
     "Id 0x03E80000 + that index"; do
     expect_text help.out "$word"
