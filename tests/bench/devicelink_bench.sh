@@ -31,19 +31,7 @@ BENCH="$BUILD_DIR/tests/bench/devicelink/bench_ioman.exe"
 WORK=$(mktemp -d)
 PREFIX=$("$RUN" --env | sed -n 's/^WINEPREFIX=\([^ ]*\) .*/\1/p')
 mkdir -p "$PREFIX"
-
-# The wine server of this build's prefix, if one runs: it works in a folder named after
-# the prefix's device and inode.
-prefix_server() {
-    local pid id
-    id=$(printf 'server-%s-%x' "$(stat -c %D "$PREFIX")" "$(stat -c %i "$PREFIX")")
-    for pid in $(pgrep -x 'wineserver(64)?' || true); do
-        if [ "$(basename "$(readlink "/proc/$pid/cwd" 2>/dev/null)")" = "$id" ]; then
-            echo "$pid"
-            return
-        fi
-    done
-}
+source tests/bench/bench-lib.sh
 
 SERVER_BEFORE=$(prefix_server)
 PIDS=()
@@ -58,27 +46,6 @@ cleanup() {
 }
 trap cleanup EXIT
 "$RUN" --start
-
-# Jiffies of user and system time of a process (the fields after the command name).
-cpu_ticks() {
-    sed 's/^.*) //' "/proc/$1/stat" 2>/dev/null | awk '{ print $12 + $13 }'
-}
-
-# wait_pid PID SECONDS: sets STATUS to its exit status; killed (status 124) when it runs longer.
-wait_pid() {
-    local deadline=$((SECONDS + $2))
-    while kill -0 "$1" 2>/dev/null && [ $SECONDS -lt $deadline ]; do
-        sleep 0.2
-    done
-    if kill -0 "$1" 2>/dev/null; then
-        kill -9 "$1" 2>/dev/null || true
-        wait "$1" 2>/dev/null || true
-        STATUS=124
-        return
-    fi
-    STATUS=0
-    wait "$1" || STATUS=$?
-}
 
 # run_case NAME SECONDS BENCH-ARGS...: the stand-in with $WORK/NAME.txt against bench_ioman.
 run_case() {
@@ -108,10 +75,6 @@ run_case() {
         tr -d '\r' <"$WORK/$name-sim.err"
         FAILED=1
     fi
-}
-
-winpath() {
-    printf 'Z:%s' "${1//\//\\}"
 }
 
 measure_idle() {

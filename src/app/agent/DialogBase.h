@@ -1,0 +1,36 @@
+// CDialogBase: a dialog from a resource template, run modally with DialogBoxParam, whose
+// messages reach virtual handlers of the derived class. The window handle is known from
+// WM_INITDIALOG on (and a few messages before it, through WM_SETFONT).
+//
+// Threads: the thread that runs DoModal.
+#pragma once
+
+#include <windows.h>
+
+class CDialogBase {
+public:
+    explicit CDialogBase(UINT templateId) : m_uTemplateId(templateId) {}
+    virtual ~CDialogBase() = default;
+    CDialogBase(const CDialogBase&) = delete;
+    CDialogBase& operator=(const CDialogBase&) = delete;
+
+    INT_PTR DoModal(HWND parent = nullptr);
+    void EndDialog(INT_PTR result);
+    HWND GetSafeHwnd() const { return m_hWnd; }
+    HWND Item(int id) const { return GetDlgItem(m_hWnd, id); }
+
+protected:
+    virtual BOOL OnInitDialog() { return TRUE; }
+    // True when handled; `result` is what the dialog procedure returns (DWLP_MSGRESULT is
+    // set from it for messages that need one).
+    virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) { return false; }
+    virtual void OnCommand(UINT id, UINT code, HWND control) {}
+    virtual void OnDestroy() {}
+
+    HWND m_hWnd = nullptr;
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    UINT m_uTemplateId;
+};
