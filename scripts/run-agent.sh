@@ -1,0 +1,351 @@
+#!/usr/bin/env bash
+# Runs OrvinAgent on its default installation against the adapter-service stand-in and
+# shows the traffic as it happens: the lines of the agent's event log, with their prefixes.
+#
+#   scripts/run-agent.sh                         the demo, in this terminal
+#   scripts/run-agent.sh --screenshot FILE.png   the same on a virtual X display, saving a
+#                                                picture of the main dialog while it runs
+#
+# It installs what is missing (Debian 12, as root), builds into BUILD_DIR (default: build),
+# makes and starts the build's Wine prefix, imports data/registry/OrvinAgent.reg, installs
+# the monitor program, then runs the stand-in service with data/demo/demo-service.txt and
+# the agent. Once the stand-in has sent the demo's last message it asks the agent about
+# standby (OrvinPowerEvent), then shuts it down through the application manager
+# (OrvinAppCtl shutdown 2), as an installer would; on Ctrl-C it shuts the agent down the
+# same way. What it started is stopped when it ends. Exit status 0 when the demo ran through.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+usage() {
+    sed -n '5,7s/^# \{0,1\}//p' "$0"
+    exit "$1"
+}
+
+SCREENSHOT=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --screenshot)
+        [ $# -ge 2 ] || usage 2 >&2
+        SCREENSHOT=$2
+        shift 2
+        ;;
+    --screenshot=*)
+        SCREENSHOT=${1#--screenshot=}
+        shift
+        ;;
+    -h | --help) usage 0 ;;
+    *)
+        echo "run-agent.sh: unknown argument: $1" >&2
+        usage 2 >&2
+        ;;
+    esac
+done
+if [ -n "$SCREENSHOT" ]; then
+    [[ $SCREENSHOT == /* ]] || SCREENSHOT="$PWD/$SCREENSHOT"
+    mkdir -p "$(dirname "$SCREENSHOT")"
+fi
+
+# ---- Install and build what the demo runs
+
+scripts/install-deps.sh
+BUILD_DIR="${BUILD_DIR:-build}"
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
+      -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$BUILD_DIR" -j 2 --target OrvinAgent OrvinAdapterSim OrvinAppCtl OrvinMonitor OrvinPowerEvent
+
+BUILD_DIR=$(cd "$BUILD_DIR" && pwd)
+WINE_RUN="$BUILD_DIR/wine-run"
+AGENT="$BUILD_DIR/src/app/agent/OrvinAgent.exe"
+SIM="$BUILD_DIR/tools/OrvinAdapterSim/OrvinAdapterSim.exe"
+APPCTL="$BUILD_DIR/tools/OrvinAppCtl/OrvinAppCtl.exe"
+MONITOR="$BUILD_DIR/tools/OrvinMonitor/OrvinMonitor.exe"
+POWER="$BUILD_DIR/tools/OrvinPowerEvent/OrvinPowerEvent.exe"
+DEMO_SCRIPT="$PWD/data/demo/demo-service.txt"
+REG_FILE="$PWD/data/registry/OrvinAgent.reg"
+WORK="$BUILD_DIR/demo"
+ROOT='SOFTWARE\Orvin\VoipAdapter'
+TRACE_KEY='HKLM\Software\Velcora\Quendo'
+WINE_ENV=$("$WINE_RUN" --env)   # WINEPREFIX=... WINEDEBUG=...
+WINEPREFIX=$(sed -n 's/^WINEPREFIX=\([^ ]*\) .*/\1/p' <<<"$WINE_ENV")
+[ -n "$WINEPREFIX" ] || { echo "run-agent.sh: no Wine prefix from $WINE_RUN --env" >&2; exit 1; }
+# The folders the registry file names: the trace file's and the installation's.
+TRACE="$WINEPREFIX/drive_c/OrvinAgent/OrvinAgent.trace"
+INSTALL_DIR="$WINEPREFIX/drive_c/Program Files/Orvin/VoipAdapter"
+
+rm -rf "$WORK"
+mkdir -p "$WORK"
+
+say() {
+    printf '==> %s\n' "$*"
+}
+
+fail() {
+    echo "run-agent.sh: $*" >&2
+    exit 1
+}
+
+# The Windows form of a path on this machine (Wine's Z: drive is the root).
+winpath() {
+    printf 'Z:%s' "${1//\//\\}"
+}
+
+# wine_cmd PROGRAM ARGS...: sets WINE_CMD to the command that runs a Windows program in the
+# build's prefix as wine-run does; on the virtual X display once the screenshot run has one.
+DISPLAY_NUM=""
+wine_cmd() {
+    if [ -n "$DISPLAY_NUM" ]; then
+        # shellcheck disable=SC2206 # WINE_ENV is NAME=VALUE words
+        WINE_CMD=(env $WINE_ENV WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}" WINEARCH=win64
+                  DISPLAY=":$DISPLAY_NUM" wine "$@")
+    else
+        WINE_CMD=("$WINE_RUN" "$@")
+    fi
+}
+wine_do() {
+    wine_cmd "$@"
+    "${WINE_CMD[@]}"
+}
+
+reg_add() {
+    wine_do reg add "$@" /f </dev/null >/dev/null 2>&1
+}
+
+# ---- What this script started, and its clean-up (by process id only)
+
+declare -A STARTED=()   # name -> pid of a program still running
+SERVER_STARTED=0        # the wine server: stopped at the end
+TRACE_MOVED=0           # the trace key points at the tools' file: the registry file's again
+DESKTOP_SET=0           # the prefix's X11 virtual desktop: back to the null driver
+XVFB_PID=""
+FOLLOWER=""
+
+# start NAME PROGRAM ARGS...: in the background and in a session of its own (a Ctrl-C in
+# the terminal is this script's to handle), output in $WORK/NAME.out.
+start() {
+    local name=$1
+    shift
+    wine_cmd "$@"
+    setsid -w "${WINE_CMD[@]}" </dev/null >"$WORK/$name.out" 2>&1 &
+    STARTED[$name]=$!
+}
+
+# wait_gone NAME SECONDS: until NAME has ended (its exit status in STATUS); 1 if it still runs.
+wait_gone() {
+    local name=$1 pid=${STARTED[$1]} deadline=$((SECONDS + $2))
+    while kill -0 "$pid" 2>/dev/null; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.2
+    done
+    STATUS=0
+    wait "$pid" || STATUS=$?
+    unset "STARTED[$name]"
+}
+
+running() {
+    [ -n "${STARTED[$1]:-}" ] && kill -0 "${STARTED[$1]}" 2>/dev/null
+}
+
+# shutdown_agent: the application manager's shutdown command, as an installer sends it.
+# The trace key is machine-wide: OrvinAppCtl traces to a file of its own, so that it does
+# not start the agent's file anew.
+shutdown_agent() {
+    TRACE_MOVED=1
+    reg_add "$TRACE_KEY" /v DebugFile /d 'C:\OrvinAgent\OrvinAppCtl.trace' || true
+    wine_do "$APPCTL" shutdown 2 </dev/null >"$WORK/appctl.out" 2>&1
+}
+
+cleanup() {
+    local status=$?
+    trap - EXIT INT TERM
+    trap '' INT
+    if running agent; then
+        say "shutting the agent down (OrvinAppCtl shutdown 2)"
+        shutdown_agent || true
+        wait_gone agent 30 || true
+    fi
+    # The stand-in ends by itself once the agent has said goodbye; a script cut short waits
+    # for what no longer comes.
+    if running service; then
+        wait_gone service 5 || true
+    fi
+    for name in "${!STARTED[@]}"; do
+        kill -9 "${STARTED[$name]}" 2>/dev/null || true
+        wait "${STARTED[$name]}" 2>/dev/null || true
+    done
+    if [ -n "$FOLLOWER" ]; then
+        sleep 0.5   # the last lines
+        kill "$FOLLOWER" 2>/dev/null || true
+        wait "$FOLLOWER" 2>/dev/null || true
+    fi
+    if [ "$TRACE_MOVED" = 1 ]; then
+        wine_do regedit /S "$(winpath "$REG_FILE")" </dev/null >/dev/null 2>&1 || true
+    fi
+    if [ "$DESKTOP_SET" = 1 ]; then
+        wine_do reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f </dev/null >/dev/null 2>&1 || true
+        wine_do reg delete 'HKCU\Software\Wine\Explorer\Desktops' /v shot /f </dev/null >/dev/null 2>&1 || true
+        reg_add 'HKCU\Software\Wine\Drivers' /v Graphics /d null || true
+    fi
+    if [ "$SERVER_STARTED" = 1 ]; then
+        "$WINE_RUN" --stop
+    fi
+    if [ -n "$XVFB_PID" ]; then
+        kill "$XVFB_PID" 2>/dev/null || true
+        wait "$XVFB_PID" 2>/dev/null || true
+    fi
+    if [ "$status" -ne 0 ]; then
+        echo "run-agent.sh: the demo did not run through (status $status); its files are in $WORK" >&2
+    fi
+    exit "$status"
+}
+trap cleanup EXIT
+trap 'echo; say "interrupted"; exit 130' INT
+trap 'exit 143' TERM
+
+# wine_server_running: a wine server serves this prefix (it works in the prefix's server
+# folder, named after the prefix's device and inode).
+wine_server_running() {
+    local name pid
+    name=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
+    for pid in /proc/[0-9]*; do
+        [[ $(readlink "$pid/cwd" 2>/dev/null) == */"$name" ]] && return 0
+    done
+    return 1
+}
+
+# ---- The X display of the screenshot run
+
+if [ -n "$SCREENSHOT" ]; then
+    if ! command -v Xvfb >/dev/null || ! command -v import >/dev/null; then
+        fail "Xvfb and ImageMagick's import are missing"
+    fi
+    Xvfb -displayfd 3 -screen 0 900x650x24 -nolisten tcp 3>"$WORK/xvfb.display" >"$WORK/xvfb.out" 2>&1 &
+    XVFB_PID=$!
+    deadline=$((SECONDS + 15))
+    until grep -q '^[0-9]' "$WORK/xvfb.display" 2>/dev/null; do
+        kill -0 "$XVFB_PID" 2>/dev/null || fail "Xvfb did not start: $(cat "$WORK/xvfb.out")"
+        [ $SECONDS -lt $deadline ] || fail "Xvfb gave no display within 15 s"
+        sleep 0.1
+    done
+    X_DISPLAY=$(head -n 1 "$WORK/xvfb.display")
+    say "virtual X display :$X_DISPLAY"
+fi
+
+# ---- The Wine prefix and the default installation
+
+if [ -d "$WINEPREFIX" ] && wine_server_running; then
+    [ -z "$SCREENSHOT" ] || fail "the prefix's wine server runs already (tests?): stop it first ($WINE_RUN --stop)"
+    say "the prefix's wine server is already running: it is used as it is"
+else
+    say "starting Wine (prefix $WINEPREFIX)"
+    SERVER_STARTED=1
+    "$WINE_RUN" --start
+fi
+say "importing data/registry/OrvinAgent.reg"
+"$WINE_RUN" regedit /S "$(winpath "$REG_FILE")" </dev/null >/dev/null 2>&1 || fail "regedit could not import $REG_FILE"
+mkdir -p "$(dirname "$TRACE")" "$INSTALL_DIR"
+cp "$MONITOR" "$INSTALL_DIR/OrvinMonitor.exe"
+rm -f "$TRACE"
+
+if [ -n "$SCREENSHOT" ]; then
+    # Wine's X11 driver for this run, in a virtual desktop of the display's size that draws
+    # the window frames (the same as "wine explorer /desktop=shot,900x650 PROGRAM"): every
+    # program of the run is on it, so that the tools find the agent's windows. The caption
+    # buttons want Wine's Marlett font in the prefix.
+    MARLETT=/usr/share/wine/fonts/marlett.ttf
+    if [ -f "$MARLETT" ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]; then
+        cp "$MARLETT" "$WINEPREFIX/drive_c/windows/Fonts/"
+    fi
+    DESKTOP_SET=1
+    reg_add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 || fail "could not switch the prefix to the X11 driver"
+    reg_add 'HKCU\Software\Wine\Explorer\Desktops' /v shot /d 900x650 || fail "could not set the virtual desktop"
+    reg_add 'HKCU\Software\Wine\Explorer' /v Desktop /d shot || fail "could not set the virtual desktop"
+    DISPLAY_NUM=$X_DISPLAY
+fi
+
+# ---- The traffic as it happens: the event log's lines from the trace file
+
+EVENT_PREFIXES=('[AG]==>' '[SF-->AG]==>' '[AG-->SF]==>' '[SP-->AG]==>' '[AG-->SP]==>' '[SM-->AG]==>' '[AG-->SM]==>')
+# Trace lines are "{OrvinAgent} TEXT" with CR LF; the event log's TEXT starts with a prefix.
+event_log() {
+    local line text prefix
+    trap '' INT   # a Ctrl-C leaves the lines of the shutdown to show
+    while IFS= read -r line; do
+        line=${line%$'\r'}
+        [[ $line == "{OrvinAgent} "* ]] || continue
+        text=${line#"{OrvinAgent} "}
+        for prefix in "${EVENT_PREFIXES[@]}"; do
+            if [[ $text == "$prefix"* ]]; then
+                printf '    %s\n' "$text"
+                break
+            fi
+        done
+    done
+}
+event_lines() {
+    if [ -f "$TRACE" ]; then
+        event_log <"$TRACE" | wc -l
+    else
+        echo 0
+    fi
+}
+
+# ---- The stand-in service and the agent
+
+# The stand-in has sent the script's Nth message when its log has N "TX" lines.
+SENDS=$(grep -cE '^[[:space:]]*send[[:space:]]' "$DEMO_SCRIPT")
+sent_count() {
+    grep -c '\] TX ' "$WORK/service.log" 2>/dev/null || true
+}
+# wait_sent N SECONDS: until the stand-in has sent N messages, while it and the agent run.
+wait_sent() {
+    local deadline=$((SECONDS + $2))
+    until [ "$(sent_count)" -ge "$1" ]; do
+        running service || fail "the stand-in service ended early: $(tail -n 3 "$WORK/service.log")"
+        running agent || fail "the agent ended early (its trace: $TRACE)"
+        [ $SECONDS -lt $deadline ] || fail "the stand-in had not sent message $1 of $SENDS after $2 s"
+        sleep 0.1
+    done
+}
+
+say "starting the adapter-service stand-in with data/demo/demo-service.txt"
+start service "$SIM" --quiet --log "$(winpath "$WORK/service.log")" --key0 "$ROOT" "$(winpath "$DEMO_SCRIPT")"
+deadline=$((SECONDS + 30))
+until grep -qF "] serving " "$WORK/service.log" 2>/dev/null; do
+    running service || fail "the stand-in service ended before serving: $(cat "$WORK/service.out")"
+    [ $SECONDS -lt $deadline ] || fail "the stand-in service did not start serving within 30 s"
+    sleep 0.1
+done
+
+say "starting OrvinAgent.exe; its event log:"
+tail -n +1 -F "$TRACE" 2>/dev/null > >(event_log) &
+FOLLOWER=$!
+start agent "$AGENT"
+
+if [ -n "$SCREENSHOT" ]; then
+    # In the pause before the demo's last message (the jack swap, whose box would cover
+    # the event log).
+    wait_sent $((SENDS - 1)) 120
+    sleep 1
+    DISPLAY=":$DISPLAY_NUM" import -window root "$SCREENSHOT" || fail "import could not grab the display"
+    say "screenshot saved: $SCREENSHOT ($(event_lines) event-log lines)"
+fi
+
+wait_sent "$SENDS" 120
+sleep 1.5
+
+say "standby query (OrvinPowerEvent query-suspend):"
+wine_do "$POWER" query-suspend --title MessageOnlyWindowTitle --process OrvinAgent.exe \
+    </dev/null >"$WORK/power.out" 2>&1 || fail "no answer to the standby query: $(cat "$WORK/power.out")"
+sed 's/\r$//; s/^/    /' "$WORK/power.out"
+grep -q 'denied 0' "$WORK/power.out" || fail "the agent refused standby without a call or call forwarding"
+sleep 1
+
+say "shutting the agent down (OrvinAppCtl shutdown 2)"
+shutdown_agent || fail "OrvinAppCtl shutdown 2 failed: $(cat "$WORK/appctl.out")"
+wait_gone agent 30 || fail "the agent still runs 30 s after its shutdown command"
+wait_gone service 30 || fail "the stand-in service still runs 30 s after the agent's end"
+[ "$STATUS" = 0 ] || fail "the stand-in's script failed (status $STATUS): $(tail -n 3 "$WORK/service.log")"
+sleep 0.5
+say "the demo ran through: the stand-in's script met every expectation" \
+    "(it received $(grep -c '\] RX ' "$WORK/service.log") messages and sent $(sent_count);" \
+    "$(event_lines) event-log lines; files in $WORK)"
