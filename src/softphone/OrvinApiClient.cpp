@@ -9,8 +9,6 @@
 #include <cstring>
 #include <ctime>
 
-using orvin::TraceWrite;
-
 namespace {
 
 // A heap copy of one adapter message on its way to the GUI thread (lParam).
@@ -79,7 +77,7 @@ void COrvinApiClient::Init(IOrvinAgentDialog* dialog, const std::string& registr
         m_pIvrManager = factory(this, m_RegistryRoot);
     }
     RegisterWithService();
-    TraceWrite("COrvinApiClient::Init()    NotifyAgentStatus, AgentAlive\n");
+    TRACE("COrvinApiClient::Init()    NotifyAgentStatus, AgentAlive\n");
     SendToService(MSG_TYPE_AGENT_EVENT, NotifyAgentStatus, AgentAlive);
 }
 
@@ -131,7 +129,7 @@ void COrvinApiClient::Reinitialize() {
     }
     OnAudioDevicesReinitialize(m_RegistryRoot);
     RegisterWithService();
-    TraceWrite("COrvinApiClient::Init()    NotifyAgentStatus, AgentAlive\n");
+    TRACE("COrvinApiClient::Init()    NotifyAgentStatus, AgentAlive\n");
     SendToService(MSG_TYPE_AGENT_EVENT, NotifyAgentStatus, AgentAlive);
     ReloadConfiguration();
     if (m_nConnectionFlags & kFlagSoftphoneReady) {
@@ -209,7 +207,7 @@ void COrvinApiClient::LogTraffic(const char* text, int direction) {
     if (m_pMainDialog) {
         m_pMainDialog->AddTrafficLine(text, direction);
     }
-    TraceWrite("%s%.128s\n", prefix, text);
+    TRACE("%s%.128s\n", prefix, text);
 }
 
 void COrvinApiClient::SetVoiceMessageWaiting(int flag) {
@@ -302,8 +300,8 @@ void COrvinApiClient::SendPlaybackSignalRequest(int a, int b, int c, int d) {
 }
 
 void COrvinApiClient::OnApiServerConnect() {
-    TraceWrite("COrvinApiClient::NotifyEndInitization()\n");
-    TraceWrite("COrvinApiClient::OnApiServerConnect() NotifyAgentStatus, AgentConnectedToVoip\n");
+    TRACE("COrvinApiClient::NotifyEndInitization()\n");
+    TRACE("COrvinApiClient::OnApiServerConnect() NotifyAgentStatus, AgentConnectedToVoip\n");
     SendToService(MSG_TYPE_AGENT_EVENT, NotifyAgentStatus, AgentConnectedToVoip);
     SetConnectionFlags(0, 0, true);
 }
@@ -317,7 +315,7 @@ void COrvinApiClient::SwitchState(int state) {
             m_Session.m_nState = state;
         }
     }
-    TraceWrite("Switch State: 0x%x-->0x%x\n", (unsigned)old, (unsigned)m_Session.m_nState);
+    TRACE("Switch State: 0x%x-->0x%x\n", (unsigned)old, (unsigned)m_Session.m_nState);
     UpdateStandbyHold();
 }
 

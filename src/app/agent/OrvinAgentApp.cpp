@@ -12,8 +12,6 @@
 #include <map>
 #include <mutex>
 
-using orvin::TraceWrite;
-
 namespace {
 
 // The softphone side asks for texts by number and falls back on its own English when there

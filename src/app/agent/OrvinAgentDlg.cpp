@@ -241,7 +241,7 @@ void COrvinAgentDlg::StartOrvinMonitor(bool hide) {
     PROCESS_INFORMATION process = {};
     if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process)) {
-        orvin::TraceWrite("Failed to run OrvinMonitor\n");
+        TRACE("Failed to run OrvinMonitor\n");
         return;
     }
     CloseHandle(process.hThread);
@@ -373,15 +373,15 @@ bool COrvinAgentDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
     case WM_COPYDATA: {
         auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
         if (reinterpret_cast<HWND>(wParam) == m_hWnd) {
-            orvin::TraceWrite("Self, 0x%x\n", (unsigned)(uintptr_t)wParam);
+            TRACE("Self, 0x%x\n", (unsigned)(uintptr_t)wParam);
         } else {
-            orvin::TraceWrite("Other, 0x%x\n", (unsigned)(uintptr_t)wParam);
+            TRACE("Other, 0x%x\n", (unsigned)(uintptr_t)wParam);
         }
         if (data && data->lpData && data->cbData) {
             // The sender's text need not end with a zero.
             std::string text(static_cast<const char*>(data->lpData),
                              strnlen(static_cast<const char*>(data->lpData), data->cbData));
-            orvin::TraceWrite("text: %s\n", text.c_str());
+            TRACE("text: %s\n", text.c_str());
         }
         result = TRUE;
         return true;

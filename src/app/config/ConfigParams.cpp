@@ -10,7 +10,6 @@
 
 using orvin::RegKey;
 using orvin::SubKey;
-using orvin::TraceWrite;
 
 uint8_t SoftPhoneTypeRecord::Crc8(const uint8_t* data, size_t length) {
     uint8_t crc = 0xFF;
@@ -93,20 +92,20 @@ void LoadRegistryParameters(const std::string& root, CConfigParams* params, Agen
     if (!params || !settings) {
         return;
     }
-    TraceWrite("LoadRegistryParameters()\n");
+    TRACE("LoadRegistryParameters()\n");
     RegKey key;
     LONG result = key.Open(HKEY_LOCAL_MACHINE, root.c_str(), KEY_ALL_ACCESS);
-    TraceWrite("Open ROOT %d\n", (int)result);
+    TRACE("Open ROOT %d\n", (int)result);
     if (result == ERROR_SUCCESS) {
         key.QueryString("ApplicationName", &settings->applicationName, 128);
     }
 
     result = key.Open(HKEY_LOCAL_MACHINE, SubKey(root, "Config\\General").c_str(), KEY_ALL_ACCESS);
-    TraceWrite("Open HKEY_VIP_CONFIG_GENERAL %d\n", (int)result);
+    TRACE("Open HKEY_VIP_CONFIG_GENERAL %d\n", (int)result);
     if (result == ERROR_SUCCESS) {
         char text[128];
         result = key.QueryString("SendKey", text, sizeof text);
-        TraceWrite("Query HKEY_VIP_GONFIG_GENERAL_SEND_KEY %d\n", (int)result);
+        TRACE("Query HKEY_VIP_GONFIG_GENERAL_SEND_KEY %d\n", (int)result);
         if (result == ERROR_SUCCESS) {
             if (strcmp(text, "*") == 0) {
                 params->m_cSendKey = '*';
@@ -116,7 +115,7 @@ void LoadRegistryParameters(const std::string& root, CConfigParams* params, Agen
         }
         char version[128];
         result = key.QueryString("MinSoftphoneVersion", version, sizeof version);
-        TraceWrite("Query HKEY_VIP_GONFIG_GENERAL_MIN_SOFTPHONE_VER %d\n", (int)result);
+        TRACE("Query HKEY_VIP_GONFIG_GENERAL_MIN_SOFTPHONE_VER %d\n", (int)result);
         if (result == ERROR_SUCCESS) {
             bool extra = false;
             if (!ParseSoftphoneVersion(version, params->m_nMinSoftphoneVersion, &extra)) {
@@ -129,27 +128,27 @@ void LoadRegistryParameters(const std::string& root, CConfigParams* params, Agen
         }
         SoftPhoneTypeRecord record;
         result = key.QueryBinary("SoftPhoneType", record.bytes, sizeof record.bytes);
-        TraceWrite("Query HKEY_VIP_GONFIG_GENERAL_SOFTPHONE %d\n", (int)result);
+        TRACE("Query HKEY_VIP_GONFIG_GENERAL_SOFTPHONE %d\n", (int)result);
         if (result == ERROR_SUCCESS) {
             settings->softPhoneType = record;
         }
     }
 
     result = key.Open(HKEY_LOCAL_MACHINE, SubKey(root, "Config\\UI").c_str(), KEY_ALL_ACCESS);
-    TraceWrite("Open HKEY_VIP_UI_ENABLE_KEY %d\n", (int)result);
+    TRACE("Open HKEY_VIP_UI_ENABLE_KEY %d\n", (int)result);
     if (result == ERROR_SUCCESS) {
         DWORD value = 0;
         result = key.QueryDword("Enable", &value);
         params->m_nUiEnable = result == ERROR_SUCCESS ? (int32_t)value : 0;
-        TraceWrite("Query HKEY_VIP_UI_ENABLE_VALUE %d, UiEnable = %d\n", (int)result, params->m_nUiEnable);
+        TRACE("Query HKEY_VIP_UI_ENABLE_VALUE %d, UiEnable = %d\n", (int)result, params->m_nUiEnable);
         value = 0;
         result = key.QueryDword("SFWindowContol", &value);
         params->m_nSoftphoneWindowControl = result == ERROR_SUCCESS ? (int32_t)value : 0;
-        TraceWrite("Query HKEY_VIP_UI_SOFTPHONE_CONTROL %d\n", (int)result);
+        TRACE("Query HKEY_VIP_UI_SOFTPHONE_CONTROL %d\n", (int)result);
     }
 
     result = key.Open(HKEY_LOCAL_MACHINE, SubKey(root, "Config\\IVR\\Pstn").c_str(), KEY_ALL_ACCESS);
-    TraceWrite("Open HKEY_VIP_CONFIG_CALL_FORWARD_PSTN %d\n", (int)result);
+    TRACE("Open HKEY_VIP_CONFIG_CALL_FORWARD_PSTN %d\n", (int)result);
     if (result == ERROR_SUCCESS) {
         DWORD mode = 0;
         if (key.QueryDword("Mode", &mode) == ERROR_SUCCESS) {
@@ -158,7 +157,7 @@ void LoadRegistryParameters(const std::string& root, CConfigParams* params, Agen
         }
     }
     result = key.Open(HKEY_LOCAL_MACHINE, SubKey(root, "Config\\IVR\\Voip").c_str(), KEY_ALL_ACCESS);
-    TraceWrite("Open HKEY_VIP_CONFIG_CALL_FORWARD_VOIP %d\n", (int)result);
+    TRACE("Open HKEY_VIP_CONFIG_CALL_FORWARD_VOIP %d\n", (int)result);
     if (result == ERROR_SUCCESS) {
         DWORD mode = 0;
         if (key.QueryDword("Mode", &mode) == ERROR_SUCCESS) {
@@ -167,7 +166,7 @@ void LoadRegistryParameters(const std::string& root, CConfigParams* params, Agen
         }
     }
     result = key.Open(HKEY_LOCAL_MACHINE, SubKey(root, "Config\\IVR").c_str(), KEY_ALL_ACCESS);
-    TraceWrite("Open HKEY_VIP_CONFIG_CALL_FORWARD %d\n", (int)result);
+    TRACE("Open HKEY_VIP_CONFIG_CALL_FORWARD %d\n", (int)result);
     if (result == ERROR_SUCCESS) {
         DWORD value = 0;
         if (key.QueryDword("DisableStandbyOnCFWActive", &value) == ERROR_SUCCESS) {
