@@ -57,6 +57,7 @@ struct IoManConnection {
     // enters the connected phase, so none can slip in behind them.
     CRITICAL_SECTION waitingLock;
     ItemQueue* waiting;
+    HANDLE wakeEvent; // the manager thread's sleeps end at once on a stop request
 };
 
 // At most this many requests wait for the service; beyond it the oldest is dropped (traced).
