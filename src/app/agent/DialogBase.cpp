@@ -5,6 +5,17 @@ INT_PTR CDialogBase::DoModal(HWND parent) {
                            reinterpret_cast<LPARAM>(this));
 }
 
+bool CDialogBase::Create(HWND parent) {
+    return CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_uTemplateId), parent, DialogProc,
+                              reinterpret_cast<LPARAM>(this)) != nullptr;
+}
+
+void CDialogBase::Destroy() {
+    if (m_hWnd) {
+        DestroyWindow(m_hWnd);
+    }
+}
+
 void CDialogBase::EndDialog(INT_PTR result) {
     if (m_hWnd) {
         ::EndDialog(m_hWnd, result);

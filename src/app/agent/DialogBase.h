@@ -15,6 +15,9 @@ public:
     CDialogBase& operator=(const CDialogBase&) = delete;
 
     INT_PTR DoModal(HWND parent = nullptr);
+    // Modeless, for tests and tools that drive the dialog from their own message loop.
+    bool Create(HWND parent = nullptr);
+    void Destroy();
     void EndDialog(INT_PTR result);
     HWND GetSafeHwnd() const { return m_hWnd; }
     HWND Item(int id) const { return GetDlgItem(m_hWnd, id); }

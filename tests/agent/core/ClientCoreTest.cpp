@@ -1,6 +1,7 @@
 // The API client core: session states, the power decision, the event entry's dispatch,
 // the tokenizer, and the answering-machine client's start against a served "VCORE\IOMAN".
 #include "AnsweringMachineClient.h"
+#include "MessageEngine.h"
 #include "MessageCatalogue.h"
 #include "OrvinApiClient.h"
 #include "TestPipeServer.h"
@@ -256,6 +257,70 @@ TEST_F(AnsweringMachineTest, RegistersAnnouncesItselfAndAnswersTheAdaptersArriva
 
     client.PrepareForClosing();
     EXPECT_EQ(Next(), (std::vector<uint32_t>{3, 3, 1, 3})) << "NotifyAgentStatus 3 at closing";
+}
+
+} // namespace
+
+namespace {
+
+// The message engine's window, driven with SendMessage from the test's thread.
+class EngineClient : public COrvinApiClient {
+public:
+    void ConnectToApiServer() override {}
+    void OnApiServerMessage(const COPYDATASTRUCT* data) override { sizes.push_back(data->cbData); }
+    std::vector<DWORD> sizes;
+};
+class PlainEngine : public CMessageEngine {
+public:
+    void OnAttachMessage(UINT message, WPARAM, LPARAM) override { ++attachMessages; }
+    LRESULT DispatchMessageToApiServer(COPYDATASTRUCT*) override { return 0; }
+    int attachMessages = 0;
+};
+class CountingApplication : public IOrvinAgentApplication {
+public:
+    void LoadRegistryParameters() override { ++loads; }
+    int loads = 0;
+};
+
+TEST(MessageEngineTest, ChannelCommandsCopiedDataAndPowerBroadcasts) {
+    CountingApplication application;
+    SetAgentApplication(&application);
+    EngineClient client;
+    PlainEngine engine;
+    ASSERT_TRUE(engine.Create(&client));
+    HWND window = engine.Window();
+    // The stored title, as other programs read it (in this process GetWindowText would ask
+    // the window, which answers every message itself).
+    wchar_t title[64] = {};
+    InternalGetWindowText(window, title, 64);
+    EXPECT_STREQ(title, L"MessageOnlyWindowTitle");
+    EXPECT_EQ(GetParent(window), nullptr) << "top-level, so broadcasts reach it";
+
+    const UINT channel = RegisterWindowMessageA("WM_APP_MESSAGE_CHANNEL");
+    HWND monitor = reinterpret_cast<HWND>(0x4242);
+    EXPECT_EQ(SendMessageA(window, channel, (WPARAM)monitor, 1), 1);
+    EXPECT_EQ(client.MonitorWindow(), monitor);
+    EXPECT_EQ(engine.MonitorWindow(), monitor);
+    EXPECT_EQ(SendMessageA(window, channel, 0, 2), 1);
+    EXPECT_EQ(application.loads, 1) << "MonitorNotifyRegistryChanges reloads the configuration";
+    EXPECT_EQ(SendMessageA(window, channel, 0, 77), 1) << "unknown commands do nothing";
+    EXPECT_EQ(engine.LastChannelCommand(), 77);
+    EXPECT_EQ(client.MonitorWindow(), monitor);
+    EXPECT_EQ(SendMessageA(window, channel, 0, 8), 1);
+    MSG quit;
+    EXPECT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "MonitorNotifyAgentShutdown";
+
+    std::string huge(1 << 20, 'x');
+    for (DWORD size : std::vector<DWORD>{0, 3, (DWORD)huge.size()}) {
+        COPYDATASTRUCT data = {0, size, size ? huge.data() : nullptr};
+        EXPECT_EQ(SendMessageA(window, WM_COPYDATA, 0, (LPARAM)&data), 1);
+    }
+    EXPECT_EQ(client.sizes, (std::vector<DWORD>{0, 3, 1u << 20})) << "the client gets the data as sent";
+
+    EXPECT_EQ(SendMessageA(window, WM_POWERBROADCAST, 0, 1), 1) << "a query the client allows is granted";
+    EXPECT_EQ(SendMessageA(window, WM_POWERBROADCAST, 4, 0), 1);
+    EXPECT_GT(engine.attachMessages, 8) << "every message also reaches OnAttachMessage";
+    SetAgentApplication(nullptr);
 }
 
 } // namespace

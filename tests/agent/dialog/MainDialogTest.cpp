@@ -1,0 +1,165 @@
+// The main dialog, made modeless from the program's own resources: the status index and
+// tooltip, the event log and its prefixes, the command history, the visibility rule, and
+// the data other programs send it.
+#include "MessageCatalogue.h"
+#include "MessageEngine.h"
+#include "OrvinAgentDlg.h"
+#include "OrvinApiClient.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class StubClient : public COrvinApiClient {
+public:
+    StubClient() { m_DisplayName = "TAM"; }
+    void ConnectToApiServer() override {}
+    void SetFlags(int32_t flags) { m_nConnectionFlags = flags; }
+};
+
+class RecordingEngine : public CMessageEngine {
+public:
+    void OnAttachMessage(UINT, WPARAM, LPARAM) override {}
+    LRESULT DispatchMessageToApiServer(COPYDATASTRUCT* data) override {
+        sent.emplace_back(static_cast<const char*>(data->lpData), data->cbData);
+        return 1;
+    }
+    std::vector<std::string> sent; // with the terminating zero
+};
+
+class MainDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_params.m_nUiEnable = 1;
+        m_dialog.SetConfigParams(&m_params);
+        m_dialog.SetInitializeSoftPhone([] { return 1; });
+        ASSERT_TRUE(m_dialog.Create());
+        m_dialog.SetApiClient(&m_client);
+        m_dialog.SetMessageEngine(&m_engine);
+    }
+    void TearDown() override { m_dialog.Destroy(); }
+    std::vector<std::string> Lines(int id) {
+        HWND control = m_dialog.Item(id);
+        const bool combo = id == 1005;
+        std::vector<std::string> lines;
+        const LRESULT count = SendMessageA(control, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            char text[2048] = {};
+            SendMessageA(control, combo ? CB_GETLBTEXT : LB_GETTEXT, (WPARAM)i, (LPARAM)text);
+            lines.push_back(text);
+        }
+        return lines;
+    }
+
+    CConfigParams m_params;
+    StubClient m_client;
+    RecordingEngine m_engine;
+    COrvinAgentDlg m_dialog{"SOFTWARE\\OrvinTest\\NoSuchRoot"};
+};
+
+TEST_F(MainDialogTest, StatusIndexAndTooltipFollowTheConnectionFlags) {
+    struct Case {
+        int32_t flags;
+        int index;
+        const char* tooltip;
+    } cases[] = {
+        {0x01, 0, "VoIP Adaptor Device Not Present"},
+        {0x03, 1, "TAM Disconnected"},
+        {0x07, 2, "TAM Connected"},
+        {0x17, 3, "TAM Connected"},
+        {0x0D, 0, "VoIP Adaptor Device Not Present"},
+    };
+    for (const Case& c : cases) {
+        m_client.SetFlags(c.flags);
+        m_dialog.RefreshStatus();
+        EXPECT_EQ(m_dialog.StatusIndex(), c.index) << std::hex << c.flags;
+        EXPECT_EQ(m_dialog.StatusTooltip(), c.tooltip) << std::hex << c.flags;
+    }
+    m_dialog.BusyIndication();
+    EXPECT_EQ(m_dialog.StatusIndex(), 3);
+    m_dialog.RingIndicationOff();
+    EXPECT_EQ(m_dialog.StatusIndex(), 2);
+}
+
+TEST_F(MainDialogTest, TrafficLinesNeedUiEnableExactlyOneAndCarryTheirPrefix) {
+    const char* prefixes[] = {"[AG]==>", "[SP-->AG]==>", "[AG-->SP]==>", "[SM-->AG]==>", "[AG-->SM]==>"};
+    for (int direction = 0; direction < 5; ++direction) {
+        m_dialog.AddTrafficLine("text", direction);
+    }
+    m_dialog.AddTrafficLine("text", 5);
+    m_dialog.AddTrafficLine(std::string(300, 'x').c_str(), 0);
+    auto lines = Lines(1008);
+    ASSERT_EQ(lines.size(), 6u);
+    for (int direction = 0; direction < 5; ++direction) {
+        EXPECT_EQ(lines[direction], std::string(prefixes[direction]) + "text");
+    }
+    EXPECT_EQ(lines[5], "[AG]==>" + std::string(128, 'x')) << "at most 128 characters of the text";
+
+    for (int enable : {0, 2}) {
+        m_params.m_nUiEnable = enable;
+        m_dialog.AddTrafficLine("quiet", 3);
+    }
+    EXPECT_EQ(Lines(1008).size(), 6u);
+}
+
+TEST_F(MainDialogTest, SendPutsTheCommandAtTheTopOfTheHistoryEveryTime) {
+    HWND combo = m_dialog.Item(1005);
+    for (int i = 0; i < 2; ++i) {
+        SetWindowTextA(combo, "GET USERSTATUS");
+        SendMessageA(m_dialog.GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(1002, BN_CLICKED), 0);
+    }
+    SetWindowTextA(combo, "");
+    SendMessageA(m_dialog.GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(1002, BN_CLICKED), 0);
+    EXPECT_EQ(Lines(1005), (std::vector<std::string>{"GET USERSTATUS", "GET USERSTATUS"}));
+    EXPECT_EQ(Lines(1008), (std::vector<std::string>{"==>>GET USERSTATUS", "==>>GET USERSTATUS"}));
+    ASSERT_EQ(m_engine.sent.size(), 2u) << "an empty command is not sent";
+    EXPECT_EQ(m_engine.sent[0], std::string("GET USERSTATUS", 15)) << "with its terminating zero";
+}
+
+TEST_F(MainDialogTest, TheDialogIsHiddenWhileTheUserInterfaceIsOff) {
+    ShowWindow(m_dialog.GetSafeHwnd(), SW_SHOW);
+    SendMessageA(m_dialog.GetSafeHwnd(), WM_NULL, 0, 0);
+    EXPECT_TRUE(IsWindowVisible(m_dialog.GetSafeHwnd()));
+    m_params.m_nUiEnable = 0;
+    SendMessageA(m_dialog.GetSafeHwnd(), WM_NULL, 0, 0);
+    EXPECT_FALSE(IsWindowVisible(m_dialog.GetSafeHwnd()));
+    ShowWindow(m_dialog.GetSafeHwnd(), SW_SHOW);
+    EXPECT_FALSE(IsWindowVisible(m_dialog.GetSafeHwnd())) << "showing it is a message too";
+}
+
+TEST_F(MainDialogTest, CopiedDataIsReadOnlyUpToItsLength) {
+    // The sender's text ends exactly at a page that cannot be read: no terminator.
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    auto* pages = static_cast<char*>(
+        VirtualAlloc(nullptr, 2 * system.dwPageSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_NE(pages, nullptr);
+    DWORD old = 0;
+    ASSERT_TRUE(VirtualProtect(pages + system.dwPageSize, system.dwPageSize, PAGE_NOACCESS, &old));
+    char* text = pages + system.dwPageSize - 5;
+    memcpy(text, "HELLO", 5);
+    HWND other = reinterpret_cast<HWND>(0x1234);
+    for (DWORD size : {5u, 0u}) {
+        COPYDATASTRUCT data = {0, size, size ? text : nullptr};
+        EXPECT_EQ(SendMessageA(m_dialog.GetSafeHwnd(), WM_COPYDATA, (WPARAM)other, (LPARAM)&data), TRUE);
+    }
+    std::string huge(1 << 20, 'h');
+    COPYDATASTRUCT data = {0, (DWORD)huge.size(), huge.data()};
+    EXPECT_EQ(SendMessageA(m_dialog.GetSafeHwnd(), WM_COPYDATA, (WPARAM)other, (LPARAM)&data), TRUE);
+    VirtualFree(pages, 0, MEM_RELEASE);
+}
+
+TEST_F(MainDialogTest, WithoutTheMonitorProgramThereIsNothingToConfigure) {
+    EXPECT_TRUE(m_dialog.NoConfigure());
+    EXPECT_EQ(m_dialog.MonitorPath(), "\\OrvinMonitor.exe");
+    m_dialog.StartOrvinMonitor(false); // nothing to start, nothing to fail
+    const UINT recorder = RegisterWindowMessageA("ORVIN_RECORDER_INTERFACE_MESSAGE");
+    EXPECT_EQ(SendMessageA(m_dialog.GetSafeHwnd(), recorder, 32, 0), 0) << "no recorder: not recording";
+}
+
+} // namespace
