@@ -163,3 +163,73 @@ TEST_F(MainDialogTest, WithoutTheMonitorProgramThereIsNothingToConfigure) {
 }
 
 } // namespace
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::string text;
+    if (FILE* file = fopen(path.c_str(), "rb")) {
+        char buffer[4096];
+        size_t got;
+        while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) {
+            text.append(buffer, got);
+        }
+        fclose(file);
+    }
+    return text;
+}
+
+// The tray's double-click and the Configure command start the monitor program from the
+// installation folder, with " -hide" when asked to hide it.
+TEST(MonitorStartTest, TheMonitorProgramStartsFromTheInstallationFolder) {
+    const std::string root = "SOFTWARE\\OrvinTest\\Dialog" + std::to_string(GetCurrentProcessId());
+    std::string folder = "Z:" ORVIN_MONITOR_DIR;
+    for (char& c : folder) {
+        c = c == '/' ? '\\' : c;
+    }
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, root.c_str(), "SoftwareInstallationFolder", REG_SZ,
+                              folder.c_str(), (DWORD)folder.size() + 1),
+              ERROR_SUCCESS);
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    const std::string log =
+        std::string(temp) + "orvin-monitor-" + std::to_string(GetCurrentProcessId()) + ".log";
+    DeleteFileA(log.c_str());
+    // What the started monitor does: write its log there, then end.
+    SetEnvironmentVariableA("ORVIN_MONITOR_LOG", log.c_str());
+    SetEnvironmentVariableA("ORVIN_MONITOR_SCRIPT", "quit");
+
+    CConfigParams params;
+    StubClient client;
+    COrvinAgentDlg dialog(root);
+    dialog.SetConfigParams(&params);
+    dialog.SetInitializeSoftPhone([] { return 1; });
+    ASSERT_TRUE(dialog.Create());
+    EXPECT_FALSE(dialog.NoConfigure());
+    EXPECT_EQ(dialog.MonitorPath(), folder + "\\OrvinMonitor.exe");
+    dialog.SetApiClient(&client);
+    client.SetFlags(0x03);
+    dialog.RefreshStatus();
+    SendMessageA(dialog.GetSafeHwnd(), dialog.TrayMessage(), 0, WM_LBUTTONDBLCLK);
+    auto logSays = [&](const char* text) {
+        for (int i = 0; i < 200; ++i) {
+            if (ReadFile(log).find(text) != std::string::npos) {
+                return true;
+            }
+            Sleep(50);
+        }
+        return false;
+    };
+    EXPECT_TRUE(logSays("hide=0")) << "the double-click started the monitor";
+    DeleteFileA(log.c_str());
+    dialog.StartOrvinMonitor(true);
+    EXPECT_TRUE(logSays("hide=1")) << "started with -hide";
+
+    dialog.Destroy();
+    DeleteFileA(log.c_str());
+    SetEnvironmentVariableA("ORVIN_MONITOR_LOG", nullptr);
+    SetEnvironmentVariableA("ORVIN_MONITOR_SCRIPT", nullptr);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, root.c_str());
+}
+
+} // namespace
