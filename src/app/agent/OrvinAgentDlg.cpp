@@ -257,14 +257,14 @@ void COrvinAgentDlg::ShowAboutBox() {
     g_bAboutShown = false;
 }
 
-void COrvinAgentDlg::ShowTrayMenu() {
+HMENU COrvinAgentDlg::CreateTrayMenu() {
     HMENU menu = LoadMenuA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_TRAY_MENU));
     HMENU popup = menu ? GetSubMenu(menu, 0) : nullptr;
     if (!popup) {
         if (menu) {
             DestroyMenu(menu);
         }
-        return;
+        return nullptr;
     }
     const bool attached = (m_nShownFlags & kFlagAdapterAttached) != 0;
     if (attached) {
@@ -283,10 +283,18 @@ void COrvinAgentDlg::ShowTrayMenu() {
                     Translated(51, "&Configure"));
     }
     ModifyMenuA(popup, ID_TRAY_EXIT, MF_BYCOMMAND | MF_STRING, ID_TRAY_EXIT, Translated(32, "E&xit"));
+    return menu;
+}
+
+void COrvinAgentDlg::ShowTrayMenu() {
+    HMENU menu = CreateTrayMenu();
+    if (!menu) {
+        return;
+    }
     POINT cursor = {};
     GetCursorPos(&cursor);
     SetForegroundWindow(m_hWnd);
-    TrackPopupMenu(popup, TPM_LEFTBUTTON, cursor.x, cursor.y, 0, m_hWnd, nullptr);
+    TrackPopupMenu(GetSubMenu(menu, 0), TPM_LEFTBUTTON, cursor.x, cursor.y, 0, m_hWnd, nullptr);
     PostMessageA(m_hWnd, WM_NULL, 0, 0);
     DestroyMenu(menu);
 }

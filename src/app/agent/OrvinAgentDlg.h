@@ -55,6 +55,9 @@ public:
     const std::string& MonitorPath() const { return m_MonitorPath; }
     UINT TrayMessage() const { return m_uTrayMessage; }
     void StartOrvinMonitor(bool hide);
+    // The tray menu as the shown status allows it (its first submenu is the popup); the
+    // caller destroys it.
+    HMENU CreateTrayMenu();
 
 protected:
     BOOL OnInitDialog() override;

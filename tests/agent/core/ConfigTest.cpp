@@ -109,12 +109,16 @@ TEST_F(RegistryTest, ValuesReachTheBlockAndBadOnesKeepWhatWasThere) {
     SetText("Config\\General", "SendKey", "x");
     SetText("Config\\General", "MinSoftphoneVersion", "3.x.1");
     Set("Config\\General", "SoftPhoneType", REG_BINARY, tam.bytes, 7);
+    Load();
+    EXPECT_EQ(m_settings.softPhoneType.SelectedIndex(), 9) << "a 7-byte record is not read";
+    const uint64_t asNumber = 0;
+    Set("Config\\General", "SoftPhoneType", REG_QWORD, &asNumber, 8);
     SetText("Config\\IVR\\Pstn", "Mode", "0");
     SetText("Config\\IVR", "DisableStandbyOnCFWActive", "1");
     Load();
     EXPECT_EQ(m_params.m_cSendKey, '#');
     EXPECT_EQ(m_params.m_nMinSoftphoneVersion[1], 6);
-    EXPECT_EQ(m_settings.softPhoneType.SelectedIndex(), 9) << "a 7-byte record is not read";
+    EXPECT_EQ(m_settings.softPhoneType.SelectedIndex(), 9) << "eight bytes of another type are not read";
     EXPECT_EQ(m_params.m_nPstnIvrMode, 1) << "a Mode of the wrong type is not read";
     EXPECT_FALSE(m_params.IsPCStandbyOnCFWActiveDisabled());
 

@@ -15,6 +15,20 @@
 
 namespace {
 
+std::vector<std::string> MenuItems(HMENU menu) {
+    std::vector<std::string> items;
+    HMENU popup = GetSubMenu(menu, 0);
+    for (int i = 0; i < GetMenuItemCount(popup); ++i) {
+        char text[64] = {};
+        if (GetMenuStringA(popup, (UINT)i, text, sizeof text, MF_BYPOSITION) == 0) {
+            items.push_back("-");
+        } else {
+            items.push_back(text);
+        }
+    }
+    return items;
+}
+
 class StubClient : public COrvinApiClient {
 public:
     StubClient() { m_DisplayName = "TAM"; }
@@ -210,6 +224,9 @@ TEST(MonitorStartTest, TheMonitorProgramStartsFromTheInstallationFolder) {
     dialog.SetApiClient(&client);
     client.SetFlags(0x03);
     dialog.RefreshStatus();
+    HMENU menu = dialog.CreateTrayMenu();
+    EXPECT_EQ(MenuItems(menu), (std::vector<std::string>{"About", "&Configure", "-", "E&xit"}));
+    DestroyMenu(menu);
     SendMessageA(dialog.GetSafeHwnd(), dialog.TrayMessage(), 0, WM_LBUTTONDBLCLK);
     auto logSays = [&](const char* text) {
         for (int i = 0; i < 200; ++i) {
@@ -230,6 +247,26 @@ TEST(MonitorStartTest, TheMonitorProgramStartsFromTheInstallationFolder) {
     SetEnvironmentVariableA("ORVIN_MONITOR_LOG", nullptr);
     SetEnvironmentVariableA("ORVIN_MONITOR_SCRIPT", nullptr);
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, root.c_str());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MainDialogTest, TheTrayMenuOffersOnlyWhatTheStatusAllows) {
+    m_client.SetFlags(0x01);
+    m_dialog.RefreshStatus();
+    HMENU menu = m_dialog.CreateTrayMenu();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(MenuItems(menu), (std::vector<std::string>{"E&xit"})) << "adapter absent: only Exit";
+    DestroyMenu(menu);
+
+    m_client.SetFlags(0x07);
+    m_dialog.RefreshStatus();
+    menu = m_dialog.CreateTrayMenu();
+    EXPECT_EQ(MenuItems(menu), (std::vector<std::string>{"About", "-", "E&xit"}))
+        << "no monitor program: no Configure; Restore never";
+    DestroyMenu(menu);
 }
 
 } // namespace
