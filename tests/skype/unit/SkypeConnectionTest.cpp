@@ -1,0 +1,206 @@
+// The Skype client's connection over a fake Skype in this process: a window that answers
+// the discover broadcast with the attach message and keeps the commands it is sent
+// (WM_COPYDATA, UTF-8 with the terminating zero), and sends notifications back.
+#include "MessageCatalogue.h"
+#include "SkypeApiClient.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+class FakeSkype {
+public:
+    explicit FakeSkype(LPARAM attachStatus) : m_status(attachStatus) {
+        m_discover = RegisterWindowMessageA("SkypeControlAPIDiscover");
+        m_attach = RegisterWindowMessageA("SkypeControlAPIAttach");
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = Proc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "OrvinTestFakeSkypeApi";
+        RegisterClassA(&windowClass);
+        m_hWnd = CreateWindowExA(0, "OrvinTestFakeSkypeApi", "", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                 GetModuleHandleA(nullptr), this);
+    }
+    ~FakeSkype() { DestroyWindow(m_hWnd); }
+
+    void Notify(const std::string& text) {
+        COPYDATASTRUCT data = {0, (DWORD)text.size() + 1, const_cast<char*>(text.c_str())};
+        SendMessageA(m_agent, WM_COPYDATA, (WPARAM)m_hWnd, (LPARAM)&data);
+    }
+    void Attach(LPARAM status) { SendMessageA(m_agent, m_attach, (WPARAM)m_hWnd, status); }
+    bool Sent(const std::string& command) const {
+        return std::find(commands.begin(), commands.end(), command) != commands.end();
+    }
+
+    std::vector<std::string> commands;
+    int discovers = 0;
+    bool terminatedEveryCommand = true;
+    HWND m_hWnd = nullptr;
+    HWND m_agent = nullptr;
+
+private:
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_NCCREATE) {
+            SetWindowLongPtrA(window, GWLP_USERDATA,
+                              (LONG_PTR) reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        }
+        auto* self = reinterpret_cast<FakeSkype*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (self && message == self->m_discover) {
+            ++self->discovers;
+            self->m_agent = reinterpret_cast<HWND>(wParam);
+            PostMessageA(self->m_agent, self->m_attach, (WPARAM)window, self->m_status);
+            return 0;
+        }
+        if (self && message == WM_COPYDATA) {
+            auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+            const char* text = static_cast<const char*>(data->lpData);
+            if (data->cbData == 0 || text[data->cbData - 1] != 0) {
+                self->terminatedEveryCommand = false;
+            }
+            self->commands.emplace_back(text, strnlen(text, data->cbData));
+            return 1;
+        }
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+
+    LPARAM m_status;
+    UINT m_discover = 0;
+    UINT m_attach = 0;
+};
+
+// Runs this thread's messages until `condition` holds (at most 5 s).
+template <typename Condition> bool Pump(Condition condition) {
+    for (int i = 0; i < 500; ++i) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&message);
+        }
+        if (condition()) {
+            return true;
+        }
+        Sleep(10);
+    }
+    return false;
+}
+
+class SkypeConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_client.SetConfigParams(&m_params);
+        ASSERT_TRUE(m_client.Engine()->Create(&m_client));
+    }
+    CConfigParams m_params;
+    CSkypeApiClient m_client;
+};
+
+TEST_F(SkypeConnectionTest, AttachingRunsTheConnectionSequence) {
+    FakeSkype skype(0);
+    m_client.ConnectToApiServer();
+    ASSERT_TRUE(Pump([&] { return skype.Sent("search friends"); }));
+    EXPECT_EQ(skype.discovers, 1);
+    EXPECT_EQ(m_client.ConnectionFlags() & 0x0C, 0x0C) << "API attached and Skype ready";
+    const std::vector<std::string> first(skype.commands.begin(), skype.commands.begin() + 3);
+    EXPECT_EQ(first, (std::vector<std::string>{"get skypeversion", "protocol 5", "get userstatus"}));
+    EXPECT_TRUE(skype.Sent("search voicemails"));
+    EXPECT_TRUE(skype.terminatedEveryCommand);
+
+    skype.Notify("PROTOCOL 5");
+    EXPECT_EQ(m_client.ProtocolLevel(), 5);
+    EXPECT_EQ(skype.commands.back(), "get currentuserhandle");
+    skype.Notify("CURRENTUSERHANDLE Some.One");
+    EXPECT_EQ(m_client.CurrentUserHandle(), "some.one") << "values come in lower case";
+    EXPECT_EQ(skype.commands.back(), "get user some.one can_leave_vm");
+
+    skype.Notify("USERS alice, bob");
+    ASSERT_EQ(m_client.Contacts().Count(), 2u);
+    EXPECT_EQ(m_client.Contacts().At(1).m_Name, "bob");
+    EXPECT_TRUE(skype.Sent("get user bob speeddial"));
+    skype.Notify("USER bob SPEEDDIAL 22");
+    skype.Notify("USER alice SPEEDDIAL");
+    EXPECT_EQ(m_client.Contacts().FindByNumber("22"), m_client.Contacts().FindByName("bob"));
+    EXPECT_EQ(m_client.Contacts().FindByName("alice")->m_SpeedDial, "");
+}
+
+TEST_F(SkypeConnectionTest, PendingAuthorisationThenAttachConnectsWithoutANewDiscover) {
+    FakeSkype skype(1);
+    m_client.ConnectToApiServer();
+    ASSERT_TRUE(Pump([&] { return skype.discovers == 1; }));
+    Pump([] { return false; }); // let the pending answer arrive
+    EXPECT_EQ(m_client.ConnectionFlags() & 0x0C, 0);
+    EXPECT_EQ(m_client.Engine()->SkypeApiWindow(), nullptr);
+    skype.Attach(0);
+    EXPECT_EQ(m_client.ConnectionFlags() & 0x0C, 0x0C);
+    EXPECT_EQ(skype.discovers, 1);
+    skype.Attach(3); // not available
+    EXPECT_EQ(m_client.ConnectionFlags() & 0x0C, 0);
+    EXPECT_EQ(m_client.Engine()->SkypeApiWindow(), nullptr);
+}
+
+TEST_F(SkypeConnectionTest, ThreeUnansweredPingsDetachAndPongsKeepTheCount) {
+    FakeSkype skype(0);
+    m_client.ConnectToApiServer();
+    ASSERT_TRUE(Pump([&] { return (m_client.ConnectionFlags() & 0x0C) == 0x0C; }));
+    for (int i = 0; i < 5; ++i) {
+        m_client.Ping();
+        skype.Notify("PONG");
+    }
+    EXPECT_EQ(m_client.PendingPings(), 0);
+    m_client.Ping();
+    m_client.Ping();
+    EXPECT_EQ(m_client.ConnectionFlags() & 0x0C, 0x0C) << "two unanswered pings are tolerated";
+    m_client.Ping();
+    EXPECT_EQ(m_client.ConnectionFlags() & 0x0C, 0) << "the third detaches";
+    EXPECT_EQ(m_client.PendingPings(), 0);
+    EXPECT_TRUE(skype.Sent("set audio_in ")) << "Skype back to its own devices";
+    const size_t count = skype.commands.size();
+    m_client.SendMessageToApiServer("get userstatus");
+    EXPECT_EQ(skype.commands.size(), count) << "nothing is sent while Skype is not ready";
+}
+
+TEST_F(SkypeConnectionTest, CommandsOfMoreThan255BytesAreNotSent) {
+    FakeSkype skype(0);
+    m_client.ConnectToApiServer();
+    ASSERT_TRUE(Pump([&] { return skype.Sent("search friends"); }));
+    const size_t count = skype.commands.size();
+    m_client.SendMessageToApiServer(std::string(255, 'a'));
+    m_client.SendMessageToApiServer(std::string(256, 'b'));
+    ASSERT_EQ(skype.commands.size(), count + 1);
+    EXPECT_EQ(skype.commands.back(), std::string(255, 'a'));
+}
+
+TEST_F(SkypeConnectionTest, UserAndConnectionStatusSetTheOnlineStatus) {
+    FakeSkype skype(0);
+    m_client.ConnectToApiServer();
+    ASSERT_TRUE(Pump([&] { return skype.Sent("search friends"); }));
+    skype.Notify("USERSTATUS DND");
+    EXPECT_FALSE(m_client.UserAvailable());
+    EXPECT_EQ(m_client.OnlineStatus(), 0) << "do-not-disturb tells the service nothing";
+    skype.Notify("USERSTATUS ONLINE");
+    EXPECT_TRUE(m_client.UserAvailable());
+    EXPECT_EQ(m_client.OnlineStatus(), 2);
+    skype.Notify("CONNSTATUS OFFLINE");
+    EXPECT_EQ(m_client.OnlineStatus(), 1);
+    skype.Notify("CONNSTATUS CONNECTING");
+    EXPECT_EQ(m_client.OnlineStatus(), 1);
+    skype.Notify("CONNSTATUS LOGGEDOUT");
+    EXPECT_EQ(m_client.ConnectionFlags() & 0x0C, 0) << "logged out detaches";
+}
+
+TEST(SkypeVersionTest, TheFirstPartThatDiffersDecides) {
+    const int32_t minimum[4] = {2, 5, 0, 154};
+    EXPECT_TRUE(CSkypeApiClient::VersionAtLeast("3.0.0.100", minimum));
+    EXPECT_FALSE(CSkypeApiClient::VersionAtLeast("2.5.0.100", minimum));
+    EXPECT_TRUE(CSkypeApiClient::VersionAtLeast("2.6.0.100", minimum));
+    EXPECT_TRUE(CSkypeApiClient::VersionAtLeast("2.5.0.154", minimum));
+    EXPECT_FALSE(CSkypeApiClient::VersionAtLeast("2.5", minimum)) << "missing parts are 0";
+    const int32_t none[4] = {};
+    EXPECT_TRUE(CSkypeApiClient::VersionAtLeast("", none));
+}
+
+} // namespace
