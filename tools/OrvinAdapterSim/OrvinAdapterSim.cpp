@@ -294,7 +294,7 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
 
-    SimLog log;
+    SimLog log("OrvinAdapterSim");
     log.SetQuiet(options.quiet);
     if (!options.logPath.empty() && !log.OpenFile(options.logPath)) {
         fprintf(stderr, "OrvinAdapterSim: can not write the log %s\n", options.logPath.c_str());

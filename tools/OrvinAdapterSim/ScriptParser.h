@@ -14,6 +14,8 @@
 // reported with its line number, before any command runs.
 #pragma once
 
+#include "ScriptText.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -111,11 +113,6 @@ bool ParseScript(const std::string& text, uint32_t allowed, std::vector<ScriptCo
 // The catalogue lookups the language uses, for tools that take names elsewhere too.
 bool ParseMsgType(const std::string& word, int32_t* type);
 bool ParseMsgCode(int32_t type, const std::string& word, int32_t* code);
-bool ParseNumber(const std::string& word, int64_t min, int64_t max, int64_t* value);
-
-// A TEXT value written back in the language's own form: bare when it can be, otherwise
-// quoted with escapes. Trailing zero bytes are dropped.
-std::string QuoteText(const uint8_t* bytes, size_t size);
 
 const char* CommandName(CommandKind kind);
 

@@ -6,7 +6,7 @@
 
 namespace orvin::sim {
 
-SimLog::SimLog() {
+SimLog::SimLog(const char* program) : m_program(program) {
     LARGE_INTEGER value;
     QueryPerformanceFrequency(&value);
     m_frequency = value.QuadPart;
@@ -63,7 +63,7 @@ void SimLog::Write(Kind kind, const char* format, va_list args) {
 
     std::lock_guard<std::mutex> lock(m_mutex);
     if (kind == Kind::Error) {
-        fprintf(stderr, "OrvinAdapterSim: %s\n", text);
+        fprintf(stderr, "%s: %s\n", m_program, text);
         fflush(stderr);
     } else if (kind == Kind::Result) {
         fprintf(stdout, "%s\n", text);

@@ -1,5 +1,5 @@
-// The stand-in's log: one line per message received or sent, per connection change and
-// per enumeration request, each stamped with the seconds since start. Lines go to
+// A stand-in's log: one line per message received or sent and per connection change,
+// each stamped with the seconds since start. Lines go to
 // standard output (unless quiet) and to the --log file, flushed at once so that a test
 // reading the file sees every line written so far.
 //
@@ -15,7 +15,8 @@ namespace orvin::sim {
 
 class SimLog {
 public:
-    SimLog();
+    // `program` prefixes the lines written to standard error.
+    explicit SimLog(const char* program);
     ~SimLog();
     bool OpenFile(const std::string& path);
     void SetQuiet(bool quiet) { m_bQuiet = quiet; }
@@ -34,6 +35,7 @@ private:
     enum class Kind { Line, Error, Warning, Result };
     void Write(Kind kind, const char* format, va_list args);
 
+    const char* m_program;
     std::mutex m_mutex;
     FILE* m_file = nullptr;
     bool m_bQuiet = false;

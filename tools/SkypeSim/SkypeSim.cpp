@@ -1,0 +1,324 @@
+// SkypeSim.exe: a stand-in for Skype's desktop API as the agent uses it. A top-level
+// window of Skype's main window class answers the agent's discover broadcast with the
+// attach message of the status the script asks for, takes the agent's commands
+// (WM_COPYDATA, UTF-8, one per message) and sends notifications the same way, by script
+// and by standing answers. It also checks every command the agent sends (SkypeChecks.h),
+// so a test catches an agent fault even where no expect-command names it.
+#include "SimLog.h"
+#include "SkypeScript.h"
+#include "SkypeWindow_win.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace orvin::skypesim;
+using orvin::sim::SimLog;
+
+namespace {
+
+enum ExitStatus {
+    kExitOk = 0,
+    kExitScriptFailed = 1, // an expectation was not met, a command could not be done, or the
+                           // agent broke the protocol
+    kExitBadInput = 2,     // bad options, or faults in the script
+    kExitOtherSkype = 3,   // a window of Skype's class exists already
+};
+
+const char kHelp[] = R"(SkypeSim - stand-in for Skype's desktop API, driven by a script.
+
+usage: SkypeSim.exe [options] [SCRIPT]
+       SkypeSim.exe [options] --interactive
+
+Opens a top-level window of class "tSkMainForm.UnicodeClass" (Skype's main window and
+API window at once), answers the "SkypeControlAPIDiscover" broadcast with
+"SkypeControlAPIAttach" (first parameter this window, second the status), takes commands
+as WM_COPYDATA (UTF-8, one per message) and sends notifications the same way to the
+window that attached. Runs SCRIPT and exits when it ends.
+
+Every command the agent sends is checked: it must come after the attach handshake
+(the agent's window was answered with status 0), from the window that attached, with
+copy-data word 0, carry its terminating zero (the length counts the text and the zero,
+and no other byte is zero), hold at most 255 bytes of text and be well-formed UTF-8.
+Each fault is an error naming the command, and fails the command that runs (or the
+script at its end).
+
+Options:
+  --script FILE    the script (or give it as the last argument)
+  --interactive    read the commands from standard input instead, running each at once
+  --log FILE       one line per command received (RX), notification sent (TX), discover,
+                   attach message and script step
+  --quiet          no log lines on standard output
+  --lenient        log the agent's faults as warnings instead of failing
+  --check          check the script and exit (status 0 or 2)
+  --help           this text
+
+Script: one command per line; '#' outside quotes starts a comment.
+  attach STATUS [timeout=MS]      answer the oldest discover not yet answered; with none,
+                                  the window answered last (to grant or refuse a pending
+                                  authorisation later, or to tell an attached agent the API
+                                  is not available); with no such window, wait for a
+                                  discover (default 10000 ms). STATUS available is
+                                  broadcast to every top-level window at once, and the
+                                  agent must attach again.
+  expect-command PATTERN [timeout=MS]
+                                  the next command that matches; the ones before it are
+                                  logged and passed over (default 5000 ms)
+  notify TEXT [zero=0]            one notification to the attached window (zero=0: without
+                                  the terminating zero)
+  answer PATTERN => NOTIFICATION [| NOTIFICATION ...]
+                                  from now on, answer every command that matches with these
+                                  notifications, in order (the first answer given that
+                                  matches wins; the command is still there for
+                                  expect-command)
+  sleep MS
+  vanish [close=MS]               no more answers, attach messages or notifications (Skype
+                                  hangs); the window closes after MS ms (default at once)
+
+Values:
+  STATUS   success (0), pending (1), refused (2), unavailable (3), available (0x8001), or
+           any number
+  TEXT     the words that follow, joined by single blanks; a word may be "quoted" with
+           \" \\ \n \r \t \0 \xHH; quote a text with '#', '=', '|', runs of blanks or a
+           trailing blank
+  PATTERN  a TEXT in which * stands for any run of bytes (the shortest that lets the rest
+           match) and ? for one byte; "\*" and "\?" in quotes are the characters. Case
+           counts; the whole command must match.
+  NOTIFICATION
+           a TEXT in which $1..$9 stand for what the first..ninth * of the PATTERN took,
+           $0 for the whole command and $$ for a dollar sign:
+             answer get user * speeddial => USER $1 SPEEDDIAL 12
+  MS       milliseconds
+
+Exit status: 0 when the script ran to its end with every expectation met and the agent
+kept to the protocol; 1 when a command failed or the agent broke the protocol (the line
+number and what went wrong go to standard error and the log); 2 for bad options or script
+faults (all reported with their line numbers before anything runs); 3 when a window of
+Skype's class exists already (a Skype or another SkypeSim).
+)";
+
+bool ReadWholeFile(const std::string& path, std::string* text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    std::stringstream content;
+    content << in.rdbuf();
+    *text = content.str();
+    return true;
+}
+
+struct Options {
+    std::string scriptPath;
+    std::string logPath;
+    bool interactive = false;
+    bool quiet = false;
+    bool checkOnly = false;
+    bool lenient = false;
+};
+
+bool ParseOptions(int argc, char** argv, Options* options, bool* help) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](std::string* out) {
+            if (i + 1 >= argc) {
+                fprintf(stderr, "SkypeSim: %s needs a value\n", arg.c_str());
+                return false;
+            }
+            *out = argv[++i];
+            return true;
+        };
+        if (arg == "--help" || arg == "-h" || arg == "/?") {
+            *help = true;
+            return true;
+        } else if (arg == "--script") {
+            if (!value(&options->scriptPath)) {
+                return false;
+            }
+        } else if (arg == "--log") {
+            if (!value(&options->logPath)) {
+                return false;
+            }
+        } else if (arg == "--interactive") {
+            options->interactive = true;
+        } else if (arg == "--quiet") {
+            options->quiet = true;
+        } else if (arg == "--lenient") {
+            options->lenient = true;
+        } else if (arg == "--check") {
+            options->checkOnly = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            fprintf(stderr, "SkypeSim: unknown option %s (see --help)\n", arg.c_str());
+            return false;
+        } else if (options->scriptPath.empty()) {
+            options->scriptPath = arg;
+        } else {
+            fprintf(stderr, "SkypeSim: more than one script given\n");
+            return false;
+        }
+    }
+    if (options->interactive == !options->scriptPath.empty()) {
+        fprintf(stderr, "SkypeSim: give a script or --interactive (see --help)\n");
+        return false;
+    }
+    return true;
+}
+
+// One command; false with *failure when it could not do what it says, or when the agent
+// broke the protocol while it ran or before.
+bool Run(SkypeWindow& window, const SkypeCommand& command, std::string* failure) {
+    bool ok = true;
+    switch (command.kind) {
+    case SkypeCommandKind::Attach:
+        ok = window.Attach(command.status, command.timeoutMs, failure);
+        break;
+    case SkypeCommandKind::ExpectCommand:
+        ok = window.ExpectCommand(command.pattern, command.timeoutMs, failure);
+        break;
+    case SkypeCommandKind::Notify:
+        ok = window.Notify(command.text, command.zero, failure);
+        break;
+    case SkypeCommandKind::Answer:
+        window.AddAnswer(command);
+        break;
+    case SkypeCommandKind::Sleep:
+        Sleep(command.ms);
+        break;
+    case SkypeCommandKind::Vanish:
+        window.Vanish(command.ms);
+        break;
+    default:
+        *failure = "not a command of this program";
+        return false;
+    }
+    std::string violation;
+    if (ok && window.TakeViolation(&violation)) {
+        *failure = violation;
+        return false;
+    }
+    return ok;
+}
+
+// Runs each line from standard input as it comes. Faults are reported and the session
+// goes on; the exit status tells whether every command succeeded.
+int RunInteractive(SkypeWindow& window, SimLog& log) {
+    int status = kExitOk;
+    std::string text;
+    for (int line = 1; std::getline(std::cin, text); ++line) {
+        std::optional<SkypeCommand> command;
+        std::string error;
+        if (!ParseSkypeScriptLine(text, line, kSkypeSimCommands, &command, &error)) {
+            log.Error("line %d: %s", line, error.c_str());
+            status = kExitScriptFailed;
+            continue;
+        }
+        if (!command) {
+            continue;
+        }
+        std::string failure;
+        if (!Run(window, *command, &failure)) {
+            log.Error("line %d: %s: %s", line, command->source.c_str(), failure.c_str());
+            status = kExitScriptFailed;
+        } else {
+            log.Line("line %d done: %s", line, command->source.c_str());
+        }
+    }
+    return status;
+}
+
+int RunScript(SkypeWindow& window, SimLog& log, const std::vector<SkypeCommand>& commands) {
+    for (const SkypeCommand& command : commands) {
+        std::string failure;
+        if (!Run(window, command, &failure)) {
+            log.Error("line %d: %s: %s", command.line, command.source.c_str(), failure.c_str());
+            return kExitScriptFailed;
+        }
+        log.Line("line %d done: %s", command.line, command.source.c_str());
+    }
+    log.Line("script done: %u commands", (unsigned)commands.size());
+    return kExitOk;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    bool help = false;
+    if (!ParseOptions(argc, argv, &options, &help)) {
+        return kExitBadInput;
+    }
+    if (help) {
+        fputs(kHelp, stdout);
+        return kExitOk;
+    }
+
+    std::vector<SkypeCommand> commands;
+    if (!options.interactive) {
+        std::string text;
+        if (!ReadWholeFile(options.scriptPath, &text)) {
+            fprintf(stderr, "SkypeSim: can not read the script %s\n", options.scriptPath.c_str());
+            return kExitBadInput;
+        }
+        std::vector<SkypeScriptError> errors;
+        if (!ParseSkypeScript(text, kSkypeSimCommands, &commands, &errors)) {
+            for (const SkypeScriptError& error : errors) {
+                fprintf(stderr, "SkypeSim: %s: %s\n", options.scriptPath.c_str(),
+                        FormatSkypeScriptError(error).c_str());
+            }
+            return kExitBadInput;
+        }
+    }
+    if (options.checkOnly) {
+        return kExitOk;
+    }
+
+    SimLog log("SkypeSim");
+    log.SetQuiet(options.quiet);
+    if (!options.logPath.empty() && !log.OpenFile(options.logPath)) {
+        fprintf(stderr, "SkypeSim: can not write the log %s\n", options.logPath.c_str());
+        return kExitBadInput;
+    }
+    // One Skype per desktop: the agent would attach to whichever answered first. The mutex
+    // covers two stand-ins started together, before either has its window.
+    HANDLE single = CreateMutexW(nullptr, FALSE, L"OrvinSkypeSim.SingleInstance");
+    if (single && GetLastError() == ERROR_ALREADY_EXISTS) {
+        log.Error("another SkypeSim runs already");
+        return kExitOtherSkype;
+    }
+    if (HWND other = FindWindowW(kSkypeWindowClass, nullptr)) {
+        log.Error("a window of class tSkMainForm.UnicodeClass exists already (%p): another Skype or SkypeSim",
+                  (void*)other);
+        return kExitOtherSkype;
+    }
+
+    SkypeWindow window(log, options.lenient);
+    std::string error;
+    if (!window.Start(&error)) {
+        log.Error("%s", error.c_str());
+        return kExitScriptFailed;
+    }
+    log.Line("window of class tSkMainForm.UnicodeClass open");
+
+    int status = options.interactive ? RunInteractive(window, log) : RunScript(window, log, commands);
+
+    window.Stop();
+    // What the agent sent after the last command counts too.
+    std::string violation;
+    if (window.TakeViolation(&violation) && status == kExitOk) {
+        log.Error("after the script: %s", violation.c_str());
+        status = kExitScriptFailed;
+    }
+    if (window.Warnings()) {
+        log.Line("%d fault(s) against the protocol passed over (--lenient)", window.Warnings());
+    }
+    log.Line("exit %d", status);
+    if (single) {
+        CloseHandle(single);
+    }
+    return status;
+}
