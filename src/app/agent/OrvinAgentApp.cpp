@@ -4,6 +4,7 @@
 #include "AnsweringMachineClient.h"
 #include "OrvinAgentDlg.h"
 #include "Registry.h"
+#include "SkypeApiClient.h"
 #include "Trace.h"
 #include "Translator.h"
 
@@ -95,6 +96,9 @@ int COrvinAgentApp::InitializeSoftPhone() {
     }
     m_nSoftPhoneType = m_Settings.softPhoneType.SelectedIndex();
     switch (m_nSoftPhoneType) {
+    case 0:
+        m_pClient = std::make_unique<CSkypeApiClient>();
+        break;
     case 8:
         m_pClient = std::make_unique<CAnsweringMachineClient>(0);
         break;

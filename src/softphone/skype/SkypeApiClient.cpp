@@ -135,6 +135,8 @@ void CSkypeApiClient::Ping() {
 void CSkypeApiClient::OnClientTimer(UINT_PTR id) {
     if (id == CSkypeMessageEngine::kPingTimer) {
         Ping();
+    } else if (id == 32 || id == 48 || id == 64) {
+        OnVoicemailTimer(id);
     }
 }
 
@@ -183,6 +185,7 @@ void CSkypeApiClient::OnApiServerConnected() {
         TRACE("Setting thread in order to find audio device");
         StartAudioDeviceSearch();
     }
+    m_VoiceMailMgr.Reset();
     SendMessageToApiServer("search voicemails");
     m_ContactList.Reset();
     SendMessageToApiServer("search friends");
@@ -419,8 +422,8 @@ void CSkypeApiClient::StartAudioDeviceSearch() {
 void CSkypeApiClient::StopAudioDeviceSearch() {
     m_bStopAudioSearch = true;
     SetEvent(m_hStopAudioSearch);
-    WaitForSingleObject(m_hAudioTermination, kTerminationWaitMs);
     if (m_hAudioThread) {
+        WaitForSingleObject(m_hAudioTermination, kTerminationWaitMs);
         // The thread uses this object: it must be gone before the object is.
         WaitForSingleObject(m_hAudioThread, INFINITE);
         CloseHandle(m_hAudioThread);

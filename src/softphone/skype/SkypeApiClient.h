@@ -16,6 +16,7 @@
 #include "ContactList.h"
 #include "OrvinApiClient.h"
 #include "SkypeMessageEngine.h"
+#include "VoiceMailManager.h"
 
 #include <atomic>
 #include <memory>
@@ -36,15 +37,33 @@ public:
     void OnApiServerConnected() override;
     void OnApiServerDisconnect() override;
     void ControlSoftphoneWindow(bool toVoip) override;
+    void SetCallStatus(int status, int callId) override;
+    void OnDtmfKey(const IMM& message) override;
+    void OnKeypadEvent(const IMM& message) override;
+    void GoToVoiceMail() override;
+    void OnHookState(const IMM& message) override;
+    void OnLineState(const IMM& message) override;
     void SelectAudioDevices(bool toAdapter) override;
     void SetAudioIn(const char* name) override;
     void SetAudioOut(const char* name) override;
     void Ping() override;
+    void StopActivity() override;
     void SendMessageToApiServer(const std::string& text) override;
     void SendMessageToApiServer(const char* text) override;
 
     // The engine's timer ticks: 16 the ping; 32, 48 and 64 the voicemail timers.
     virtual void OnClientTimer(UINT_PTR id);
+
+    // The voicemail manager's callbacks, from Skype's status notifications.
+    void OnStartVoiceMailPlayback(const CVoiceMail& entry);
+    void OnEndVoiceMailPlayback(const CVoiceMail& entry);
+    void OnVoiceMailPlaybackLastMessage();
+    // On off-hook on VoIP and on the change to VoIP: the stutter tone when voicemail waits.
+    void CheckVoicemailWaiting();
+    // Timers on the engine's window (ids 32, 48, 64 for voicemail).
+    void SetClientTimer(UINT_PTR id, UINT elapse) { m_pEngine->SetTimer(id, elapse); }
+    void KillClientTimer(UINT_PTR id) { m_pEngine->KillTimer(id); }
+    VoiceMailManager& VoiceMails() { return m_VoiceMailMgr; }
 
     // Version texts "a.b.c.d" compared part by part as unsigned numbers (missing parts 0):
     // true when `version` is at least `minimum`.
@@ -61,11 +80,12 @@ public:
 protected:
     // The call-control and voicemail sides: what the "call", "voicemail", "voicemails" and
     // "can_leave_vm" notifications and a friend's speed dial lead to.
-    virtual void OnCallNotification(const VString& tokens) {}
-    virtual void OnSpeedDialNotification(const VString& tokens) {}
-    virtual void OnVoicemailNotification(const VString& tokens) {}
-    virtual void OnCanLeaveVoicemail(const VString& tokens) {}
-    virtual void OnUserAvailableAgain() {}
+    void OnCallNotification(const VString& tokens);
+    void OnSpeedDialNotification(const VString& tokens);
+    void OnVoicemailNotification(const VString& tokens);
+    void OnCanLeaveVoicemail(const VString& tokens);
+    // The user left do-not-disturb while a call rings: ring the telephone now.
+    void OnUserAvailableAgain();
     // Shown when Skype's version is below MinSoftphoneVersion.
     virtual void ShowOldVersionBox();
 
@@ -76,6 +96,15 @@ private:
     void OnUserNotification(const VString& tokens);
     void CheckVersion(const std::string& version);
     void ReportDisconnected();
+    void OnVoicemailTimer(UINT_PTR id);
+    void OnCallStatusWord(int id, const std::string& word);
+    void ReportCallStatus(int status, bool notify);
+    void EndCall();
+    void SendRinging();
+    void AppendDigit(char digit);
+    void Dial();
+    void LeaveVoicemailSession();
+    void StutterTwice();
     void SendCommand(const char* text, const char* form, const char* lineEnd);
     void StartAudioDeviceSearch();
     void StopAudioDeviceSearch();
@@ -83,6 +112,7 @@ private:
 
     std::unique_ptr<CSkypeMessageEngine> m_pEngine;
     CContactList m_ContactList{this};
+    VoiceMailManager m_VoiceMailMgr{this};
     HWND m_hSkypeMainWindow = nullptr;
     int m_nProtocol = 0;
     std::string m_CurrentUserHandle;
