@@ -174,3 +174,53 @@ TEST_F(SkypeCallTest, TheServicesRequestsBecomeSetCallCommands) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(SkypeCallTest, KeypadButtonsWorkOnlyOnTheVoipLine) {
+    IMM voip = Key(5, 0); // NOTIFY_VOIP_STATE, VoIP
+    m_client.HandleAdapterEvent(voip);
+    Commands();
+    for (int code : {1, 2, 16, 14, 18, 19, 17}) {
+        m_client.HandleAdapterEvent(Key(13, code)); // NOTIFY_KEYPAD_EVENT
+    }
+    EXPECT_EQ(Commands(),
+              (std::vector<std::string>{"CALL 12", "focus", "btn_released skype", "focus", "btn_released up",
+                                        "focus", "btn_released down", "hook on"}));
+    EXPECT_EQ(m_client.CollectedDigits(), "") << "the red button empties the digits";
+    m_client.HandleAdapterEvent(Key(13, 16));
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"focus", "btn_released yes"}))
+        << "no digits: the yes button";
+
+    m_client.HandleAdapterEvent(Key(5, 1)); // PSTN
+    m_client.HandleAdapterEvent(Key(13, 14));
+    EXPECT_TRUE(Commands().empty());
+}
+
+TEST_F(SkypeCallTest, TheVoicemailSessionPlaysAndItsKeysDeleteAndEnd) {
+    m_skype.Notify("USER orvin.user CAN_LEAVE_VM TRUE");
+    m_skype.Notify("VOICEMAILS 11, 12");
+    m_skype.Notify("VOICEMAIL 11 STATUS UNPLAYED");
+    m_skype.Notify("VOICEMAIL 12 STATUS UNPLAYED");
+    Commands();
+    IMM goToVoicemail = {};
+    goToVoicemail.Type = 8; // MSG_TYPE_SM2AGENT_REQUEST, code 0
+    m_client.HandleAdapterEvent(goToVoicemail);
+    EXPECT_EQ(m_client.LineState(), 2);
+    EXPECT_EQ(m_client.Session().m_nState, 5);
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"Open Voicemail 12"})) << "the unplayed, newest first";
+    m_skype.Notify("VOICEMAIL 12 STATUS PLAYING");
+    EXPECT_EQ(m_client.VoiceMails().GetVMMState(), 6);
+    Keys("2");
+    // 12 is the last of the list: deleted, nothing more played (the session's state is
+    // INPROGRESS, so the key also goes to Skype as a button).
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"alter Voicemail 12 delete", "BTN_PRESSED 2"}));
+    Keys("*");
+    EXPECT_EQ(m_client.LineState(), 0);
+    EXPECT_EQ(m_client.Session().m_nState, 9);
+    ASSERT_GE(m_service.events.size(), 2u);
+    EXPECT_EQ(m_service.events.front(), "MSG_TYPE_CALL_EVENT: CALL_STATUS_INPROGRESS, info:0, buffer:");
+    EXPECT_EQ(m_service.events.back(), "MSG_TYPE_CALL_EVENT: CALL_STATUS_FINISHED, info:0, buffer:");
+}
+
+} // namespace
