@@ -112,7 +112,7 @@ void IomanEndpoint::ServeConnection(HANDLE pipe) {
              offset = splitter.NextOffset()) {
             message.receivedAt = readAt.QuadPart;
             ++number;
-            m_log.Line("RX %s", DescribeMessage(message).c_str());
+            m_log.LineAt(readAt.QuadPart, "RX %s", DescribeMessage(message).c_str());
             const std::string where = connectionText + ", message " + std::to_string(number) + " at byte " +
                                       std::to_string(offset) + " (Size " +
                                       std::to_string(message.Header().Size) + ", kind " +

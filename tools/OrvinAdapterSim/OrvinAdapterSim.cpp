@@ -63,6 +63,8 @@ Options:
   --log FILE           one line per message received (RX) or sent (TX), per connection
                        change and per enumeration request
   --quiet              no log lines on standard output (measure still prints its figures)
+  --log-qpc            stamp each log line also with the performance counter, [SECONDS @COUNT]
+                       (one clock for all processes: a message timed across logs)
   --lenient            log the agent's faults against the wire description as warnings
                        instead of failing (for tests that send bad bytes on purpose)
   --adapters N         adapters the enumeration reports (0 to 5; default 1)
@@ -137,6 +139,7 @@ struct Options {
     std::string logPath;
     bool interactive = false;
     bool quiet = false;
+    bool logCounter = false;
     bool checkOnly = false;
     bool lenient = false;
     int adapters = 1;
@@ -186,6 +189,8 @@ bool ParseOptions(int argc, char** argv, Options* options, bool* help) {
             options->interactive = true;
         } else if (arg == "--quiet") {
             options->quiet = true;
+        } else if (arg == "--log-qpc") {
+            options->logCounter = true;
         } else if (arg == "--lenient") {
             options->lenient = true;
         } else if (arg == "--check") {
@@ -296,9 +301,13 @@ int main(int argc, char** argv) {
 
     SimLog log("OrvinAdapterSim");
     log.SetQuiet(options.quiet);
+    log.SetCounterStamps(options.logCounter);
     if (!options.logPath.empty() && !log.OpenFile(options.logPath)) {
         fprintf(stderr, "OrvinAdapterSim: can not write the log %s\n", options.logPath.c_str());
         return kExitBadInput;
+    }
+    if (options.logCounter) {
+        log.Line("performance counter frequency %lld", log.Frequency());
     }
 
     EnumConfig enumConfig;

@@ -105,10 +105,11 @@ bool ScriptRunner::RunCommand(const ScriptCommand& command, std::string* failure
 }
 
 bool ScriptRunner::Send(const ScriptCommand& command, const WireMessage& message, std::string* failure) {
+    const long long sentAt = SimLog::Counter(); // the moment the write starts
     if (!m_ioman.Write(message, failure)) {
         return false;
     }
-    m_log.Line("TX %s", DescribeMessage(message).c_str());
+    m_log.LineAt(sentAt, "TX %s", DescribeMessage(message).c_str());
     return true;
 }
 

@@ -14,6 +14,12 @@ SimLog::SimLog(const char* program) : m_program(program) {
     m_start = value.QuadPart;
 }
 
+long long SimLog::Counter() {
+    LARGE_INTEGER value;
+    QueryPerformanceCounter(&value);
+    return value.QuadPart;
+}
+
 SimLog::~SimLog() {
     if (m_file) {
         fclose(m_file);
@@ -28,37 +34,48 @@ bool SimLog::OpenFile(const std::string& path) {
 void SimLog::Line(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    Write(Kind::Line, format, args);
+    Write(Kind::Line, Counter(), format, args);
+    va_end(args);
+}
+
+void SimLog::LineAt(long long counter, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    Write(Kind::Line, counter, format, args);
     va_end(args);
 }
 
 void SimLog::Error(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    Write(Kind::Error, format, args);
+    Write(Kind::Error, Counter(), format, args);
     va_end(args);
 }
 
 void SimLog::Warning(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    Write(Kind::Warning, format, args);
+    Write(Kind::Warning, Counter(), format, args);
     va_end(args);
 }
 
 void SimLog::Result(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    Write(Kind::Result, format, args);
+    Write(Kind::Result, Counter(), format, args);
     va_end(args);
 }
 
-void SimLog::Write(Kind kind, const char* format, va_list args) {
+void SimLog::Write(Kind kind, long long counter, const char* format, va_list args) {
     char text[2048];
     vsnprintf(text, sizeof text, format, args);
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    double seconds = (double)(now.QuadPart - m_start) / (double)m_frequency;
+    double seconds = (double)(counter - m_start) / (double)m_frequency;
+    char stamp[64];
+    if (m_bCounterStamps) {
+        snprintf(stamp, sizeof stamp, "[%9.3f @%lld]", seconds, counter);
+    } else {
+        snprintf(stamp, sizeof stamp, "[%9.3f]", seconds);
+    }
     const char* mark = kind == Kind::Error ? "ERROR " : kind == Kind::Warning ? "WARNING " : "";
 
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -69,11 +86,11 @@ void SimLog::Write(Kind kind, const char* format, va_list args) {
         fprintf(stdout, "%s\n", text);
         fflush(stdout);
     } else if (!m_bQuiet) {
-        fprintf(stdout, "[%9.3f] %s%s\n", seconds, mark, text);
+        fprintf(stdout, "%s %s%s\n", stamp, mark, text);
         fflush(stdout);
     }
     if (m_file) {
-        fprintf(m_file, "[%9.3f] %s%s\n", seconds, mark, text);
+        fprintf(m_file, "%s %s%s\n", stamp, mark, text);
         fflush(m_file);
     }
 }

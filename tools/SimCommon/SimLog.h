@@ -1,5 +1,7 @@
 // A stand-in's log: one line per message received or sent and per connection change,
-// each stamped with the seconds since start. Lines go to
+// each stamped with the seconds since start (and, on request, with the performance
+// counter itself: one clock for every process on the machine, to time a message from one
+// stand-in's log to another's). Lines go to
 // standard output (unless quiet) and to the --log file, flushed at once so that a test
 // reading the file sees every line written so far.
 //
@@ -20,8 +22,15 @@ public:
     ~SimLog();
     bool OpenFile(const std::string& path);
     void SetQuiet(bool quiet) { m_bQuiet = quiet; }
+    // Stamps as `[seconds @counter]`: the performance counter's value at the stamp.
+    void SetCounterStamps(bool on) { m_bCounterStamps = on; }
+    static long long Counter();
+    long long Frequency() const { return m_frequency; }
 
     void Line(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // A line stamped with a counter value taken earlier (Counter()): the moment a message
+    // went out or came in, rather than the moment the line is written.
+    void LineAt(long long counter, const char* format, ...) __attribute__((format(printf, 3, 4)));
     // Faults and results for the person or the test running the stand-in: standard error
     // and the log file.
     void Error(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -33,12 +42,13 @@ public:
 
 private:
     enum class Kind { Line, Error, Warning, Result };
-    void Write(Kind kind, const char* format, va_list args);
+    void Write(Kind kind, long long counter, const char* format, va_list args);
 
     const char* m_program;
     std::mutex m_mutex;
     FILE* m_file = nullptr;
     bool m_bQuiet = false;
+    bool m_bCounterStamps = false;
     long long m_start = 0;
     long long m_frequency = 1;
 };

@@ -54,6 +54,8 @@ Options:
   --log FILE       one line per command received (RX), notification sent (TX), discover,
                    attach message and script step
   --quiet          no log lines on standard output
+  --log-qpc        stamp each log line also with the performance counter, [SECONDS @COUNT]
+                   (one clock for all processes: a message timed across logs)
   --lenient        log the agent's faults as warnings instead of failing
   --check          check the script and exit (status 0 or 2)
   --help           this text
@@ -118,6 +120,7 @@ struct Options {
     std::string logPath;
     bool interactive = false;
     bool quiet = false;
+    bool logCounter = false;
     bool checkOnly = false;
     bool lenient = false;
 };
@@ -148,6 +151,8 @@ bool ParseOptions(int argc, char** argv, Options* options, bool* help) {
             options->interactive = true;
         } else if (arg == "--quiet") {
             options->quiet = true;
+        } else if (arg == "--log-qpc") {
+            options->logCounter = true;
         } else if (arg == "--lenient") {
             options->lenient = true;
         } else if (arg == "--check") {
@@ -279,9 +284,13 @@ int main(int argc, char** argv) {
 
     SimLog log("SkypeSim");
     log.SetQuiet(options.quiet);
+    log.SetCounterStamps(options.logCounter);
     if (!options.logPath.empty() && !log.OpenFile(options.logPath)) {
         fprintf(stderr, "SkypeSim: can not write the log %s\n", options.logPath.c_str());
         return kExitBadInput;
+    }
+    if (options.logCounter) {
+        log.Line("performance counter frequency %lld", log.Frequency());
     }
     // One Skype per desktop: the agent would attach to whichever answered first. The mutex
     // covers two stand-ins started together, before either has its window.

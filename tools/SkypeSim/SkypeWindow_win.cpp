@@ -163,6 +163,7 @@ void SkypeWindow::OnDiscover(HWND from) {
 }
 
 void SkypeWindow::OnCopyData(HWND from, const COPYDATASTRUCT* data) {
+    const long long receivedAt = orvin::sim::SimLog::Counter();
     ReceivedCommand received;
     if (data) {
         received.data = (uint32_t)data->dwData;
@@ -177,7 +178,7 @@ void SkypeWindow::OnCopyData(HWND from, const COPYDATASTRUCT* data) {
         int number = ++m_received;
         received.attached = m_agent != nullptr;
         received.fromAttachedWindow = from == m_agent;
-        m_log.Line("RX %s%s", ShowText(text).c_str(), m_bVanished ? "  (not answered: vanished)" : "");
+        m_log.LineAt(receivedAt, "RX %s%s", ShowText(text).c_str(), m_bVanished ? "  (not answered: vanished)" : "");
         for (const std::string& violation : CheckCommand(received)) {
             std::string described = "command " + std::to_string(number) + " (" + ShowText(text) + ") from " +
                                     HandleText(from) + ": " + violation;
@@ -231,6 +232,8 @@ void SkypeWindow::SendPending() {
         }
         std::string failure;
         std::string text = CommandText(item.bytes);
+        // The moment it goes out: SendMessage returns only once the agent has handled it.
+        const long long sentAt = orvin::sim::SimLog::Counter();
         if (!agent) {
             failure = "no window attached";
         } else {
@@ -244,7 +247,7 @@ void SkypeWindow::SendPending() {
             }
         }
         if (failure.empty()) {
-            m_log.Line("TX %s%s", ShowText(text).c_str(),
+            m_log.LineAt(sentAt, "TX %s%s", ShowText(text).c_str(),
                        item.bytes.empty() || item.bytes.back() != '\0' ? "  (no terminating zero)" : "");
         } else {
             m_log.Line("TX %s: %s", ShowText(text).c_str(), failure.c_str());
