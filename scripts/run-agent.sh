@@ -1,27 +1,39 @@
 #!/usr/bin/env bash
-# Runs OrvinAgent on its default installation against the adapter-service stand-in and
-# shows the traffic as it happens: the lines of the agent's event log, with their prefixes.
+# Runs OrvinAgent on its default installation (the telephone as a Skype handset) against
+# the adapter-service stand-in and the Skype stand-in, and shows the traffic as it
+# happens: the lines of the agent's event log, with their prefixes.
 #
-#   scripts/run-agent.sh                         the demo, in this terminal
+#   scripts/run-agent.sh                         the Skype demo, in this terminal
 #   scripts/run-agent.sh --screenshot FILE.png   the same on a virtual X display, saving a
 #                                                picture of the main dialog while it runs
+#   scripts/run-agent.sh --answering-machine     the answering-machine client's demo instead
 #
 # It installs what is missing (Debian 12, as root), builds into BUILD_DIR (default: build),
 # makes and starts the build's Wine prefix, imports data/registry/OrvinAgent.reg, installs
-# the monitor program, then runs the stand-in service with data/demo/demo-service.txt and
-# the agent. Once the stand-in has sent the demo's last message it asks the agent about
-# standby (OrvinPowerEvent), then shuts it down through the application manager
-# (OrvinAppCtl shutdown 2), as an installer would; on Ctrl-C it shuts the agent down the
-# same way. What it started is stopped when it ends. Exit status 0 when the demo ran through.
+# the monitor program, then runs the stand-in service with data/demo/demo-service-skype.txt,
+# SkypeSim with data/demo/demo-skype.txt and the agent: a contact calls, the telephone rings
+# with the caller's number, the handset is lifted, two keys are pressed, the call ends; a
+# number is dialled on the telephone; a voicemail is played. Once both stand-ins' scripts
+# have ended with every expectation met it asks the agent about standby (OrvinPowerEvent),
+# then shuts it down through the application manager (OrvinAppCtl shutdown 2), as an
+# installer would; on Ctrl-C it shuts the agent down the same way.
+#
+# With --answering-machine the imported SoftPhoneType is replaced by the answering-machine
+# client's record and the adapter stand-in alone plays data/demo/demo-service.txt (the
+# adapter attaches, the handset is lifted and put down, the line switches, a call rings,
+# the cables are swapped); the standby query follows its last message.
+#
+# What it started is stopped when it ends. Exit status 0 when the demo ran through.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() {
-    sed -n '5,7s/^# \{0,1\}//p' "$0"
+    sed -n '6,9s/^# \{0,1\}//p' "$0"
     exit "$1"
 }
 
 SCREENSHOT=""
+SOFTPHONE=skype
 while [ $# -gt 0 ]; do
     case "$1" in
     --screenshot)
@@ -31,6 +43,10 @@ while [ $# -gt 0 ]; do
         ;;
     --screenshot=*)
         SCREENSHOT=${1#--screenshot=}
+        shift
+        ;;
+    --answering-machine)
+        SOFTPHONE=answering-machine
         shift
         ;;
     -h | --help) usage 0 ;;
@@ -51,16 +67,27 @@ scripts/install-deps.sh
 BUILD_DIR="${BUILD_DIR:-build}"
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD_DIR" -j 2 --target OrvinAgent OrvinAdapterSim OrvinAppCtl OrvinMonitor OrvinPowerEvent
+cmake --build "$BUILD_DIR" -j 2 --target OrvinAgent OrvinAdapterSim SkypeSim OrvinAppCtl \
+      OrvinMonitor OrvinPowerEvent
 
 BUILD_DIR=$(cd "$BUILD_DIR" && pwd)
 WINE_RUN="$BUILD_DIR/wine-run"
 AGENT="$BUILD_DIR/src/app/agent/OrvinAgent.exe"
 SIM="$BUILD_DIR/tools/OrvinAdapterSim/OrvinAdapterSim.exe"
+SKYPESIM="$BUILD_DIR/tools/SkypeSim/SkypeSim.exe"
 APPCTL="$BUILD_DIR/tools/OrvinAppCtl/OrvinAppCtl.exe"
 MONITOR="$BUILD_DIR/tools/OrvinMonitor/OrvinMonitor.exe"
 POWER="$BUILD_DIR/tools/OrvinPowerEvent/OrvinPowerEvent.exe"
-DEMO_SCRIPT="$PWD/data/demo/demo-service.txt"
+if [ "$SOFTPHONE" = skype ]; then
+    DEMO_SCRIPT="$PWD/data/demo/demo-service-skype.txt"
+    SKYPE_SCRIPT="$PWD/data/demo/demo-skype.txt"
+else
+    DEMO_SCRIPT="$PWD/data/demo/demo-service.txt"
+    SKYPE_SCRIPT=""
+fi
+# The softphone selection record of the answering-machine client (index 8, variant 0, its
+# CRC-8 check byte), as REG_BINARY hex.
+TAM_RECORD=00c00000b8000000
 REG_FILE="$PWD/data/registry/OrvinAgent.reg"
 WORK="$BUILD_DIR/demo"
 ROOT='SOFTWARE\Orvin\VoipAdapter'
@@ -115,6 +142,7 @@ reg_add() {
 declare -A STARTED=()   # name -> pid of a program still running
 SERVER_STARTED=0        # the wine server: stopped at the end
 TRACE_MOVED=0           # the trace key points at the tools' file: the registry file's again
+TYPE_CHANGED=0          # SoftPhoneType is the answering machine's: the registry file's again
 DESKTOP_SET=0           # the prefix's X11 virtual desktop: back to the null driver
 XVFB_PID=""
 FOLLOWER=""
@@ -163,13 +191,14 @@ cleanup() {
         shutdown_agent || true
         wait_gone agent 30 || true
     fi
-    # The stand-in ends by itself once the agent has said goodbye; a script cut short waits
-    # for what no longer comes.
+    # The stand-ins end by themselves once their scripts are through; a script cut short
+    # waits for what no longer comes.
     if running service; then
         wait_gone service 5 || true
     fi
     for name in "${!STARTED[@]}"; do
-        kill -9 "${STARTED[$name]}" 2>/dev/null || true
+        # Each was started in a session of its own: its process group, by the group's id.
+        kill -9 -- "-${STARTED[$name]}" 2>/dev/null || kill -9 "${STARTED[$name]}" 2>/dev/null || true
         wait "${STARTED[$name]}" 2>/dev/null || true
     done
     if [ -n "$FOLLOWER" ]; then
@@ -177,7 +206,7 @@ cleanup() {
         kill "$FOLLOWER" 2>/dev/null || true
         wait "$FOLLOWER" 2>/dev/null || true
     fi
-    if [ "$TRACE_MOVED" = 1 ]; then
+    if [ "$TRACE_MOVED" = 1 ] || [ "$TYPE_CHANGED" = 1 ]; then
         wine_do regedit /S "$(winpath "$REG_FILE")" </dev/null >/dev/null 2>&1 || true
     fi
     if [ "$DESKTOP_SET" = 1 ]; then
@@ -242,6 +271,12 @@ else
 fi
 say "importing data/registry/OrvinAgent.reg"
 "$WINE_RUN" regedit /S "$(winpath "$REG_FILE")" </dev/null >/dev/null 2>&1 || fail "regedit could not import $REG_FILE"
+if [ "$SOFTPHONE" = answering-machine ]; then
+    say "selecting the answering-machine client (SoftPhoneType $TAM_RECORD)"
+    TYPE_CHANGED=1
+    reg_add "HKLM\\$ROOT\\Config\\General" /v SoftPhoneType /t REG_BINARY /d "$TAM_RECORD" ||
+        fail "could not set SoftPhoneType"
+fi
 mkdir -p "$(dirname "$TRACE")" "$INSTALL_DIR"
 cp "$MONITOR" "$INSTALL_DIR/OrvinMonitor.exe"
 rm -f "$TRACE"
@@ -289,25 +324,62 @@ event_lines() {
     fi
 }
 
-# ---- The stand-in service and the agent
+# ---- The stand-ins and the agent
 
-# The stand-in has sent the script's Nth message when its log has N "TX" lines.
+# The adapter stand-in has sent the script's Nth message when its log has N "TX" lines.
 SENDS=$(grep -cE '^[[:space:]]*send[[:space:]]' "$DEMO_SCRIPT")
 sent_count() {
     grep -c '\] TX ' "$WORK/service.log" 2>/dev/null || true
 }
-# wait_sent N SECONDS: until the stand-in has sent N messages, while it and the agent run.
+# alive: the agent and the stand-ins that are still wanted run.
+alive() {
+    running agent || fail "the agent ended early (its trace: $TRACE)"
+    if [ -n "${STARTED[service]:-}" ] && ! running service; then
+        fail "the stand-in service ended early: $(tail -n 3 "$WORK/service.log")"
+    fi
+    if [ -n "${STARTED[skype]:-}" ] && ! running skype; then
+        fail "SkypeSim ended early: $(tail -n 3 "$WORK/skype.log")"
+    fi
+}
+# wait_sent N SECONDS: until the adapter stand-in has sent N messages, while all run.
 wait_sent() {
     local deadline=$((SECONDS + $2))
     until [ "$(sent_count)" -ge "$1" ]; do
-        running service || fail "the stand-in service ended early: $(tail -n 3 "$WORK/service.log")"
-        running agent || fail "the agent ended early (its trace: $TRACE)"
+        alive
         [ $SECONDS -lt $deadline ] || fail "the stand-in had not sent message $1 of $SENDS after $2 s"
         sleep 0.1
     done
 }
+# wait_logged FILE TEXT SECONDS: until FILE (in $WORK) holds TEXT, while all run.
+wait_logged() {
+    local deadline=$((SECONDS + $3))
+    until grep -qF -- "$2" "$WORK/$1" 2>/dev/null; do
+        alive
+        [ $SECONDS -lt $deadline ] || fail "$1 did not show within $3 s: $2"
+        sleep 0.1
+    done
+}
+# wait_scripts SECONDS: until both stand-ins have ended, each with its script's
+# expectations met (exit status 0), while the agent runs.
+wait_scripts() {
+    local deadline=$((SECONDS + $1)) name
+    local -A label=([service]="the adapter stand-in" [skype]="SkypeSim")
+    while [ -n "${STARTED[service]:-}" ] || [ -n "${STARTED[skype]:-}" ]; do
+        for name in service skype; do
+            if [ -n "${STARTED[$name]:-}" ] && ! running "$name"; then
+                wait_gone "$name" 0 || true
+                [ "$STATUS" = 0 ] ||
+                    fail "${label[$name]}'s script failed (status $STATUS): $(tail -n 3 "$WORK/$name.log")"
+                say "${label[$name]}'s script ended: every expectation met"
+            fi
+        done
+        running agent || fail "the agent ended early (its trace: $TRACE)"
+        [ $SECONDS -lt $deadline ] || fail "the stand-ins' scripts had not ended after $1 s"
+        sleep 0.2
+    done
+}
 
-say "starting the adapter-service stand-in with data/demo/demo-service.txt"
+say "starting the adapter-service stand-in with ${DEMO_SCRIPT#"$PWD/"}"
 start service "$SIM" --quiet --log "$(winpath "$WORK/service.log")" --key0 "$ROOT" "$(winpath "$DEMO_SCRIPT")"
 deadline=$((SECONDS + 30))
 until grep -qF "] serving " "$WORK/service.log" 2>/dev/null; do
@@ -316,22 +388,44 @@ until grep -qF "] serving " "$WORK/service.log" 2>/dev/null; do
     sleep 0.1
 done
 
+if [ -n "$SKYPE_SCRIPT" ]; then
+    say "starting the Skype stand-in (SkypeSim) with ${SKYPE_SCRIPT#"$PWD/"}"
+    start skype "$SKYPESIM" --quiet --log "$(winpath "$WORK/skype.log")" "$(winpath "$SKYPE_SCRIPT")"
+    deadline=$((SECONDS + 30))
+    until grep -qF "] window of class " "$WORK/skype.log" 2>/dev/null; do
+        running skype || fail "SkypeSim ended before its window opened: $(cat "$WORK/skype.out")"
+        [ $SECONDS -lt $deadline ] || fail "SkypeSim's window did not open within 30 s"
+        sleep 0.1
+    done
+fi
+
 say "starting OrvinAgent.exe; its event log:"
 tail -n +1 -F "$TRACE" 2>/dev/null > >(event_log) &
 FOLLOWER=$!
 start agent "$AGENT"
 
-if [ -n "$SCREENSHOT" ]; then
-    # In the pause before the demo's last message (the jack swap, whose box would cover
-    # the event log).
-    wait_sent $((SENDS - 1)) 120
-    sleep 1
-    DISPLAY=":$DISPLAY_NUM" import -window root "$SCREENSHOT" || fail "import could not grab the display"
-    say "screenshot saved: $SCREENSHOT ($(event_lines) event-log lines)"
+if [ -n "$SKYPE_SCRIPT" ]; then
+    if [ -n "$SCREENSHOT" ]; then
+        # While the voicemail plays, the whole session in the event log.
+        wait_logged skype.log "TX VOICEMAIL 101 STATUS PLAYING" 180
+        sleep 1.5
+        DISPLAY=":$DISPLAY_NUM" import -window root "$SCREENSHOT" || fail "import could not grab the display"
+        say "screenshot saved: $SCREENSHOT ($(event_lines) event-log lines)"
+    fi
+    wait_scripts 180
+    sleep 1.5
+else
+    if [ -n "$SCREENSHOT" ]; then
+        # In the pause before the demo's last message (the jack swap, whose box would cover
+        # the event log).
+        wait_sent $((SENDS - 1)) 120
+        sleep 1
+        DISPLAY=":$DISPLAY_NUM" import -window root "$SCREENSHOT" || fail "import could not grab the display"
+        say "screenshot saved: $SCREENSHOT ($(event_lines) event-log lines)"
+    fi
+    wait_sent "$SENDS" 120
+    sleep 1.5
 fi
-
-wait_sent "$SENDS" 120
-sleep 1.5
 
 say "standby query (OrvinPowerEvent query-suspend):"
 wine_do "$POWER" query-suspend --title MessageOnlyWindowTitle --process OrvinAgent.exe \
@@ -343,9 +437,17 @@ sleep 1
 say "shutting the agent down (OrvinAppCtl shutdown 2)"
 shutdown_agent || fail "OrvinAppCtl shutdown 2 failed: $(cat "$WORK/appctl.out")"
 wait_gone agent 30 || fail "the agent still runs 30 s after its shutdown command"
-wait_gone service 30 || fail "the stand-in service still runs 30 s after the agent's end"
-[ "$STATUS" = 0 ] || fail "the stand-in's script failed (status $STATUS): $(tail -n 3 "$WORK/service.log")"
-sleep 0.5
-say "the demo ran through: the stand-in's script met every expectation" \
-    "(it received $(grep -c '\] RX ' "$WORK/service.log") messages and sent $(sent_count);" \
-    "$(event_lines) event-log lines; files in $WORK)"
+if [ -n "$SKYPE_SCRIPT" ]; then
+    sleep 0.5
+    say "the demo ran through: both stand-ins' scripts met every expectation" \
+        "(the adapter stand-in received $(grep -c '\] RX ' "$WORK/service.log") messages and sent $(sent_count);" \
+        "SkypeSim received $(grep -c '\] RX ' "$WORK/skype.log") commands and sent" \
+        "$(grep -c '\] TX ' "$WORK/skype.log") notifications; $(event_lines) event-log lines; files in $WORK)"
+else
+    wait_gone service 30 || fail "the stand-in service still runs 30 s after the agent's end"
+    [ "$STATUS" = 0 ] || fail "the stand-in's script failed (status $STATUS): $(tail -n 3 "$WORK/service.log")"
+    sleep 0.5
+    say "the demo ran through: the stand-in's script met every expectation" \
+        "(it received $(grep -c '\] RX ' "$WORK/service.log") messages and sent $(sent_count);" \
+        "$(event_lines) event-log lines; files in $WORK)"
+fi
