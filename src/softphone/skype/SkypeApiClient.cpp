@@ -397,7 +397,23 @@ void CSkypeApiClient::ShowOldVersionBox() {
     if (TranslationAllowed()) {
         text = TranslatedText(83, text);
     }
-    MessageBoxA(nullptr, text, "OrvinAgent", MB_OK);
+    // The version arrives inside Skype's own WM_COPYDATA: a box shown here would hold
+    // Skype's call until the user answers it. The box gets a thread of its own.
+    char* copy = _strdup(text);
+    HANDLE thread =
+        copy ? (HANDLE)_beginthreadex(nullptr, 0, OldVersionBoxThread, copy, 0, nullptr) : nullptr;
+    if (thread) {
+        CloseHandle(thread);
+    } else {
+        free(copy);
+        TRACE("CSkypeApiClient: ERROR: Can not show the old-version box (Err=%d)", (int)GetLastError());
+    }
+}
+
+unsigned __stdcall CSkypeApiClient::OldVersionBoxThread(void* text) {
+    MessageBoxA(nullptr, static_cast<char*>(text), "OrvinAgent", MB_OK);
+    free(text);
+    return 0;
 }
 
 // ---- The adapter's audio devices, found late

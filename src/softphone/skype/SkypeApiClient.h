@@ -109,6 +109,7 @@ private:
     void StartAudioDeviceSearch();
     void StopAudioDeviceSearch();
     static unsigned __stdcall SetAudioDeviceThreadProc(void* data);
+    static unsigned __stdcall OldVersionBoxThread(void* text);
 
     std::unique_ptr<CSkypeMessageEngine> m_pEngine;
     CContactList m_ContactList{this};

@@ -130,3 +130,19 @@ TEST(SkypeVersionTest, TheFirstPartThatDiffersDecides) {
 }
 
 } // namespace
+
+namespace {
+
+// The version arrives in Skype's own WM_COPYDATA: the old-version box must not hold it.
+TEST_F(SkypeConnectionTest, AnOldSkypeIsToldWithoutHoldingItsCall) {
+    m_params.m_nMinSoftphoneVersion[0] = 3;
+    FakeSkype skype(0);
+    m_client.ConnectToApiServer();
+    ASSERT_TRUE(Pump([&] { return skype.Sent("search friends"); }));
+    const DWORD start = GetTickCount();
+    skype.Notify("SKYPEVERSION 2.5.0.154");
+    EXPECT_LT(GetTickCount() - start, 30000u) << "the notification came back (a box on this thread never would)";
+    EXPECT_EQ(m_client.ConnectionFlags() & 0x0C, 0x0C) << "the connection stays up";
+}
+
+} // namespace
