@@ -17,6 +17,7 @@
 # printed as `figure NAME VALUE`. Exit status 1 when the work went wrong (a stand-in's
 # script failed, a round trip is missing, a call id came back wrong or out of order).
 # BUILD_DIR chooses the build folder (default: build); it runs alone in that build's prefix.
+# KEEP_LOGS=DIR keeps both stand-ins' logs and scripts there.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -49,6 +50,9 @@ cleanup() {
         kill -9 "$pid" 2>/dev/null || true
     done
     wait 2>/dev/null || true
+    if [ -n "${KEEP_LOGS:-}" ]; then
+        mkdir -p "$KEEP_LOGS" && cp "$WORK"/*.log "$WORK"/*.txt "$KEEP_LOGS"/ 2>/dev/null || true
+    fi
     "$RUN" reg delete "HKLM\\$ROOT" /f </dev/null >/dev/null 2>&1 || true
     "$RUN" reg delete "$TRACE_KEY" /v DebugType /f </dev/null >/dev/null 2>&1 || true
     rm -rf "$WORK"
@@ -80,7 +84,7 @@ reg "$TRACE_KEY" /v DebugType /t REG_DWORD /d 0 # no trace: its cost is not the 
         echo "expect CALL_EVENT CALL_STATUS_INPROGRESS info=$n timeout=10000"
         echo "expect CALL_EVENT CALL_STATUS_FINISHED info=$n timeout=10000"
     done
-    echo 'expect AGENT_EVENT NotifyAgentStatus info=3 timeout=120000'
+    echo 'expect AGENT_EVENT NotifyAgentStatus timeout=120000' # Skype gone (2) or the agent closing (3)
 } >"$WORK/service.txt"
 
 # Skype's part: the connection queries and the caller's identification by standing answers.
@@ -177,6 +181,13 @@ awk -v rounds="$ROUNDS" -v ring="$RING_BASE" -v answer="$ANSWER_BASE" -v out="$W
     file == "skype" && / TX CALL [0-9]+ STATUS RINGING$/ {
         n = $(NF - 2); if (n > ring && n <= ring + rounds && !(n in ringFrom)) ringFrom[n] = count($0)
     }
+    # What the Skype stand-in takes itself in a ringing round: each query taken to its answer sent.
+    file == "skype" && / RX get call [0-9]+ type$/ { typeAsked[$(NF - 1)] = count($0) }
+    file == "skype" && / TX CALL [0-9]+ TYPE / { typeTold[$(NF - 2)] = count($0) }
+    file == "skype" && / RX get call [0-9]+ partner_handle$/ { rx = $(NF - 1); handleAsked[rx] = count($0) }
+    file == "skype" && / TX CALL [0-9]+ PARTNER_HANDLE / { tx = $(NF - 2); handleTold[tx] = count($0) }
+    file == "skype" && / RX get user alice speeddial$/ { dialAsked[rx] = count($0) }
+    file == "skype" && / TX USER alice SPEEDDIAL 12$/ { dialTold[tx] = count($0) }
     file == "service" && / RX IMM MSG_TYPE_CALL_EVENT CALL_STATUS_RINGING info=/ {
         n = $0; sub(/.* info=/, "", n); sub(/ .*/, "", n); n += 0
         if (n > ring && n <= ring + rounds && !(n in ringTo)) { ringTo[n] = count($0); ringOrder[++ringSeen] = n }
@@ -197,6 +208,8 @@ awk -v rounds="$ROUNDS" -v ring="$RING_BASE" -v answer="$ANSWER_BASE" -v out="$W
         for (i = 1; i <= rounds; i++) {
             n = ring + i
             if ((n in ringFrom) && (n in ringTo)) print (ringTo[n] - ringFrom[n]) / f > (out "/ringing.ms")
+            if ((n in typeTold) && (n in handleTold) && (n in dialTold))
+                print (typeTold[n] - typeAsked[n] + handleTold[n] - handleAsked[n] + dialTold[n] - dialAsked[n]) / f > (out "/ringing-skype.ms")
             else { printf "  (ringing round %d, call %d: %s)\n", i, n, (n in ringFrom) ? "no ringing at the service" : "not notified"; bad = 1 }
             if (ringOrder[i] != n) { printf "  (ringing at the service out of order: call %s came %dth)\n", ringOrder[i], i; bad = 1 }
             n = answer + i
@@ -221,5 +234,6 @@ report() {
         }'
 }
 report skype_ringing_to_service "$WORK/ringing.ms" "ringing: Skype's CALL n STATUS RINGING -> CALL_STATUS_RINGING at the service"
+report skype_ringing_replies "$WORK/ringing-skype.ms" "  of which the Skype stand-in's three replies (query taken to answer sent)"
 report service_answer_to_skype "$WORK/answer.ms" "answer: the service's CALL_STATUS_INPROGRESS -> SET CALL n Status inprogress at Skype"
 exit $FAILED
