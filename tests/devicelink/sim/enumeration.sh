@@ -18,6 +18,13 @@ enumerate() {
     start_sim "$name-service" "$@" "$IDLE"
     start "$name" "$PROBE" --enum
     expect_status "$name" 0 60
+    # The service notes a client's end on the client's own thread, a moment after the
+    # probe has gone: let every connected client be noted before the service is stopped.
+    local deadline=$((SECONDS + 10))
+    while [ "$(count_text "$name-service.log" " gone (")" != "$(count_text "$name-service.log" " connected")" ] &&
+        [ $SECONDS -lt $deadline ]; do
+        sleep 0.05
+    done
     stop "$name-service"
 }
 

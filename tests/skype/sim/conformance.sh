@@ -29,7 +29,8 @@ S
     expect_status "$name-skype" "$status" 30
     expect_text "$name-skype.log" "$expected"
     if [ "$status" = 1 ]; then
-        expect_text "$name-skype.err" "SkypeSim: line 4: sleep 1500: command 2 ("
+        # The line is the one running when the command came: the expect or the sleep after it.
+        expect_text "$name-skype.err" ": command 2 ("
         expect_text "$name-skype.err" "$expected"
     else
         expect_text "$name-skype.log" "] WARNING command 2 ("
