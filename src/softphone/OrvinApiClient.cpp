@@ -34,6 +34,10 @@ COrvinApiClient::COrvinApiClient() {
     m_uAppChannelMessage = RegisterWindowMessageA("WM_APP_MESSAGE_CHANNEL");
 }
 
+COrvinApiClient::COrvinApiClient(IMixerApi& mixers) : m_AudioDevices(mixers) {
+    m_uAppChannelMessage = RegisterWindowMessageA("WM_APP_MESSAGE_CHANNEL");
+}
+
 COrvinApiClient::~COrvinApiClient() {
     Close();
     DestroyHandOverWindow();

@@ -61,6 +61,8 @@ struct SessionState {
 class COrvinApiClient : public CIoManager {
 public:
     COrvinApiClient();
+    // With the given mixers for the adapter's audio devices (tests drive a list of their own).
+    explicit COrvinApiClient(IMixerApi& mixers);
 
     // Slots 0 to 37.
     ~COrvinApiClient() override;

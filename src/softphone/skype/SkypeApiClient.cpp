@@ -30,6 +30,14 @@ bool TranslationAllowed() {
 } // namespace
 
 CSkypeApiClient::CSkypeApiClient() {
+    Construct();
+}
+
+CSkypeApiClient::CSkypeApiClient(IMixerApi& mixers) : COrvinApiClient(mixers) {
+    Construct();
+}
+
+void CSkypeApiClient::Construct() {
     m_hAudioTermination =
         CreateEventA(nullptr, FALSE, FALSE, "PERSONAL_GATEWAY_AUDIO_SET_THREAD_TERMINATION_EVENT");
     m_hStopAudioSearch = CreateEventA(nullptr, TRUE, FALSE, nullptr);

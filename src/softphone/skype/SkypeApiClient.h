@@ -28,6 +28,7 @@ public:
     static constexpr int kCommandUnits = 256; // UTF-16 units and UTF-8 bytes, the zero included
 
     CSkypeApiClient();
+    explicit CSkypeApiClient(IMixerApi& mixers);
     ~CSkypeApiClient() override;
 
     void ConnectToApiServer() override;
@@ -95,6 +96,7 @@ private:
     void OnError(const VString& tokens);
     void OnUserNotification(const VString& tokens);
     void CheckVersion(const std::string& version);
+    void Construct();
     void ReportDisconnected();
     void OnVoicemailTimer(UINT_PTR id);
     void OnCallStatusWord(int id, const std::string& word);

@@ -1,6 +1,7 @@
 // The Skype client's connection over a fake Skype in this process: a window that answers
 // the discover broadcast with the attach message and keeps the commands it is sent
 // (WM_COPYDATA, UTF-8 with the terminating zero), and sends notifications back.
+#include "FakeMixers.h"
 #include "FakeSkype.h"
 #include "MessageCatalogue.h"
 #include "SkypeApiClient.h"
@@ -141,8 +142,55 @@ TEST_F(SkypeConnectionTest, AnOldSkypeIsToldWithoutHoldingItsCall) {
     ASSERT_TRUE(Pump([&] { return skype.Sent("search friends"); }));
     const DWORD start = GetTickCount();
     skype.Notify("SKYPEVERSION 2.5.0.154");
-    EXPECT_LT(GetTickCount() - start, 30000u) << "the notification came back (a box on this thread never would)";
+    EXPECT_LT(GetTickCount() - start, 30000u)
+        << "the notification came back (a box on this thread never would)";
     EXPECT_EQ(m_client.ConnectionFlags() & 0x0C, 0x0C) << "the connection stays up";
+}
+
+} // namespace
+
+namespace {
+
+// Skype is pointed at the adapter's devices with the numbered names Windows gives a
+// second and later device of the same name; for the fallback device only the odd ones.
+std::vector<std::string> AudioCommandsFor(const char* name) {
+    FakeMixers mixers({FakeMixer{name, true, true}});
+    CConfigParams params;
+    CSkypeApiClient client(mixers);
+    client.SetConfigParams(&params);
+    EXPECT_TRUE(client.Engine()->Create(&client));
+    FakeSkype skype(0);
+    client.ConnectToApiServer();
+    EXPECT_TRUE(Pump([&] { return skype.Sent("search friends"); }));
+    std::vector<std::string> audio;
+    for (const std::string& command : skype.commands) {
+        if (command.rfind("set audio_", 0) == 0) {
+            audio.push_back(command);
+        }
+    }
+    return audio;
+}
+
+TEST(SkypeAudioTest, TheAdaptersDevicesAndTheirNumberedNamesAreOffered) {
+    std::vector<std::string> expected;
+    for (const char* direction : {"in", "out"}) {
+        expected.push_back(std::string("set audio_") + direction + " Orvin Virtual Audio Device");
+        for (int i = 2; i <= 9; ++i) {
+            expected.push_back(std::string("set audio_") + direction + " Orvin Virtual Audio Device (" +
+                               std::to_string(i) + ")");
+        }
+    }
+    EXPECT_EQ(AudioCommandsFor("Orvin Virtual Audio Device"), expected);
+
+    expected.clear();
+    for (const char* direction : {"in", "out"}) {
+        expected.push_back(std::string("set audio_") + direction + " BTAUDIO");
+        for (int i : {3, 5, 7, 9}) {
+            expected.push_back(std::string("set audio_") + direction + " BTAUDIO (" + std::to_string(i) +
+                               ")");
+        }
+    }
+    EXPECT_EQ(AudioCommandsFor("BTAUDIO"), expected) << "the fallback device: odd numbers only";
 }
 
 } // namespace
