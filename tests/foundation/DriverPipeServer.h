@@ -33,13 +33,18 @@ public:
         m_thread = std::thread([this] { Serve(); });
     }
     ~DriverPipeServer() {
-        // Wake a ConnectNamedPipe that still waits by connecting once ourselves. A client
-        // of the test must be gone by now, or the read it feeds never ends.
+        // Wake a ConnectNamedPipe that waits, or is about to wait, by connecting ourselves
+        // until the serving thread has seen the stop: an instance just disconnected takes
+        // no client until it listens again, so one attempt may come too early. A client of
+        // the test must be gone by now, or the read it feeds never ends.
         m_bStop = true;
-        HANDLE wake =
-            CreateFileA(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (wake != INVALID_HANDLE_VALUE) {
-            CloseHandle(wake);
+        while (!m_bDone) {
+            HANDLE wake = CreateFileA(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      0, nullptr);
+            if (wake != INVALID_HANDLE_VALUE) {
+                CloseHandle(wake);
+            }
+            Sleep(5);
         }
         m_thread.join();
         CloseHandle(m_hPipe);
@@ -66,6 +71,10 @@ public:
 
 private:
     void Serve() {
+        struct Done {
+            std::atomic<bool>& done;
+            ~Done() { done = true; }
+        } done{m_bDone};
         while (!m_bStop) {
             BOOL connected = ConnectNamedPipe(m_hPipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED;
             if (!connected) {
@@ -101,6 +110,7 @@ private:
     HANDLE m_hPipe = INVALID_HANDLE_VALUE;
     Responder m_responder;
     std::atomic<bool> m_bStop{false};
+    std::atomic<bool> m_bDone{false}; // the serving thread has returned
     std::mutex m_mutex;
     std::vector<DriverRequestSeen> m_requests;
     std::thread m_thread;
