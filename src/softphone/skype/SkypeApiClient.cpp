@@ -13,7 +13,6 @@
 namespace {
 
 constexpr DWORD kSearchPassMs = 1000;
-constexpr DWORD kTerminationWaitMs = 5000;
 
 // The adapter's device class, instance 0000: DoNotTranslate there keeps the old-version
 // box in English.
@@ -447,9 +446,13 @@ void CSkypeApiClient::StopAudioDeviceSearch() {
     m_bStopAudioSearch = true;
     SetEvent(m_hStopAudioSearch);
     if (m_hAudioThread) {
-        WaitForSingleObject(m_hAudioTermination, kTerminationWaitMs);
-        // The thread uses this object: it must be gone before the object is.
-        WaitForSingleObject(m_hAudioThread, INFINITE);
+        // The thread uses this object: it must be gone before the object is. It may be
+        // sending to a window of this thread (the event log) meanwhile: take those.
+        while (MsgWaitForMultipleObjects(1, &m_hAudioThread, FALSE, INFINITE, QS_SENDMESSAGE) ==
+               WAIT_OBJECT_0 + 1) {
+            MSG message;
+            PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+        }
         CloseHandle(m_hAudioThread);
         m_hAudioThread = nullptr;
     }
