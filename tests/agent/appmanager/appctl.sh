@@ -4,40 +4,11 @@
 # its answers to a wrong command line.
 #
 # Run by CTest, which gives WINE_RUN (the runner) and BUILD_DIR.
-set -euo pipefail
-
-: "${WINE_RUN:?WINE_RUN is set by CTest}"
-: "${BUILD_DIR:?BUILD_DIR is set by CTest}"
+source "$(dirname "$0")/../../lib/systest-lib.sh"
 
 CTL="$BUILD_DIR/tools/OrvinAppCtl/OrvinAppCtl.exe"
 PEER="$BUILD_DIR/tests/agent/appmanager/AppManPeer.exe"
-WORK="$BUILD_DIR/Testing/agent-appmanager/appctl"
-rm -rf "$WORK"
-mkdir -p "$WORK"
-
-declare -A STARTED=() # name -> pid of a program still to be waited for
-
-cleanup() {
-    local status=$?
-    for name in "${!STARTED[@]}"; do
-        kill -9 "${STARTED[$name]}" 2>/dev/null || true
-    done
-    wait 2>/dev/null || true
-    if [ $status -ne 0 ]; then
-        for f in "$WORK"/*; do
-            [ -f "$f" ] || continue
-            echo "---- $(basename "$f")"
-            tail -n 40 "$f"
-        done
-    fi
-    exit $status
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+use_work "$BUILD_DIR/Testing/agent-appmanager/appctl"
 
 # ctl NAME ARGS...: runs OrvinAppCtl.exe to its end; output in $WORK/NAME.out, status in STATUS.
 ctl() {
@@ -59,26 +30,13 @@ expect_ctl() { # NAME STATUS TEXT ARGS...
 peer() {
     local name=$1 id=$2
     shift 2
-    "$WINE_RUN" "$PEER" --id "$id" "$@" </dev/null >"$WORK/$name.out" 2>&1 &
-    STARTED[$name]=$!
+    start "$name" "$PEER" --id "$id" "$@"
     local deadline=$((SECONDS + 30))
     until ctl "$name-up" running "$id" && [ "$STATUS" = 0 ]; do
         kill -0 "${STARTED[$name]}" 2>/dev/null || fail "$name ended before it ran"
         [ $SECONDS -lt $deadline ] || fail "$name did not come up"
         sleep 0.2
     done
-}
-
-# ended NAME STATUS SECONDS: NAME ends within the time with that exit status.
-ended() {
-    local pid=${STARTED[$1]} deadline=$((SECONDS + $3)) status=0
-    while kill -0 "$pid" 2>/dev/null; do
-        [ $SECONDS -lt $deadline ] || fail "$1 still running after $3 s"
-        sleep 0.1
-    done
-    wait "$pid" || status=$?
-    unset "STARTED[$1]"
-    [ "$status" = "$2" ] || fail "$1 exited with $status, expected $2"
 }
 
 # A wrong command line changes nothing and says so.
@@ -98,7 +56,7 @@ expect_ctl running 0 "application 2 is running" running 2
 expect_ctl other 1 "application 3 is not running" running 3
 expect_ctl shutdown 0 "application 2 has shut down" shutdown 2
 grep -qF "asking application 2 to shut down" "$WORK/shutdown.out" || fail "no word of asking"
-ended agent 199 10
+expect_status agent 199 10
 expect_ctl gone 1 "application 2 is not running" running 2
 expect_ctl again 0 "application 2 is not running" shutdown 2
 
@@ -107,16 +65,16 @@ peer slow 4 --mode linger --ms 2500
 begin=$SECONDS
 expect_ctl slow-shutdown 0 "application 4 has shut down" --as 8 shutdown 4
 [ $((SECONDS - begin)) -ge 2 ] || fail "did not wait for the slow one"
-ended slow 108 10
+expect_status slow 108 10
 
 # All at once, in ascending order, the sender spared.
 peer three 3
 peer five 5 --mode wait --ms 60000
 peer six 6 --mode linger --ms 300
 expect_ctl all 0 "asking applications 3, 5, 6 to shut down" --as 7 shutdown-all
-ended three 107 10
-ended five 107 10
-ended six 107 10
+expect_status three 107 10
+expect_status five 107 10
+expect_status six 107 10
 for id in 3 5 6; do
     grep -qF "application $id has shut down" "$WORK/all.out" || fail "no word of $id"
 done
@@ -124,9 +82,8 @@ expect_ctl nobody 0 "no other application is running" shutdown-all
 
 # A second program with a taken ID ends at once with 2.
 peer first 9
-"$WINE_RUN" "$PEER" --id 9 </dev/null >"$WORK/second.out" 2>&1 &
-STARTED[second]=$!
-ended second 2 30
+start second "$PEER" --id 9
+expect_status second 2 30
 expect_ctl first-shutdown 0 "application 9 has shut down" shutdown 9
-ended first 199 10
+expect_status first 199 10
 echo "OrvinAppCtl: all cases passed"

@@ -1,6 +1,6 @@
 # Sourced by the agent's system-test drivers: the adapter stand-in's helpers (start,
-# finish, expect_* and the clean-up of whatever is still running), plus the agent's own
-# registry, its trace file and its start.
+# finish, wait_text, expect_* and the clean-up of whatever is still running), plus the
+# agent's own registry, its trace file and its start.
 #
 # The drivers point the machine-wide trace key at their own file: they run alone.
 source "$(dirname "${BASH_SOURCE[0]}")/../../devicelink/sim/simtest-lib.sh"
@@ -35,13 +35,4 @@ start_service() {
     local name=$1
     shift
     start_sim "$name" --key0 "$ROOT" "$@"
-}
-
-# wait_text FILE TEXT SECONDS: until FILE holds TEXT.
-wait_text() {
-    local deadline=$((SECONDS + $3))
-    until [ -f "$WORK/$1" ] && grep -qF -- "$2" "$WORK/$1"; do
-        [ $SECONDS -lt $deadline ] || fail "$1 did not show within $3 s: $2"
-        sleep 0.1
-    done
 }

@@ -1,65 +1,26 @@
-# Sourced by the adapter stand-in's system-test drivers: starting OrvinAdapterSim.exe,
-# IoManProbe.exe and RawPipeClient.exe under Wine, waiting for them with time-outs,
-# checking their output, and killing whatever is still running when the driver ends,
-# however it ends.
-#
-# Every check fails when what it reads is not there: a missing file, or a missing line
-# for a value, is a failure, never an empty match.
+# Sourced by the adapter stand-in's system-test drivers: the common helpers of
+# tests/lib/systest-lib.sh (starting programs under Wine, bounded waits, checks that fail
+# when what they read is not there, clean-up however the driver ends), plus
+# OrvinAdapterSim.exe, IoManProbe.exe and RawPipeClient.exe, the stand-in's start and the
+# machine-wide trace key.
 #
 # The driver runs under CTest, which gives WINE_RUN (the runner) and BUILD_DIR.
-set -euo pipefail
-
-: "${WINE_RUN:?WINE_RUN is set by CTest}"
-: "${BUILD_DIR:?BUILD_DIR is set by CTest}"
+source "$(dirname "${BASH_SOURCE[0]}")/../../lib/systest-lib.sh"
 
 SIM="$BUILD_DIR/tools/OrvinAdapterSim/OrvinAdapterSim.exe"
 PROBE="$BUILD_DIR/tests/devicelink/sim/IoManProbe.exe"
 RAW="$BUILD_DIR/tests/devicelink/sim/RawPipeClient.exe"
-WORK="$BUILD_DIR/Testing/devicelink-sim/$(basename "$0" .sh)"
-rm -rf "$WORK"
-mkdir -p "$WORK"
+use_work "$BUILD_DIR/Testing/devicelink-sim/$(basename "$0" .sh)"
 
-declare -A STARTED=()   # name -> pid of a program still to be waited for
 TRACE_KEY='HKLM\Software\Velcora\Quendo'
 
-cleanup() {
-    local status=$?
-    for name in "${!STARTED[@]}"; do
-        kill -9 "${STARTED[$name]}" 2>/dev/null || true
-    done
-    wait 2>/dev/null || true
+# At the end the trace key goes, when the driver pointed it at its own file.
+clear_trace_key() {
     if [ "${SIM_TRACE_SET:-0}" = 1 ]; then
         "$WINE_RUN" reg delete "$TRACE_KEY" /f </dev/null >/dev/null 2>&1 || true
     fi
-    if [ $status -ne 0 ]; then
-        echo "---- files in $WORK"
-        for f in "$WORK"/*; do
-            [ -f "$f" ] || continue
-            echo "---- $(basename "$f")"
-            tail -n 60 "$f"
-        done
-    fi
-    exit $status
 }
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-# The Windows form of a path on this machine (Wine's Z: drive is the root).
-winpath() {
-    printf 'Z:%s' "${1//\//\\}"
-}
-
-# start NAME PROGRAM.exe ARGS...: runs it in the background, output in $WORK/NAME.out and .err.
-start() {
-    local name=$1
-    shift
-    "$WINE_RUN" "$@" </dev/null >"$WORK/$name.out" 2>"$WORK/$name.err" &
-    STARTED[$name]=$!
-}
+at_exit clear_trace_key
 
 # start_sim NAME ARGS...: the stand-in with its log in $WORK/NAME.log; returns once it
 # serves (as its log says: standard output stays empty with --quiet).
@@ -67,125 +28,7 @@ start_sim() {
     local name=$1
     shift
     start "$name" "$SIM" --log "$(winpath "$WORK/$name.log")" "$@"
-    local deadline=$((SECONDS + 30))
-    until grep -qF "] serving " "$WORK/$name.log" 2>/dev/null; do
-        kill -0 "${STARTED[$name]}" 2>/dev/null || fail "$name ended before serving"
-        [ $SECONDS -lt $deadline ] || fail "$name did not start serving"
-        sleep 0.1
-    done
-}
-
-# finish NAME SECONDS: waits for NAME to end and sets STATUS to its exit status; kills it
-# and fails the test when it runs longer.
-finish() {
-    local name=$1 pid=${STARTED[$1]} deadline=$((SECONDS + $2))
-    while kill -0 "$pid" 2>/dev/null; do
-        if [ $SECONDS -ge $deadline ]; then
-            kill -9 "$pid" 2>/dev/null || true
-            fail "$name still running after $2 s"
-        fi
-        sleep 0.1
-    done
-    STATUS=0
-    wait "$pid" || STATUS=$?
-    unset "STARTED[$name]"
-}
-
-# stop NAME: kills NAME (a stand-in serving with nothing more to do).
-stop() {
-    kill -9 "${STARTED[$1]}" 2>/dev/null || true
-    wait "${STARTED[$1]}" 2>/dev/null || true
-    unset "STARTED[$1]"
-}
-
-# expect_status NAME STATUS SECONDS
-expect_status() {
-    finish "$1" "$3"
-    [ "$STATUS" = "$2" ] || fail "$1 exited with $STATUS, expected $2"
-}
-
-# need_file FILE: FILE (in $WORK) exists; the checks below read nothing else.
-need_file() {
-    [ -f "$WORK/$1" ] || fail "$1 is missing"
-}
-
-# expect_text FILE TEXT: FILE holds TEXT somewhere.
-expect_text() {
-    need_file "$1"
-    grep -qF -- "$2" "$WORK/$1" || fail "$1 lacks: $2"
-}
-
-# expect_no_text FILE TEXT: FILE exists and does not hold TEXT.
-expect_no_text() {
-    need_file "$1"
-    if grep -qF -- "$2" "$WORK/$1"; then
-        fail "$1 holds: $2"
-    fi
-}
-
-# expect_order FILE TEXT...: FILE holds lines with each TEXT, in this order (each after
-# the line that held the one before).
-expect_order() {
-    local file=$1 after=0 text line
-    shift
-    need_file "$file"
-    for text in "$@"; do
-        # Through the environment: awk's -v would read backslashes as escapes.
-        line=$(FROM=$after TEXT=$text awk 'NR > ENVIRON["FROM"] && index($0, ENVIRON["TEXT"]) { print NR; exit }' \
-            "$WORK/$file")
-        [ -n "$line" ] || fail "$file lacks, after line $after: $text"
-        after=$line
-    done
-}
-
-# value_of FILE NAME: what follows "NAME=" on the first line that begins so (Windows
-# programs end their lines with CR LF; the CR goes). Without the file or the line it
-# prints "<no NAME= line in FILE>", which no expected value equals; expect_value says so
-# in the failure.
-value_of() {
-    local value
-    if [ -f "$WORK/$1" ] && value=$(NAME="$2=" awk 'index($0, ENVIRON["NAME"]) == 1 { sub(/\r$/, ""); print "=" substr($0, length(ENVIRON["NAME"]) + 1); exit }' \
-        "$WORK/$1") && [ -n "$value" ]; then
-        printf '%s\n' "${value#=}"
-    else
-        printf '<no %s= line in %s>\n' "$2" "$1"
-    fi
-}
-
-# expect_value FILE NAME VALUE: FILE has a line "NAME=VALUE" as its first NAME= line
-# (VALUE may be empty: the line must still be there).
-expect_value() {
-    need_file "$1"
-    grep -q "^$2=" "$WORK/$1" || fail "$1 has no $2= line"
-    local value
-    value=$(value_of "$1" "$2")
-    [ "$value" = "$3" ] || fail "$1: $2 is '$value', expected '$3'"
-}
-
-# count_text FILE TEXT: how many lines hold TEXT. count_lines FILE PREFIX: how many begin
-# with it. Without the file they print "<no FILE>", which no count equals; expect_count
-# says so in the failure.
-count_text() {
-    if [ -f "$WORK/$1" ]; then
-        grep -cF -- "$2" "$WORK/$1" || true
-    else
-        printf '<no %s>\n' "$1"
-    fi
-}
-count_lines() {
-    if [ -f "$WORK/$1" ]; then
-        PREFIX=$2 awk 'index($0, ENVIRON["PREFIX"]) == 1 { ++count } END { print count + 0 }' "$WORK/$1"
-    else
-        printf '<no %s>\n' "$1"
-    fi
-}
-
-# expect_count FILE TEXT N: exactly N lines of FILE hold TEXT.
-expect_count() {
-    need_file "$1"
-    local count
-    count=$(count_text "$1" "$2")
-    [ "$count" = "$3" ] || fail "$1 holds '$2' on $count lines, expected $3"
+    wait_text "$name.log" "] serving " 30
 }
 
 # use_trace NAME: sets TRACE_ARG to the Windows path of $WORK/NAME, for the probe's
