@@ -81,6 +81,22 @@ void CIoManager::Close() {
     m_pUserData.store(nullptr);
     IoManConnection* c = m_pConnection;
     if (c) {
+        // What the owner sent last (its closing status) goes out before the pipe does: the
+        // bus, the bridge and the PipeThread each hand it on within milliseconds. Seen
+        // drained twice in a row, so a message between the bus queue and the bridge's list
+        // (fetched, not yet dispatched) is not missed.
+        if (c->phase == kConnected) {
+            int drained = 0;
+            for (DWORD waited = 0; drained < 2 && waited < kIoManCloseDrainMs; waited += 5) {
+                drained = OutgoingDrained() ? drained + 1 : 0;
+                if (drained < 2) {
+                    Sleep(5);
+                }
+            }
+            if (drained < 2) {
+                TRACE("IOMAN: WARNING: Requests for the Service still waiting at close");
+            }
+        }
         // The thread's exit stops the bridge and closes the pipe.
         WorkerThreadRequestStop(c->thread);
         if (c->wakeEvent) {
@@ -149,6 +165,20 @@ void CIoManager::SendEvent(uint32_t value, uint32_t internalCode, const IMM* mes
     } else {
         TRACE("IOMAN: WARNING: Can not send non-IMM Message to Service");
     }
+}
+
+bool CIoManager::OutgoingDrained() const {
+    IoManConnection* c = m_pConnection;
+    iBusMessageRecord* queued = nullptr;
+    if (iBusFetchMessage(c->bus, &queued, 0)) {
+        return false;
+    }
+    if (c->bridge && ItemQueueCount(c->bridge->outgoing)) {
+        return false;
+    }
+    size_t space = kNPipeFifoSize;
+    NPipe* pipe = c->pipe;
+    return !pipe || (NPipeGetWriteSpace(pipe, &space) == 0 && space == kNPipeFifoSize);
 }
 
 bool CIoManager::PostOrHold(iBusMessageRecord* record) {
@@ -242,6 +272,7 @@ void CIoManager::ThreadMain(void* userData) {
         case kPrepare:
             if (!pipe) {
                 pipe = NPipeCreate();
+                c->pipe = pipe;
             }
             if (!name) {
                 name = NPipeMakeName(nullptr, kPipeName);
@@ -345,6 +376,7 @@ void CIoManager::ThreadMain(void* userData) {
     }
     TRACE("IOMAN: Thread Stop Signal detected");
     iBusNPBridgeStop(c->bridge);
+    c->pipe = nullptr;
     NPipeDestroy(pipe);
     free(name);
     TRACE("IOMAN: Thread Proc Exited");

@@ -57,8 +57,12 @@ struct IoManConnection {
     // enters the connected phase, so none can slip in behind them.
     CRITICAL_SECTION waitingLock;
     ItemQueue* waiting;
-    HANDLE wakeEvent; // the manager thread's sleeps end at once on a stop request
+    HANDLE wakeEvent;     // the manager thread's sleeps end at once on a stop request
+    NPipe* volatile pipe; // the manager thread's pipe object, for Close to look at; null when none
 };
+
+// How long Close lets requests already sent (the closing status among them) go out.
+constexpr DWORD kIoManCloseDrainMs = 500;
 
 // At most this many requests wait for the service; beyond it the oldest is dropped (traced).
 constexpr size_t kIoManMaxWaiting = 64;
@@ -87,6 +91,8 @@ public:
 private:
     // Posts the request, or keeps it for the next connection. False when it was dropped.
     bool PostOrHold(iBusMessageRecord* record);
+    // Nothing sent waits in the bus queue, the bridge's list or the pipe's OUT FIFO.
+    bool OutgoingDrained() const;
     static void ReceiveHandler(iBusMessageRecord* record, void* userData);
     static void ThreadMain(void* userData);
 
