@@ -5,6 +5,7 @@
 #include <tlhelp32.h>
 
 #include <cstddef>
+#include <mutex>
 #include <vector>
 
 namespace orvin::sim {
@@ -89,6 +90,11 @@ bool CountThreads(unsigned* threads) {
 } // namespace
 
 bool CountProcessResources(ProcessResources* resources) {
+    // One count at a time: clients that end together would otherwise snapshot the whole
+    // system's threads and handles at once, and under Wine such concurrent snapshots were
+    // seen to stall the process.
+    static std::mutex lock;
+    std::lock_guard<std::mutex> guard(lock);
     return CountThreads(&resources->threads) && CountHandles(&resources->handles);
 }
 

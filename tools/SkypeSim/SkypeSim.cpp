@@ -30,6 +30,9 @@ enum ExitStatus {
     kExitOtherSkype = 3,   // a window of Skype's class exists already
 };
 
+// How long a starting stand-in waits for one that is ending.
+constexpr DWORD kOtherSkypeGraceMs = 3000;
+
 const char kHelp[] = R"(SkypeSim - stand-in for Skype's desktop API, driven by a script.
 
 usage: SkypeSim.exe [options] [SCRIPT]
@@ -101,7 +104,7 @@ Exit status: 0 when the script ran to its end with every expectation met and the
 kept to the protocol; 1 when a command failed or the agent broke the protocol (the line
 number and what went wrong go to standard error and the log); 2 for bad options or script
 faults (all reported with their line numbers before anything runs); 3 when a window of
-Skype's class exists already (a Skype or another SkypeSim).
+Skype's class exists already (a Skype or another SkypeSim) and stays for 3 s.
 )";
 
 bool ReadWholeFile(const std::string& path, std::string* text) {
@@ -293,15 +296,30 @@ int main(int argc, char** argv) {
         log.Line("performance counter frequency %lld", log.Frequency());
     }
     // One Skype per desktop: the agent would attach to whichever answered first. The mutex
-    // covers two stand-ins started together, before either has its window.
-    HANDLE single = CreateMutexW(nullptr, FALSE, L"OrvinSkypeSim.SingleInstance");
+    // covers two stand-ins started together, before either has its window. A stand-in
+    // that has just ended may still hold both for a moment (the system notes a process's
+    // end a little after its parent sees it), so each gets a short grace.
+    HANDLE single = CreateMutexW(nullptr, TRUE, L"OrvinSkypeSim.SingleInstance");
     if (single && GetLastError() == ERROR_ALREADY_EXISTS) {
-        log.Error("another SkypeSim runs already");
-        return kExitOtherSkype;
+        DWORD wait = WaitForSingleObject(single, kOtherSkypeGraceMs);
+        if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
+            log.Error("another SkypeSim runs already");
+            CloseHandle(single);
+            return kExitOtherSkype;
+        }
     }
-    if (HWND other = FindWindowW(kSkypeWindowClass, nullptr)) {
+    HWND other = FindWindowW(kSkypeWindowClass, nullptr);
+    for (DWORD waited = 0; other && waited < kOtherSkypeGraceMs; waited += 50) {
+        Sleep(50);
+        other = FindWindowW(kSkypeWindowClass, nullptr);
+    }
+    if (other) {
         log.Error("a window of class tSkMainForm.UnicodeClass exists already (%p): another Skype or SkypeSim",
                   (void*)other);
+        if (single) {
+            ReleaseMutex(single);
+            CloseHandle(single);
+        }
         return kExitOtherSkype;
     }
 
@@ -327,6 +345,7 @@ int main(int argc, char** argv) {
     }
     log.Line("exit %d", status);
     if (single) {
+        ReleaseMutex(single);
         CloseHandle(single);
     }
     return status;

@@ -97,6 +97,14 @@ private:
         if (!done && GetLastError() == ERROR_IO_PENDING) {
             if (WaitForSingleObject(overlapped.hEvent, timeoutMs) != WAIT_OBJECT_0) {
                 CancelIoEx(m_pipe, &overlapped);
+                // A cancel that never completes would leave the transfer owning this
+                // stack: end the process rather than wait forever.
+                if (WaitForSingleObject(overlapped.hEvent, 5000) != WAIT_OBJECT_0) {
+                    fprintf(stderr, "RawPipeClient: a cancelled %s did not end within 5 s\n",
+                            read ? "read" : "write");
+                    fflush(stderr);
+                    ExitProcess(3);
+                }
             }
             ok = GetOverlappedResult(m_pipe, &overlapped, moved, TRUE) != FALSE ||
                  GetLastError() == ERROR_OPERATION_ABORTED;

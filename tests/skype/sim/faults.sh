@@ -57,9 +57,9 @@ start_skype nodiscover
 expect_status nodiscover 1 30
 expect_text nodiscover.err "line 1: attach success timeout=300: no discover within 300 ms"
 
-# A second stand-in while the first has its window.
+# A second stand-in while the first has its window (it waits 3 s for an ending one).
 script first <<'S'
-sleep 4000
+sleep 8000
 S
 script second <<'S'
 sleep 10
