@@ -47,6 +47,8 @@ public:
     virtual ~IIvrManagerLink() = default;
     virtual void PostIvrEvent(const IMM& message) = 0;
     virtual bool HasActiveStateMachines() = 0;
+    // The client goes: every voice dialogue ends and the manager with them. Called once.
+    virtual void Release() = 0;
 };
 // Makes (or returns) the IVR manager singleton for a client; none until one is installed.
 typedef IIvrManagerLink* (*IvrManagerFactory)(COrvinApiClient* client, const std::string& root);

@@ -6,6 +6,7 @@
 #include "Trace.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -13,6 +14,8 @@ namespace {
 
 // A heap copy of one adapter message on its way to the GUI thread (lParam).
 const UINT kAdapterEventMessage = WM_APP + 0x41;
+const UINT kTrafficLineMessage = WM_APP + 0x42; // lParam: a heap copy of the text
+const UINT kStandbyReviewMessage = WM_APP + 0x43;
 const char* const kHandOverClass = "OrvinApiClientEvents";
 
 const char* const kPrefixes[] = {"[AG]==>", "[SF-->AG]==>", "[AG-->SF]==>", "[SM-->AG]==>", "[AG-->SM]==>"};
@@ -39,6 +42,11 @@ COrvinApiClient::COrvinApiClient(IMixerApi& mixers) : m_AudioDevices(mixers) {
 }
 
 COrvinApiClient::~COrvinApiClient() {
+    // The voice dialogues report through this client: they end before it does.
+    if (m_pIvrManager) {
+        m_pIvrManager->Release();
+        m_pIvrManager = nullptr;
+    }
     Close();
     DestroyHandOverWindow();
     if (m_bHoldingStandby) {
@@ -65,6 +73,7 @@ void COrvinApiClient::Init(IOrvinAgentDialog* dialog, const std::string& registr
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = kHandOverClass;
     RegisterClassA(&windowClass); // fails harmlessly when already registered
+    m_dwGuiThreadId = GetCurrentThreadId();
     m_hHandOverWindow = CreateWindowExA(0, kHandOverClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                         GetModuleHandleA(nullptr), nullptr);
     if (m_hHandOverWindow) {
@@ -297,6 +306,29 @@ void COrvinApiClient::SendToService(int type, int code, int info, const char* bu
     LogTraffic(text, kTrafficAgentToService);
 }
 
+void COrvinApiClient::SendRecordToService(const IMM& message) {
+    SendEvent(0, 1, &message);
+    char text[128];
+    snprintf(text, sizeof text, "%s, info:%d, buffer:%.32s", EventName(message.Type, message.Code).text,
+             message.Info, message.Buffer1);
+    if (GetCurrentThreadId() == m_dwGuiThreadId) {
+        LogTraffic(text, kTrafficAgentToService);
+        return;
+    }
+    char* copy = _strdup(text);
+    if (!copy || !m_hHandOverWindow ||
+        !PostMessageA(m_hHandOverWindow, kTrafficLineMessage, 0, reinterpret_cast<LPARAM>(copy))) {
+        free(copy);
+        TRACE("%s%.128s", TrafficPrefix(kTrafficAgentToService), text);
+    }
+}
+
+void COrvinApiClient::RequestStandbyReview() {
+    if (m_hHandOverWindow) {
+        PostMessageA(m_hHandOverWindow, kStandbyReviewMessage, 0, 0);
+    }
+}
+
 void COrvinApiClient::SendPlaybackSignalRequest(int a, int b, int c, int d) {
     char numbers[32];
     snprintf(numbers, sizeof numbers, "%d %d %d %d", a, b, c, d);
@@ -454,6 +486,17 @@ LRESULT CALLBACK COrvinApiClient::HandOverWindowProc(HWND window, UINT message, 
         delete copy;
         return 0;
     }
+    if (message == kTrafficLineMessage || message == kStandbyReviewMessage) {
+        auto* self = reinterpret_cast<COrvinApiClient*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        char* text = reinterpret_cast<char*>(lParam);
+        if (self && message == kTrafficLineMessage && text) {
+            self->LogTraffic(text, kTrafficAgentToService);
+        } else if (self && message == kStandbyReviewMessage) {
+            self->UpdateStandbyHold();
+        }
+        free(text);
+        return 0;
+    }
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -465,6 +508,9 @@ void COrvinApiClient::DestroyHandOverWindow() {
     MSG message;
     while (PeekMessageA(&message, m_hHandOverWindow, kAdapterEventMessage, kAdapterEventMessage, PM_REMOVE)) {
         delete reinterpret_cast<IMM*>(message.lParam);
+    }
+    while (PeekMessageA(&message, m_hHandOverWindow, kTrafficLineMessage, kTrafficLineMessage, PM_REMOVE)) {
+        free(reinterpret_cast<char*>(message.lParam));
     }
     DestroyWindow(m_hHandOverWindow);
     m_hHandOverWindow = nullptr;

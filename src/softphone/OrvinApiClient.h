@@ -129,6 +129,13 @@ public:
     // calls it when a dialogue starts or ends.
     void UpdateStandbyHold();
     bool IsHoldingStandby() const { return m_bHoldingStandby; }
+    // From any thread (the IVR's): UpdateStandbyHold runs soon on the GUI thread.
+    void RequestStandbyReview();
+
+    // SendToService of a whole record, from any thread: every byte of the buffers and the
+    // payload goes as it is (the IVR's reports carry numbers in Buffer1), the record is
+    // sent at once and its traffic line is logged on the GUI thread.
+    void SendRecordToService(const IMM& message);
 
     bool InCall() const { return m_Session.m_nState >= 4 && m_Session.m_nState <= 7; }
     const SessionState& Session() const { return m_Session; }
@@ -179,5 +186,6 @@ private:
     void OnAudioDevicesReinitialize(const std::string& root);
 
     HWND m_hHandOverWindow = nullptr; // adapter messages from the delivery thread
+    DWORD m_dwGuiThreadId = 0;        // the thread that made it
     bool m_bHoldingStandby = false;
 };
