@@ -5,8 +5,6 @@
 
 #include <algorithm>
 
-using orvin::TraceWrite;
-
 CCapture::CCapture() : m_wfxCapture(TelephonePcmFormat()) {}
 
 CCapture::~CCapture() {
@@ -27,17 +25,17 @@ CCapture::~CCapture() {
 }
 
 long CCapture::Initialize(const GUID* pDevice, HANDLE hNotifyEvent, DWORD dwDirectXVersion) {
-    TraceWrite("CCapture::Initialize\n");
+    TRACE("CCapture::Initialize");
     HRESULT hr = CoInitialize(nullptr);
     if (FAILED(hr)) {
-        TraceWrite("CCapture::Initialize : CoInitialize failed err =0x%x\n", (unsigned)hr);
+        TRACE("CCapture::Initialize : CoInitialize failed err =0x%x", (unsigned)hr);
         return hr;
     }
     m_bComInitialized = true;
     std::unique_ptr<ICaptureDevice> pCaptureDevice;
     hr = CreateDirectSoundCaptureDevice(pDevice, &pCaptureDevice);
     if (FAILED(hr)) {
-        TraceWrite("CCapture::Initialize: DirectSoundCaptureCreate failed err = 0x%x\n", (unsigned)hr);
+        TRACE("CCapture::Initialize: DirectSoundCaptureCreate failed err = 0x%x", (unsigned)hr);
         CoUninitialize();
         m_bComInitialized = false;
         return hr;
@@ -47,7 +45,7 @@ long CCapture::Initialize(const GUID* pDevice, HANDLE hNotifyEvent, DWORD dwDire
 
 long CCapture::Initialize(std::unique_ptr<ICaptureDevice> pDevice, HANDLE hNotifyEvent,
                           DWORD dwDirectXVersion) {
-    TraceWrite("CCapture::Initialize\n");
+    TRACE("CCapture::Initialize");
     return InitializeOnDevice(std::move(pDevice), hNotifyEvent, dwDirectXVersion);
 }
 
@@ -62,7 +60,7 @@ long CCapture::InitializeOnDevice(std::unique_ptr<ICaptureDevice> pDevice, HANDL
 
     HRESULT hr = CreateCaptureBuffer();
     if (FAILED(hr)) {
-        TraceWrite("CCapture::Initialize: CreateCaptureBuffer failed err = 0x%x\n", (unsigned)hr);
+        TRACE("CCapture::Initialize: CreateCaptureBuffer failed err = 0x%x", (unsigned)hr);
         ReleaseBuffer();
         m_pDevice.reset();
         return hr;
@@ -87,13 +85,13 @@ HRESULT CCapture::CreateCaptureBuffer() {
         m_pBuffer.reset();
         if (SUCCEEDED(hr))
             hr = E_FAIL;
-        TraceWrite("pDSCapture->CreateCaptureBuffer failed err = 0x%x\n", (unsigned)hr);
+        TRACE("pDSCapture->CreateCaptureBuffer failed err = 0x%x", (unsigned)hr);
         return hr;
     }
     m_dwNextReadOffset = 0;
     hr = InitNotifications();
     if (FAILED(hr)) {
-        TraceWrite("InitNotifications failed err = 0x%x\n", (unsigned)hr);
+        TRACE("InitNotifications failed err = 0x%x", (unsigned)hr);
         ReleaseBuffer();
     }
     return hr;
@@ -102,8 +100,7 @@ HRESULT CCapture::CreateCaptureBuffer() {
 HRESULT CCapture::InitNotifications() {
     HRESULT hr = m_pBuffer->AcquireNotify();
     if (FAILED(hr)) {
-        TraceWrite("CCapture::InitNotifications: pDSBCapture->QueryInterface failed err = 0x%x\n",
-                   (unsigned)hr);
+        TRACE("CCapture::InitNotifications: pDSBCapture->QueryInterface failed err = 0x%x", (unsigned)hr);
         return hr;
     }
     for (DWORD k = 0; k < kNotifyCount; ++k) {
@@ -112,8 +109,8 @@ HRESULT CCapture::InitNotifications() {
     }
     hr = m_pBuffer->SetNotificationPositions(kNotifyCount, m_aPositions);
     if (FAILED(hr))
-        TraceWrite("CCapture::InitNotifications: pDSNotify->SetNotificationPositions failed err = 0x%x\n",
-                   (unsigned)hr);
+        TRACE("CCapture::InitNotifications: pDSNotify->SetNotificationPositions failed err = 0x%x",
+              (unsigned)hr);
     return hr;
 }
 
@@ -175,31 +172,30 @@ void CCapture::WaitForThreadDone() {
 HRESULT CCapture::StartOrStopRecord(bool bStart) {
     std::lock_guard<std::recursive_mutex> guard(m_Lock);
     if (bStart) {
-        TraceWrite("CCapture::StartOrStopRecord Start\n");
+        TRACE("CCapture::StartOrStopRecord Start");
         if (!m_pDevice)
             return CO_E_NOTINITIALIZED;
         HRESULT hr = CreateCaptureBuffer();
         if (FAILED(hr)) {
-            TraceWrite("CCapture::StartOrStopRecord: CreateCaptureBuffer failed err = 0x%x\n", (unsigned)hr);
+            TRACE("CCapture::StartOrStopRecord: CreateCaptureBuffer failed err = 0x%x", (unsigned)hr);
             return hr;
         }
         hr = m_pBuffer->StartLooping();
         if (FAILED(hr))
-            TraceWrite("CCapture::StartOrStopRecord: pDSBCapture->Start failed err = 0x%x\n", (unsigned)hr);
+            TRACE("CCapture::StartOrStopRecord: pDSBCapture->Start failed err = 0x%x", (unsigned)hr);
         return hr;
     }
 
-    TraceWrite("CCapture::StartOrStopRecord Stop\n");
+    TRACE("CCapture::StartOrStopRecord Stop");
     HRESULT hr = S_OK;
     if (m_pBuffer) {
         hr = m_pBuffer->Stop();
         if (FAILED(hr)) {
-            TraceWrite("CCapture::StartOrStopRecord: pDSBCapture->Stop failed err = 0x%x\n", (unsigned)hr);
+            TRACE("CCapture::StartOrStopRecord: pDSBCapture->Stop failed err = 0x%x", (unsigned)hr);
         } else {
             const long lResult = RecordCapturedData();
             if (lResult < 0) {
-                TraceWrite("CCapture::StartOrStopRecord: RecordCapturedData failed err = 0x%x\n",
-                           (unsigned)lResult);
+                TRACE("CCapture::StartOrStopRecord: RecordCapturedData failed err = 0x%x", (unsigned)lResult);
                 hr = lResult;
             }
         }
@@ -210,8 +206,13 @@ HRESULT CCapture::StartOrStopRecord(bool bStart) {
     return hr;
 }
 
-long CCapture::RecordCapturedData() {
+long CCapture::RecordCapturedData(DWORD* pdwTenths) {
+    if (pdwTenths != nullptr)
+        *pdwTenths = 0;
     std::lock_guard<std::recursive_mutex> guard(m_Lock);
+    // What a call finds belongs to that call alone: a call that takes nothing hands out no
+    // digit of an earlier one.
+    m_dwDigitCount = 0;
     if (!m_pBuffer)
         return 1;
 
@@ -219,8 +220,8 @@ long CCapture::RecordCapturedData() {
     DWORD dwReadPos = 0;
     HRESULT hr = m_pBuffer->GetCurrentPosition(&dwCapturePos, &dwReadPos);
     if (FAILED(hr)) {
-        TraceWrite("CCapture::RecordCapturedData: pDSBCapture->GetCurrentPosition failed err = 0x%x\n",
-                   (unsigned)hr);
+        TRACE("CCapture::RecordCapturedData: pDSBCapture->GetCurrentPosition failed err = 0x%x",
+              (unsigned)hr);
         return hr;
     }
     long lAvailable = static_cast<long>(dwReadPos) - static_cast<long>(m_dwNextReadOffset);
@@ -233,11 +234,10 @@ long CCapture::RecordCapturedData() {
     AudioLock lock;
     hr = m_pBuffer->Lock(m_dwNextReadOffset, dwLockSize, &lock);
     if (FAILED(hr)) {
-        TraceWrite("CCapture::RecordCapturedData: pDSBCapture->Lock failed err = 0x%x\n", (unsigned)hr);
+        TRACE("CCapture::RecordCapturedData: pDSBCapture->Lock failed err = 0x%x", (unsigned)hr);
         return hr;
     }
 
-    m_dwDigitCount = 0;
     void* const apParts[2] = {lock.pPart1, lock.pPart2};
     const DWORD adwBytes[2] = {lock.dwBytes1, lock.dwBytes2};
     for (int part = 0; part < 2; ++part) {
@@ -255,20 +255,24 @@ long CCapture::RecordCapturedData() {
             UINT uWritten = 0;
             hr = m_pWaveFile->Write(adwBytes[part], static_cast<const BYTE*>(apParts[part]), &uWritten);
             if (FAILED(hr)) {
-                TraceWrite("CCapture::RecordCapturedData: pWaveFile->Write failed err = 0x%x\n",
-                           (unsigned)hr);
-                m_pBuffer->Unlock(lock);
-                return hr;
+                // Most likely the disk is full. Keeping the file open would fail again at
+                // every tenth, and not taking this audio would hand it to the detector
+                // again: the recording ends here and the capture goes on.
+                TRACE("CCapture::RecordCapturedData: pWaveFile->Write failed err = 0x%x", (unsigned)hr);
+                StopRecordingToFile();
+                TRACE("CCapture::RecordCapturedData: recording stopped, the file keeps what was written");
             }
         }
         m_dwNextReadOffset = (m_dwNextReadOffset + adwBytes[part]) % m_dwBufferSize;
     }
     m_pBuffer->Unlock(lock);
+    if (pdwTenths != nullptr)
+        *pdwTenths = dwLockSize / m_dwNotifySize;
     return 0;
 }
 
 HRESULT CCapture::StartRecordingToFile(const char* pszPath) {
-    TraceWrite("CCapture::StartRecordingToFile %s\n", pszPath != nullptr ? pszPath : "(null)");
+    TRACE("CCapture::StartRecordingToFile %s", pszPath != nullptr ? pszPath : "(null)");
     std::lock_guard<std::recursive_mutex> guard(m_Lock);
     if (m_pWaveFile)
         return kAlreadyRecording;
@@ -297,4 +301,29 @@ void CCapture::StopRecordingToFile() {
 bool CCapture::IsRecordingToFile() const {
     std::lock_guard<std::recursive_mutex> guard(m_Lock);
     return m_bRecordingToFile;
+}
+
+std::string CCapture::GetDigits() const {
+    std::lock_guard<std::recursive_mutex> guard(m_Lock);
+    return std::string(m_szDigits, m_dwDigitCount);
+}
+
+DWORD CCapture::GetDigitCount() const {
+    std::lock_guard<std::recursive_mutex> guard(m_Lock);
+    return m_dwDigitCount;
+}
+
+DWORD CCapture::GetBufferSize() const {
+    std::lock_guard<std::recursive_mutex> guard(m_Lock);
+    return m_dwBufferSize;
+}
+
+DWORD CCapture::GetNotifySize() const {
+    std::lock_guard<std::recursive_mutex> guard(m_Lock);
+    return m_dwNotifySize;
+}
+
+DWORD CCapture::GetNextReadOffset() const {
+    std::lock_guard<std::recursive_mutex> guard(m_Lock);
+    return m_dwNextReadOffset;
 }

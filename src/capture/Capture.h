@@ -9,8 +9,14 @@
 // loses nothing.
 //
 // Digits: after each RecordCapturedData the digit buffer holds every digit the detector
-// reported for the audio taken, in order (up to kMaxDigits). When the lock wraps the end
-// of the buffer, the digits of both parts are kept, the first part's first.
+// reported for the audio taken by that call, in order (up to kMaxDigits); a call that takes
+// nothing leaves it empty, so no key is handed out twice. When the lock wraps the end of
+// the buffer, the digits of both parts are kept, the first part's first.
+//
+// Recording: a WAV write that fails (the disk is full) ends the recording there: the file
+// is closed with what reached the disk, the failure traced, and capturing goes on as if no
+// file had been asked for. The audio of that call is taken all the same, so the detector
+// hears every tenth of a second once.
 //
 // Threads: Initialize, StartCapture, StopCapture and destruction come from the owner's
 // thread; RecordCapturedData runs on the capture thread and also inside
@@ -27,6 +33,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <string>
 
 class CCapture {
 public:
@@ -58,20 +65,23 @@ public:
     HRESULT StartOrStopRecord(bool bStart);
 
     // 0: data were taken; 1: less than a tenth of a second was there, or no buffer;
-    // negative: a failure.
-    long RecordCapturedData();
+    // negative: a failure. *pdwTenths (when given) is set to the number of tenths of a
+    // second (notify sizes) taken, 0 unless the result is 0: a thread that woke late takes
+    // several at once and can still count one tick per tenth.
+    long RecordCapturedData(DWORD* pdwTenths = nullptr);
 
     HRESULT StartRecordingToFile(const char* pszPath);
     void StopRecordingToFile();
     bool IsRecordingToFile() const;
 
-    // The digits found by the last RecordCapturedData (not terminated) and their count.
-    const char* GetDigits() const { return m_szDigits; }
-    DWORD GetDigitCount() const { return m_dwDigitCount; }
+    // The digits found by the last RecordCapturedData, in order, and their count. Copies,
+    // taken under the lock: safe from any thread.
+    std::string GetDigits() const;
+    DWORD GetDigitCount() const;
 
-    DWORD GetBufferSize() const { return m_dwBufferSize; }
-    DWORD GetNotifySize() const { return m_dwNotifySize; }
-    DWORD GetNextReadOffset() const { return m_dwNextReadOffset; }
+    DWORD GetBufferSize() const;
+    DWORD GetNotifySize() const;
+    DWORD GetNextReadOffset() const;
 
 protected:
     // The capture thread's work; returns when IsStopRequested(). Empty here.

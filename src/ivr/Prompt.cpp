@@ -13,7 +13,7 @@ bool CPrompt::AddFileToPlayAtBack(const std::string& fileName) {
 }
 
 HRESULT CPrompt::StartPlayback() {
-    orvin::TraceWrite("CPrompt::StartPlayback\n");
+    TRACE("CPrompt::StartPlayback");
     if (m_pSound == nullptr)
         return CO_E_NOTINITIALIZED;
     return m_pSound->PlayList(&m_Files);

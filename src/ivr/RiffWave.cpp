@@ -14,6 +14,52 @@ constexpr DWORD kPcmFormatBytes = 16; // PCMWAVEFORMAT: WAVEFORMATEX without cbS
 constexpr DWORD kFormatExBytes = 18;  // WAVEFORMATEX up to and with cbSize
 constexpr DWORD kFactWhileWriting = 0xFFFFFFFF;
 constexpr DWORD kFactAfterClose = 0;
+constexpr DWORD kRiffSizeOffset = 4;
+
+bool WriteDwordAt(HANDLE hFile, DWORD dwOffset, DWORD dwValue) {
+    DWORD dwDone = 0;
+    return SetFilePointer(hFile, static_cast<LONG>(dwOffset), nullptr, FILE_BEGIN) !=
+               INVALID_SET_FILE_POINTER &&
+           WriteFile(hFile, &dwValue, sizeof dwValue, &dwDone, nullptr) && dwDone == sizeof dwValue;
+}
+
+// Checks a written file, closed by the RIFF functions, against what was given to it, and
+// makes it whole when it holds less (or when the RIFF functions could not finish it): the
+// data that reached the disk, in whole blocks, with their sizes and "fact" 0, and nothing
+// after them. Only bytes already on the disk are overwritten, and the file only shrinks,
+// so this works on a full disk.
+HRESULT CheckWrittenFile(const std::string& name, DWORD dwDataOffset, DWORD dwFactOffset, DWORD dwGiven,
+                         DWORD dwBlockAlign, bool bFinished) {
+    HANDLE hFile = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return E_FAIL;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(hFile, &size) || size.QuadPart < dwDataOffset) {
+        CloseHandle(hFile); // not even the header is there
+        return E_FAIL;
+    }
+    const ULONGLONG ullOnDisk = static_cast<ULONGLONG>(size.QuadPart) - dwDataOffset;
+    const DWORD dwPad = dwGiven & 1;
+    if (bFinished && ullOnDisk >= static_cast<ULONGLONG>(dwGiven) + dwPad) {
+        CloseHandle(hFile);
+        return S_OK;
+    }
+    DWORD dwKept = static_cast<DWORD>(std::min<ULONGLONG>(ullOnDisk, dwGiven));
+    dwKept -= dwKept % std::max<DWORD>(dwBlockAlign, 1);
+    dwKept &= ~1u; // an even size needs no pad byte
+    const DWORD dwEnd = dwDataOffset + dwKept;
+    const bool bWhole =
+        WriteDwordAt(hFile, dwDataOffset - sizeof(DWORD), dwKept) &&
+        WriteDwordAt(hFile, kRiffSizeOffset, dwEnd - 2 * sizeof(DWORD)) &&
+        WriteDwordAt(hFile, dwFactOffset, kFactAfterClose) &&
+        SetFilePointer(hFile, static_cast<LONG>(dwEnd), nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+        SetEndOfFile(hFile);
+    CloseHandle(hFile);
+    if (!bWhole)
+        return E_FAIL;
+    return dwKept < dwGiven ? CRiffWave::kDataLost : S_OK;
+}
 
 } // namespace
 
@@ -58,6 +104,7 @@ HRESULT CRiffWave::Open(const char* pszFileName, const WAVEFORMATEX* pFormat, DW
         m_dwMode = 0;
         return E_FAIL;
     }
+    m_strFileName = pszFileName;
     HRESULT hr = WriteHeader(*pFormat);
     if (SUCCEEDED(hr))
         hr = ResetFile();
@@ -138,6 +185,7 @@ HRESULT CRiffWave::WriteHeader(const WAVEFORMATEX& format) {
     ck.cksize = sizeof(DWORD);
     if (mmioCreateChunk(m_hmmio, &ck, 0) != MMSYSERR_NOERROR)
         return E_FAIL;
+    m_dwFactOffset = ck.dwDataOffset;
     const DWORD dwCount = kFactWhileWriting;
     if (mmioWrite(m_hmmio, reinterpret_cast<const char*>(&dwCount), sizeof dwCount) != sizeof dwCount)
         return E_FAIL;
@@ -201,17 +249,27 @@ HRESULT CRiffWave::Write(UINT uSizeToWrite, const BYTE* pData, UINT* puSizeWritt
         *puSizeWritten = 0;
     if (m_hmmio == nullptr || m_dwMode != kModeWrite || !m_bDataChunkOpen)
         return CO_E_NOTINITIALIZED;
+    if (pData == nullptr && uSizeToWrite != 0)
+        return E_INVALIDARG;
+    m_dwDataGiven += uSizeToWrite;
+    if (m_bWriteFailed)
+        return E_FAIL;
     if (uSizeToWrite == 0)
         return S_OK;
-    if (pData == nullptr)
-        return E_INVALIDARG;
 
     UINT uDone = 0;
     while (uDone < uSizeToWrite) {
         if (m_mmioinfoOut.pchNext == m_mmioinfoOut.pchEndWrite) {
+            // The next buffer starts where this one ends on the disk. Wine's RIFF functions
+            // report no failed flush, but the I/O procedure's disk offset then falls short.
+            const LONG lFlushedEnd =
+                m_mmioinfoOut.lBufOffset + static_cast<LONG>(m_mmioinfoOut.pchNext - m_mmioinfoOut.pchBuffer);
             m_mmioinfoOut.dwFlags |= MMIO_DIRTY;
-            if (mmioAdvance(m_hmmio, &m_mmioinfoOut, MMIO_WRITE) != MMSYSERR_NOERROR)
+            if (mmioAdvance(m_hmmio, &m_mmioinfoOut, MMIO_WRITE) != MMSYSERR_NOERROR ||
+                m_mmioinfoOut.lBufOffset != lFlushedEnd) {
+                m_bWriteFailed = true;
                 return E_FAIL;
+            }
             if (m_mmioinfoOut.pchNext == m_mmioinfoOut.pchEndWrite)
                 return E_FAIL;
         }
@@ -256,14 +314,32 @@ HRESULT CRiffWave::FinishWrittenFile() {
     return S_OK;
 }
 
+// Forgets what the I/O buffer holds, so that closing the file writes nothing more.
+void CRiffWave::DropBuffer() {
+    m_mmioinfoOut.pchNext = m_mmioinfoOut.pchBuffer;
+    m_mmioinfoOut.pchEndRead = m_mmioinfoOut.pchBuffer;
+    m_mmioinfoOut.dwFlags &= ~MMIO_DIRTY;
+    mmioSetInfo(m_hmmio, &m_mmioinfoOut, 0);
+    m_bDataChunkOpen = false;
+}
+
 HRESULT CRiffWave::Close() {
     if (m_hmmio == nullptr)
         return S_OK;
-    HRESULT hr = S_OK;
-    if (m_dwMode == kModeWrite)
-        hr = FinishWrittenFile();
+    if (m_dwMode != kModeWrite || !m_bDataChunkOpen) {
+        ReleaseFile();
+        return S_OK;
+    }
+    const std::string name = m_strFileName;
+    const DWORD dwDataOffset = m_ck.dwDataOffset;
+    const DWORD dwFactOffset = m_dwFactOffset;
+    const DWORD dwGiven = m_dwDataGiven;
+    const DWORD dwBlockAlign = GetFormat() != nullptr ? GetFormat()->nBlockAlign : 1;
+    const bool bFinished = !m_bWriteFailed && SUCCEEDED(FinishWrittenFile());
+    if (m_bDataChunkOpen)
+        DropBuffer();
     ReleaseFile();
-    return hr;
+    return CheckWrittenFile(name, dwDataOffset, dwFactOffset, dwGiven, dwBlockAlign, bFinished);
 }
 
 void CRiffWave::ReleaseFile() {
@@ -275,6 +351,10 @@ void CRiffWave::ReleaseFile() {
     m_hmmio = nullptr;
     m_dwMode = 0;
     m_bDataChunkOpen = false;
+    m_bWriteFailed = false;
+    m_dwDataGiven = 0;
+    m_strFileName.clear();
+    m_dwFactOffset = 0;
     m_mmioinfoOut = MMIOINFO{};
     m_ckRiff = MMCKINFO{};
     m_ck = MMCKINFO{};

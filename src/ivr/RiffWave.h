@@ -11,6 +11,13 @@
 // was never closed keeps 0xFFFFFFFF in "fact" and wrong RIFF and "data" sizes, which is how
 // a recording cut off by a crash can be told apart.
 //
+// A disk that fills while a file is written: the write that does not reach the disk fails
+// (E_FAIL), and so does every later one. Close then makes the file whole with what did
+// reach the disk: the samples written up to the failure (whole blocks), the sizes of
+// "RIFF" and "data" that go with them and "fact" 0, the file cut just after them. Close
+// checks the file on disk even when every write seemed to succeed, because an I/O layer
+// may lose a flush silently (the last one, made by Close itself, or any under Wine).
+//
 // Reading accepts any RIFF/WAVE file: chunks other than "fmt " and "data" are skipped,
 // and a non-PCM "fmt " chunk may carry extra format bytes.
 //
@@ -25,6 +32,7 @@
 #include <mmsystem.h>
 #include <mmreg.h>
 
+#include <string>
 #include <vector>
 
 // The adapter's audio everywhere in the agent: 8000 Hz, 16-bit, mono PCM.
@@ -45,6 +53,8 @@ public:
         kModeRead = 1,
         kModeWrite = 2,
     };
+    // Close of a written file that holds less than was given to it (the disk filled).
+    static constexpr HRESULT kDataLost = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
 
     CRiffWave();
     ~CRiffWave();
@@ -56,7 +66,9 @@ public:
     // (required), leaving the "data" chunk open for Write.
     HRESULT Open(const char* pszFileName, const WAVEFORMATEX* pFormat, DWORD dwMode);
     // Read: closes the file. Write: flushes, fixes the chunk sizes, sets "fact" to 0 and
-    // closes the file. S_OK when nothing was open.
+    // closes the file. S_OK when nothing was open. After a disk full: kDataLost when the
+    // file was closed whole with less data than was given to Write, E_FAIL when not even
+    // its header reached the disk.
     HRESULT Close();
 
     bool IsOpen() const { return m_hmmio != nullptr; }
@@ -72,13 +84,16 @@ public:
     // Copies up to dwSizeToRead bytes, never past the end of the "data" chunk. Fewer bytes
     // than asked (0 at the end) means the end of the data; that is not an error.
     HRESULT Read(BYTE* pBuffer, DWORD dwSizeToRead, DWORD* pdwSizeRead);
-    // Appends to the "data" chunk through the I/O buffer.
+    // Appends to the "data" chunk through the I/O buffer. E_FAIL when a flush of the
+    // buffer does not reach the disk; from then on every Write fails and Close keeps what
+    // was on the disk before.
     HRESULT Write(UINT uSizeToWrite, const BYTE* pData, UINT* puSizeWritten);
 
 private:
     HRESULT ReadHeader();
     HRESULT WriteHeader(const WAVEFORMATEX& format);
     HRESULT FinishWrittenFile();
+    void DropBuffer();
     void ReleaseFile();
 
     std::vector<BYTE> m_Format; // WAVEFORMATEX followed by cbSize extra bytes
@@ -90,4 +105,8 @@ private:
     DWORD m_dwLeft = 0;            // read mode: bytes of "data" not yet read
     MMIOINFO m_mmioinfoOut{};      // write mode: the I/O buffer state
     bool m_bDataChunkOpen = false; // write mode
+    bool m_bWriteFailed = false;   // write mode: a flush did not reach the disk
+    DWORD m_dwDataGiven = 0;       // write mode: bytes given to Write, written or not
+    std::string m_strFileName;     // write mode: for the check of the file at Close
+    DWORD m_dwFactOffset = 0;      // write mode: file offset of the "fact" count
 };

@@ -108,10 +108,10 @@ protected:
             if (RecordCapturedData() != 0)
                 continue;
             ++m_takes;
-            for (DWORD i = 0; i < GetDigitCount(); ++i) {
-                Say("DIGIT %c", GetDigits()[i]);
+            for (char digit : GetDigits()) {
+                Say("DIGIT %c", digit);
                 std::lock_guard<std::mutex> guard(m_lock);
-                m_heard += GetDigits()[i];
+                m_heard += digit;
             }
         }
     }

@@ -50,7 +50,7 @@ protected:
             v = static_cast<int16_t>(from++);
         return AsBytes(s);
     }
-    std::string Digits() const { return std::string(capture.GetDigits(), capture.GetDigitCount()); }
+    std::string Digits() const { return capture.GetDigits(); }
 
     HANDLE event = nullptr;
     std::shared_ptr<FakeCaptureDevice::Record> record;

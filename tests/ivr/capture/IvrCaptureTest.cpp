@@ -1,0 +1,166 @@
+// CCapture as the IVR state machine's thread uses it: one dispatch per tenth of a second
+// taken, the keys of a take handed out with that take only. The test writes "captured"
+// samples into a hand-driven ring and calls RecordCapturedData as the thread would after
+// a notification, or after a wake-up that came late.
+#include "Capture.h"
+
+#include "AudioTestFiles.h"
+#include "FakeAudioBuffer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr DWORD kRing = 32000; // 2 s
+constexpr DWORD kTenth = 1600; // bytes of 100 ms
+constexpr DWORD kMarker = 0xdeadbeef;
+
+class IvrCapture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        record = std::make_shared<FakeCaptureDevice::Record>();
+        ASSERT_EQ(0, capture.Initialize(std::make_unique<FakeCaptureDevice>(record), event, 0x80000));
+        ASSERT_EQ(S_OK, capture.StartOrStopRecord(true));
+    }
+    void TearDown() override { CloseHandle(event); }
+
+    // Writes the samples into the ring after what was captured so far and moves the
+    // capture and read positions behind them.
+    void Capture(const std::vector<int16_t>& samples) {
+        FakeRingState& ring = *record->buffers.back();
+        for (int16_t s : samples) {
+            std::memcpy(ring.memory.data() + ring.dwSecondary, &s, 2);
+            ring.dwSecondary = (ring.dwSecondary + 2) % kRing;
+        }
+        ring.dwPrimary = ring.dwSecondary;
+    }
+    // One take; its result, and in `tenths` what the out-parameter said.
+    long Take() {
+        tenths = kMarker;
+        return capture.RecordCapturedData(&tenths);
+    }
+
+    HANDLE event = nullptr;
+    std::shared_ptr<FakeCaptureDevice::Record> record;
+    CCapture capture;
+    DWORD tenths = 0;
+};
+
+TEST_F(IvrCapture, EveryTakeTellsHowManyTenthsItTook) {
+    // Not yet a whole tenth: nothing taken, and the count says so.
+    Capture(Silence(50));
+    EXPECT_EQ(1, Take());
+    EXPECT_EQ(0u, tenths);
+
+    // One notification's worth (with the 50 ms from before: 150 ms, one whole tenth).
+    Capture(Silence(100));
+    EXPECT_EQ(0, Take());
+    EXPECT_EQ(1u, tenths);
+    EXPECT_EQ(kTenth, capture.GetNextReadOffset());
+
+    // A thread that woke 1.7 s late takes 17 tenths at once (the 50 ms left over stay),
+    // and a key pressed in them comes with that take.
+    std::vector<int16_t> late = Silence(1400);
+    late += KeyTone('5', 80);
+    late += Silence(220);
+    Capture(late);
+    EXPECT_EQ(0, Take());
+    EXPECT_EQ(17u, tenths);
+    EXPECT_EQ("5", capture.GetDigits());
+    EXPECT_EQ(1u, capture.GetDigitCount());
+
+    // A take across the end of the ring counts both of its parts: 3200 bytes before the
+    // end, 3200 after it.
+    ASSERT_EQ(28800u, capture.GetNextReadOffset());
+    Capture(Silence(400));
+    EXPECT_EQ(0, Take());
+    EXPECT_EQ(4u, tenths);
+    EXPECT_EQ(6400u, record->buffers.back()->dwLastLockBytes);
+    EXPECT_EQ(3200u, capture.GetNextReadOffset());
+
+    // Without the out-parameter the call works as before.
+    Capture(Silence(100));
+    EXPECT_EQ(0, capture.RecordCapturedData());
+}
+
+TEST_F(IvrCapture, ACaptureWithoutBufferTakesNoTenths) {
+    CCapture broken;
+    auto rec = std::make_shared<FakeCaptureDevice::Record>();
+    rec->hrCreate = DSERR_ALLOCATED;
+    ASSERT_EQ(DSERR_ALLOCATED, broken.Initialize(std::make_unique<FakeCaptureDevice>(rec), event, 0x80000));
+    DWORD none = kMarker;
+    EXPECT_EQ(1, broken.RecordCapturedData(&none));
+    EXPECT_EQ(0u, none);
+    EXPECT_EQ("", broken.GetDigits());
+}
+
+TEST_F(IvrCapture, AKeyIsHandedOutWithItsTakeOnly) {
+    std::vector<int16_t> audio = KeyTone('7', 80);
+    audio += Silence(120);
+    Capture(audio);
+    ASSERT_EQ(0, Take());
+    const std::string first = capture.GetDigits();
+    EXPECT_EQ("7", first);
+
+    // The thread wakes again before a whole tenth is there: nothing is taken, and the key
+    // of the take before is not handed out a second time.
+    Capture(Silence(60));
+    EXPECT_EQ(1, Take());
+    EXPECT_EQ("", capture.GetDigits());
+    EXPECT_EQ(0u, capture.GetDigitCount());
+
+    // The next take has its own keys only.
+    audio = Silence(40);
+    audio += KeyTone('8', 80);
+    audio += Silence(80);
+    Capture(audio);
+    ASSERT_EQ(0, Take());
+    EXPECT_EQ(2u, tenths);
+    EXPECT_EQ("8", capture.GetDigits());
+    // What a reader got earlier is its own copy: later takes do not change it.
+    EXPECT_EQ("7", first);
+
+    Capture(Silence(100));
+    ASSERT_EQ(0, Take());
+    EXPECT_EQ("", capture.GetDigits());
+}
+
+// Digits read on another thread than the one taking the audio, as the IVR may: every read
+// is the whole result of one take, never a mix of two.
+TEST_F(IvrCapture, DigitsReadFromAnotherThreadAreWholeTakes) {
+    std::vector<int16_t> keys = KeyTone('1', 60);
+    keys += Silence(20);
+    keys += KeyTone('2', 60);
+    keys += Silence(20);
+    keys += KeyTone('3', 60);
+    keys += Silence(80); // 300 ms: "123" in three tenths
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    std::atomic<int> reads{0};
+    std::thread reader([&] {
+        while (!done) {
+            const std::string d = capture.GetDigits();
+            if (d != "" && d != "123")
+                ++torn;
+            ++reads;
+        }
+    });
+    for (int i = 0; i < 200; ++i) {
+        Capture(keys);
+        ASSERT_EQ(0, Take());
+        ASSERT_EQ("123", capture.GetDigits());
+        Capture(Silence(100));
+        ASSERT_EQ(0, Take());
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(0, torn.load());
+    EXPECT_GT(reads.load(), 0);
+}
+
+} // namespace
