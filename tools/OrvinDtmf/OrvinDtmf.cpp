@@ -1,6 +1,7 @@
 // OrvinDtmf: finds the key tones in a WAV file with the agent's own detector.
 //
-//   OrvinDtmf.exe FILE.wav                  prints the digits found, in order, on one line
+//   OrvinDtmf.exe FILE.wav                  prints the digits found, in order, on one line;
+//                                           a file without samples prints nothing
 //   OrvinDtmf.exe --bench SECONDS FILE.wav  runs the file through the detector for that long
 //                                           and prints the digits of a pass and the samples
 //                                           per second it reached; every pass must find the
@@ -8,7 +9,8 @@
 //
 // The file must be what the capture hears: 8000 Hz, 16-bit, mono PCM. It is fed to the
 // detector (40 ms minimum, as in the IVR) in chunks of 800 samples, as the capture does
-// every 100 ms.
+// every 100 ms, and then 100 ms of silence: the detector reports a key when it has ended,
+// so a key that lasts to the very end of the file is reported too.
 // Exit status: 0 done, 1 the file cannot be read, 2 wrong format or wrong command line,
 // 3 a benchmark pass found other digits than the first.
 #include "DTMFDetectorEnvelope.h"
@@ -28,6 +30,9 @@ constexpr uint32_t kRate = 8000;
 constexpr uint32_t kMinToneMs = 40;
 constexpr uint32_t kChunk = 800; // 100 ms, one capture notification
 constexpr uint32_t kDigitsPerChunk = 5;
+// After the file: enough to finish the last block and give the two empty blocks that end
+// a key, and so bring the detector back to rest for the next pass.
+constexpr uint32_t kFlushSamples = kChunk;
 
 int Usage() {
     fprintf(stderr, "usage: OrvinDtmf FILE.wav\n       OrvinDtmf --bench SECONDS FILE.wav\n");
@@ -56,6 +61,9 @@ int Load(const char* name, std::vector<int16_t>& samples) {
         return 2;
     }
     samples.resize(wave.GetSize() / sizeof(int16_t));
+    if (samples.empty()) {
+        return 0;
+    }
     DWORD got = 0;
     hr = wave.Read(reinterpret_cast<BYTE*>(samples.data()), (DWORD)(samples.size() * sizeof(int16_t)), &got);
     if (FAILED(hr)) {
@@ -66,16 +74,22 @@ int Load(const char* name, std::vector<int16_t>& samples) {
     return 0;
 }
 
-// One pass in capture-sized chunks; appends the digits found.
+// One pass in capture-sized chunks, then the silence that ends a key still sounding;
+// appends the digits found.
 void Detect(DTMFDetectorEnvelope& detector, const std::vector<int16_t>& samples, std::string* digits) {
+    static const std::vector<int16_t> silence(kFlushSamples, 0);
     char found[kDigitsPerChunk];
-    for (size_t at = 0; at < samples.size(); at += kChunk) {
-        const uint32_t n = (uint32_t)std::min<size_t>(kChunk, samples.size() - at);
-        const uint32_t got = detector.DetectDigits(samples.data() + at, n, found, kDigitsPerChunk);
-        if (digits) {
-            digits->append(found, got);
+    auto feed = [&](const std::vector<int16_t>& audio) {
+        for (size_t at = 0; at < audio.size(); at += kChunk) {
+            const uint32_t n = (uint32_t)std::min<size_t>(kChunk, audio.size() - at);
+            const uint32_t got = detector.DetectDigits(audio.data() + at, n, found, kDigitsPerChunk);
+            if (digits) {
+                digits->append(found, got);
+            }
         }
-    }
+    };
+    feed(samples);
+    feed(silence);
 }
 
 double Now() {
@@ -114,14 +128,15 @@ int Bench(double seconds, const std::vector<int16_t>& samples) {
         ++passes;
         elapsed = Now() - start;
     } while (elapsed < seconds);
-    const double total = (double)passes * (double)samples.size();
+    const double total = (double)passes * (double)(samples.size() + kFlushSamples);
     printf("digits per pass: %s\n", digits.c_str());
     if (wrong) {
         fprintf(stderr, "OrvinDtmf: %llu of %llu passes found other digits than the first\n",
                 (unsigned long long)wrong, (unsigned long long)passes);
         return 3;
     }
-    printf("passes: %llu of %zu samples in %.3f s\n", (unsigned long long)passes, samples.size(), elapsed);
+    printf("passes: %llu of %zu samples and %u of silence in %.3f s\n", (unsigned long long)passes,
+           samples.size(), kFlushSamples, elapsed);
     printf("%.0f samples/s\n", total / elapsed);
     return 0;
 }
@@ -133,6 +148,9 @@ int main(int argc, char** argv) {
     if (argc == 2 && argv[1][0] != '-') {
         if (int status = Load(argv[1], samples)) {
             return status;
+        }
+        if (samples.empty()) {
+            return 0; // no audio, no line
         }
         DTMFDetectorEnvelope detector(kMinToneMs, kRate);
         std::string digits;
