@@ -244,3 +244,12 @@ bool CMenuBuilder::IsOnPath(const std::string& section) const {
     }
     return false;
 }
+
+std::unique_ptr<CVoiceMenu> CreateSimplePlayFileMenu(IIvrMenuHost& host, const std::string& filePath) {
+    return std::unique_ptr<CVoiceMenu>(CMenuBuilder(host).BuildPlayFileMenu(filePath));
+}
+
+std::unique_ptr<CVoiceMenu> CreateReminderRecordingMenu(IIvrMenuHost& host,
+                                                        const std::string& reminderFolder) {
+    return std::unique_ptr<CVoiceMenu>(CMenuBuilder(host).BuildReminderMenu(reminderFolder));
+}

@@ -79,3 +79,8 @@ private:
     std::vector<std::string> m_Path; // sections being built, root first
     int m_nBuilt = 0;
 };
+
+// The same two menus for a state machine that is not built from Menu.cfg.
+std::unique_ptr<CVoiceMenu> CreateSimplePlayFileMenu(IIvrMenuHost& host, const std::string& filePath);
+std::unique_ptr<CVoiceMenu> CreateReminderRecordingMenu(IIvrMenuHost& host,
+                                                        const std::string& reminderFolder);
