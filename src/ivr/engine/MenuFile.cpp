@@ -86,9 +86,10 @@ std::unique_ptr<CVoiceMenu> CMenuBuilder::BuildSection(const std::string& sectio
               m_File.c_str());
         return nullptr;
     }
-    if (m_nBuilt >= kMaxMenus) {
-        TRACE("CIvrStateMachine::CreateVoiceMenuFromFile: more than %d menus, section %s not built",
-              kMaxMenus, section.c_str());
+    if (m_nBuilt >= kMaxMenus || m_Path.size() >= kMaxDepth) {
+        TRACE(
+            "CIvrStateMachine::CreateVoiceMenuFromFile: more than %d menus or %d levels, section %s not built",
+            kMaxMenus, static_cast<int>(kMaxDepth), section.c_str());
         return nullptr;
     }
 

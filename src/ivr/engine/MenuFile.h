@@ -23,7 +23,8 @@
 // the VoIP side, and one naming "PhoneNumberCollect" builds "AttachLine" when the start
 // request asked for line attach and AttachLineOnDCF is set. A section that is already on the
 // path being built is not built again there (the file describes a cycle), and no build makes
-// more than kMaxMenus menus; a submenu that builds nothing is left out.
+// more than kMaxMenus menus or goes deeper than kMaxDepth; a submenu that builds nothing is
+// left out.
 //
 // The caller writes the trace line of the root section it asks for
 // ("CIvrStateMachine::CreateVoiceMenuFromFile: orvin_path = %s, section = %s"); the builder
@@ -42,6 +43,7 @@
 class CMenuBuilder {
 public:
     static constexpr int kMaxMenus = 1000;
+    static constexpr size_t kMaxDepth = 32; // menus below one another
     static constexpr int kValueBytes = 512;
 
     explicit CMenuBuilder(IIvrMenuHost& host);

@@ -8,7 +8,7 @@
 #include <cstring>
 
 CVoiceMenu::CVoiceMenu(IIvrMenuHost& host, int nTimeoutMs)
-    : m_pHost(&host), m_nTimeout(nTimeoutMs), m_KeySet("0123456789") {}
+    : m_nTimeout(nTimeoutMs), m_KeySet("0123456789"), m_pHost(&host) {}
 
 CVoiceMenu::~CVoiceMenu() = default;
 

@@ -88,7 +88,6 @@ protected:
     // A report of the IVR: Type MSG_TYPE_IVR_EVENT, the code, Buffer1 word 1 = parameter.
     static IMM MakeReport(int32_t nCode, int32_t nParameter);
 
-    IIvrMenuHost* m_pHost;
     int m_nTimeout;
     int m_nElapsed = 0;
     int m_nRepeat = kDefaultRepeat;
@@ -96,6 +95,7 @@ protected:
     std::string m_KeySet;
     std::unique_ptr<CPrompt> m_pPrompt;
     std::map<char, std::unique_ptr<CVoiceMenu>> m_SubMenus;
+    IIvrMenuHost* m_pHost; // the state machine, not owned
 
 private:
     CPrompt* EnsurePrompt();

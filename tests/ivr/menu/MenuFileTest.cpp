@@ -88,6 +88,9 @@ protected:
         for (int i = 0; i < 40; ++i) // over 510 characters
             cfg += "prompt" + std::to_string(i) + ".wav\n";
         cfg += "[TooLong]\nType=" + std::string(511, 'D') + "\n";
+        for (int i = 0; i < 40; ++i) // a chain of 40 menus, each below the one before
+            cfg += "[C" + std::to_string(i) + "]\nSubMenus=K" + std::to_string(i) + "\n[K" +
+                   std::to_string(i) + "]\n1,C" + std::to_string(i + 1) + "\n";
         WriteText(lang + "\\Menu.cfg", cfg);
     }
     std::unique_ptr<CVoiceMenu> Build(const std::string& section) {
@@ -179,6 +182,11 @@ TEST_F(MenuFileTest, NothingBuiltAndMasks) {
     EXPECT_FALSE(Build("Unknown"));
     EXPECT_FALSE(Build("TooLong"));
     EXPECT_TRUE(Build("Plain"));
+    auto chain = Build("C0");
+    int depth = 0;
+    for (CVoiceMenu* m = chain.get(); m != nullptr; m = m->GetSubMenu('1'))
+        ++depth;
+    EXPECT_EQ(depth, 32);
 
     EXPECT_EQ(CMenuBuilder::ExpandMask("0-9"), "0123456789");
     EXPECT_EQ(CMenuBuilder::ExpandMask("1-3,*"), "123*");
