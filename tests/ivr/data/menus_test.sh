@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The installation's voice menus: each language folder's Menu.cfg is checked by
+# check_menu_file.py, and every WAV file is run through OrvinDtmf.exe, which reads it as
+# the IVR does: it must be 8000 Hz 16-bit mono PCM (anything else ends with status 2) and
+# hold no sound the key detector takes for a key.
+#   menus_test.sh DATA/IVR PATH/OrvinDtmf.exe      (run by CTest)
+source "$(dirname "$0")/../../lib/systest-lib.sh"
+ivr=$1
+tool=$2
+checker="$(cd "$(dirname "$0")" && pwd)/check_menu_file.py"
+use_work "$BUILD_DIR/tests/ivr/data/menus"
+
+languages=0
+for folder in "$ivr"/*/; do
+    folder=${folder%/}
+    [ -f "$folder/Menu.cfg" ] || continue
+    language=$(basename "$folder")
+    languages=$((languages + 1))
+    python3 "$checker" "$folder" >"$WORK/$language.check" || {
+        cat "$WORK/$language.check"
+        fail "$language/Menu.cfg has faults"
+    }
+    files=0
+    for wav in "$folder"/*.wav; do
+        name=$(basename "$wav" .wav)
+        run "$language-$name" 60 "$tool" "$(winpath "$wav")"
+        [ "$STATUS" = 0 ] || fail "$language/$name.wav: OrvinDtmf exited with $STATUS: $(tr -d '\r' <"$WORK/$language-$name.err")"
+        [ "$(tr -d '\r\n' <"$WORK/$language-$name.out")" = "" ] ||
+            fail "$language/$name.wav is heard as the keys $(tr -d '\r' <"$WORK/$language-$name.out")"
+        files=$((files + 1))
+    done
+    echo "ok: $language: Menu.cfg and $files WAV files"
+done
+[ "$languages" -gt 0 ] || fail "no language folder with a Menu.cfg in $ivr"
+echo "voice menu checks passed"
