@@ -1,9 +1,12 @@
-// OrvinAgent.exe: the application object's run is the program's run.
+// OrvinAgent.exe: the application object's run is the program's run. The voice dialogues
+// join the API client through the IVR manager's factory.
+#include "IvrManager.h"
 #include "OrvinAgentApp.h"
 
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    SetIvrManagerFactory(IvrManager::Factory);
     COrvinAgentApp app;
     app.InitInstance();
     return 0;
