@@ -139,6 +139,11 @@ CIvrStateMachine::~CIvrStateMachine() {
     }
     StopCapture();
     WaitForThreadDone();
+    // A caller who hangs up while leaving a message ends the dialogue before its report:
+    // the message is on disk and counts.
+    if (m_WaitingMsgCount != m_WrittenMsgCount && !m_RegistryRoot.empty()) {
+        WriteWaitingMsgCount();
+    }
     CurrentMenuPath.clear();
     m_pRootMenu.reset();
     m_pGoodByeMenu.reset();
@@ -297,6 +302,7 @@ void CIvrStateMachine::GetRegParams() {
     }
     m_UserDefinedLang = text(ivr, "UserDefinedLanguage", 260);
     m_WaitingMsgCount = number(ivr, "VoiceMessageWaiting");
+    m_WrittenMsgCount = m_WaitingMsgCount;
     m_Pin = text(ivr, "Pin", 260);
     m_VoiceMsgDuration = number(ivr, "VoiceMsgDurationSec");
     m_AMGreetingDuration = number(ivr, "AMGreetingDurationSec");
@@ -438,9 +444,9 @@ void CIvrStateMachine::ThreadBody() {
                 continue;
             }
             char key = 0;
-            const DWORD count = GetDigitCount();
-            if (count > 0) {
-                key = GetDigits()[count - 1];
+            const std::string digits = GetDigits();
+            if (!digits.empty()) {
+                key = digits.back();
                 TRACE("CIvrStateMachine DTMF detected: %c", key);
             }
             for (DWORD tenth = 1; tenth <= tenths && m_bCapturing; ++tenth) {
@@ -567,7 +573,9 @@ void CIvrStateMachine::WriteWaitingMsgCount() {
     if (result == ERROR_SUCCESS) {
         result = RegSetValueExA(key.Get(), "VoiceMessageWaiting", 0, REG_DWORD, (const BYTE*)&value, sizeof value);
     }
-    if (result != ERROR_SUCCESS) {
+    if (result == ERROR_SUCCESS) {
+        m_WrittenMsgCount = m_WaitingMsgCount;
+    } else {
         TRACE("CIvrStateMachine: VoiceMessageWaiting = %d can not be written (Err=%d)", m_WaitingMsgCount,
               (int)result);
     }

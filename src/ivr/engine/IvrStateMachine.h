@@ -151,6 +151,7 @@ private:
     std::string m_UserDefinedLang;
     std::string m_Pin;
     int m_WaitingMsgCount = 0;
+    int m_WrittenMsgCount = 0; // what VoiceMessageWaiting holds, as far as we know
     int m_VoiceMsgDuration = 0;
     int m_AMGreetingDuration = 0;
     int m_AMGreetingRecordOnPound = 0;

@@ -216,7 +216,7 @@ bool PinNumberMenu::OnStar() {
     TRACE("PinNumberMenu::HandleDigits Pin collected: %s", m_Collected.c_str());
     if (!IsCurrent())
         m_pHost->GoBack();
-    if (m_Pin.empty() || m_Collected != m_Pin) {
+    if (m_Collected != m_Pin) {
         Failure();
         return true;
     }

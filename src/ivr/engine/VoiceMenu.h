@@ -134,8 +134,8 @@ private:
 // back. A wrong entry (or a ninth digit) opens the submenu of key 'F'; the third wrong entry
 // of the conversation opens the GoodBye menu. The failure count lasts for the menu's life.
 // A child menu above it (typically the 'F' message) is removed when a key arrives or when it
-// has played and passes the ticks down. An empty PIN never matches: remote access stays
-// closed until a PIN is set.
+// has played and passes the ticks down. The PIN is compared as text: with no PIN set, '*'
+// alone opens the owner's menus (the owner chose no protection).
 class PinNumberMenu : public CVoiceMenu {
 public:
     static constexpr size_t kMaxDigits = 8;

@@ -154,6 +154,15 @@ TEST_F(IvrEngineTest, RegistryParametersAndTheReportsAndWaitingCountTheyCarry) {
     pstn.RemoveWaitingMessage();
     EXPECT_EQ(0, pstn.GetWaitingMsgCount());
     EXPECT_EQ(0u, WaitingCount());
+
+    // A message begun and the caller gone before its report: the dialogue's end counts it.
+    {
+        TestStateMachine hungUp(&sink, 2, true);
+        ASSERT_TRUE(hungUp.Initialize(nullptr, root, kRoot));
+        hungUp.AddWaitingMessage();
+        EXPECT_EQ(0u, WaitingCount());
+    }
+    EXPECT_EQ(1u, WaitingCount());
 }
 
 TEST_F(IvrEngineTest, KeysGoDownThePathAndGoingBackStopsAtTheLastMenuAndTheFloor) {

@@ -106,11 +106,12 @@ TEST_F(MenuTest, PinEntry) {
     EXPECT_EQ(nine->GetFailures(), 1);
     EXPECT_EQ(nine->GetCollected(), "");
 
-    host->pin = ""; // no PIN set: nothing opens the owner's menus
+    host->pin = ""; // no PIN set: '*' alone opens the owner's menus, a digit does not
     auto open = makePin();
-    host->Keys("*");
+    host->Keys("1*");
     EXPECT_EQ(open->GetFailures(), 1);
-    EXPECT_EQ(host->GetCurrentMenu(), open->GetSubMenu('f'));
+    host->Keys("*");
+    EXPECT_EQ(host->GetCurrentMenu(), open->GetSubMenu('S'));
 }
 
 TEST_F(MenuTest, InformationAndChildMenus) {
