@@ -206,7 +206,7 @@ HRESULT CCapture::StartOrStopRecord(bool bStart) {
     return hr;
 }
 
-long CCapture::RecordCapturedData(DWORD* pdwTenths) {
+long CCapture::RecordCapturedData(DWORD* pdwTenths, DWORD dwMaxTenths) {
     if (pdwTenths != nullptr)
         *pdwTenths = 0;
     std::lock_guard<std::recursive_mutex> guard(m_Lock);
@@ -229,7 +229,9 @@ long CCapture::RecordCapturedData(DWORD* pdwTenths) {
         lAvailable += static_cast<long>(m_dwBufferSize);
     if (lAvailable < static_cast<long>(m_dwNotifySize))
         return 1;
-    const DWORD dwLockSize = static_cast<DWORD>(lAvailable) - static_cast<DWORD>(lAvailable) % m_dwNotifySize;
+    DWORD dwLockSize = static_cast<DWORD>(lAvailable) - static_cast<DWORD>(lAvailable) % m_dwNotifySize;
+    if (dwMaxTenths != 0 && dwLockSize > dwMaxTenths * m_dwNotifySize)
+        dwLockSize = dwMaxTenths * m_dwNotifySize;
 
     AudioLock lock;
     hr = m_pBuffer->Lock(m_dwNextReadOffset, dwLockSize, &lock);

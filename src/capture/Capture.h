@@ -68,7 +68,10 @@ public:
     // negative: a failure. *pdwTenths (when given) is set to the number of tenths of a
     // second (notify sizes) taken, 0 unless the result is 0: a thread that woke late takes
     // several at once and can still count one tick per tenth.
-    long RecordCapturedData(DWORD* pdwTenths = nullptr);
+    // dwMaxTenths (0: no limit) takes at most that many tenths, the oldest; the rest waits
+    // for the next call. A dialogue takes one at a time, so that what it writes to a file
+    // stops at the tenth at which it stops the recording.
+    long RecordCapturedData(DWORD* pdwTenths = nullptr, DWORD dwMaxTenths = 0);
 
     HRESULT StartRecordingToFile(const char* pszPath);
     void StopRecordingToFile();

@@ -439,18 +439,18 @@ void CIvrStateMachine::ThreadBody() {
                 TRACE("Starting Playback");
                 PlayCurrentMenu();
             }
+            // Every tenth captured since the last wake-up, one at a time: its key (or the
+            // tick) is dispatched before the next is taken, so a recording stopped at some
+            // tick holds exactly the tenths counted up to it.
             DWORD tenths = 0;
-            if (RecordCapturedData(&tenths) != 0 || !m_bCapturing) {
-                continue;
-            }
-            char key = 0;
-            const std::string digits = GetDigits();
-            if (!digits.empty()) {
-                key = digits.back();
-                TRACE("CIvrStateMachine DTMF detected: %c", key);
-            }
-            for (DWORD tenth = 1; tenth <= tenths && m_bCapturing; ++tenth) {
-                DispatchKey(tenth == tenths ? key : 0);
+            while (m_bCapturing && !m_bExit && RecordCapturedData(&tenths, 1) == 0 && tenths == 1) {
+                char key = 0;
+                const std::string digits = GetDigits();
+                if (!digits.empty()) {
+                    key = digits.back();
+                    TRACE("CIvrStateMachine DTMF detected: %c", key);
+                }
+                DispatchKey(key);
             }
         } else if (wait == WAIT_OBJECT_0 + 1) {
             if (m_pStream) {

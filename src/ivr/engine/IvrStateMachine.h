@@ -7,8 +7,9 @@
 // That thread waits for the capture notification (every 100 ms of captured audio), the
 // playback notification (a prompt segment has played: refill it) and the stop event.
 // Each tenth of a second captured gives exactly one dispatch down the menu path: the key
-// detected in it, or 0, the menus' clock tick. After a late wake-up every tenth taken is
-// dispatched, the key (if any) with the last, so timers and recordings keep pace.
+// detected in it, or 0, the menus' clock tick. After a late wake-up the tenths waiting are
+// taken one at a time, each dispatched before the next is taken, so timers keep pace and a
+// recording stopped at some tick holds exactly the tenths counted up to it.
 //
 // The menu path (CurrentMenuPath) holds the active menus, root first; the root menu owns
 // the whole tree, the GoodBye menu is owned beside it. Menus reach the dialogue only

@@ -86,6 +86,21 @@ TEST_F(IvrCapture, EveryTakeTellsHowManyTenthsItTook) {
     // Without the out-parameter the call works as before.
     Capture(Silence(100));
     EXPECT_EQ(0, capture.RecordCapturedData());
+
+    // Taken one tenth at a time: the oldest first, the rest left for the next calls, and
+    // the key with the tenth in which the detector saw it end.
+    std::vector<int16_t> three = Silence(100);
+    three += KeyTone('7', 80);
+    three += Silence(120);
+    Capture(three);
+    std::string keys;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(0, capture.RecordCapturedData(&tenths, 1));
+        EXPECT_EQ(1u, tenths);
+        keys += capture.GetDigits().empty() ? "." : capture.GetDigits();
+    }
+    EXPECT_EQ(1, capture.RecordCapturedData(&tenths, 1));
+    EXPECT_EQ("..7", keys);
 }
 
 TEST_F(IvrCapture, ACaptureWithoutBufferTakesNoTenths) {
