@@ -5,11 +5,14 @@
 // requests. It also checks everything the agent sends against the wire description, so
 // a test catches an agent fault even where no expect names it.
 //
-// Endpoints live in their own classes (IomanEndpoint, HwenumEndpoint); the recorder
-// driver's stand-in pipe "ovrecagentDevice0" is to be served the same way, by an
-// endpoint of its own started beside these two.
+// It also plays the adapter's recorder driver on the pipe "ovrecagentDevice0", which the
+// agent's call recorder uses where the driver's device does not exist: registrations,
+// channel choice and the queued call events and audio a script asks for.
+//
+// Endpoints live in their own classes (IomanEndpoint, HwenumEndpoint, RecorderEndpoint).
 #include "HwenumEndpoint_win.h"
 #include "IomanEndpoint_win.h"
+#include "RecorderEndpoint_win.h"
 #include "ScriptParser.h"
 #include "ScriptRunner_win.h"
 #include "SimLog.h"
@@ -44,8 +47,9 @@ usage: OrvinAdapterSim.exe [options] [SCRIPT]
        OrvinAdapterSim.exe [options] --interactive
 
 Serves \\.\pipe\VCORE\IOMAN (adapter events and requests, one agent at a time; a new
-agent may connect after a break) and \\.\pipe\VCORE\HWENUM (adapter count and software
-keys), runs SCRIPT, and exits when the script ends.
+agent may connect after a break), \\.\pipe\VCORE\HWENUM (adapter count and software
+keys) and, for the recorder driver, the message-mode pipe \\.\pipe\ovrecagentDevice0
+(one client at a time), runs SCRIPT, and exits when the script ends.
 
 Everything the agent sends on IOMAN is checked against the wire description: the
 first 4 bytes of a connection are the adapter index (0 to 4) with nothing before them;
@@ -56,6 +60,13 @@ each, payload 512, extra value 4), and flags no buffer that is all zero. Each fa
 an error naming the connection, the message number and its byte offset, and fails the
 command that runs (or the script at its end); a Size outside 28..640 also drops the
 connection, since the stream can not be framed again.
+
+Every request to the recorder driver is checked too: control code 0x222000; header
+bytes 8..11 zero, the result sent as -1, the data length as sent, parameters 1..3 zero,
+parameter 0 the registration (0 to register); register 0xF004 with 148 bytes (1, 1, 0,
+0, "VCLCTRL" in a zero-filled 128-byte name area, 4 bytes), unregister 0xF005 without
+data, choose channels 0xF006 with 144 bytes (1, count, 0, 0, "VCLCTRL" or "VCLCTRL" and
+"VCLOG" at 8, zeros after), read 0xF003 with 32000 bytes; no other command.
 
 Options:
   --script FILE        the script (or give it as the last argument)
@@ -72,6 +83,8 @@ Options:
                        SOFTWARE\Velcora\Quendo\AdapterI
   --enum-delay MS      answer every enumeration request only after MS milliseconds
   --enum-key-delay MS  the same for key requests only (the count comes at once)
+  --rec-queue BYTES    the recorder driver's queue (default 262144 bytes): realtime audio
+                       that finds it full is lost, fast audio waits for room
   --check              check the script and exit (status 0 or 2)
   --help               this text
 
@@ -106,6 +119,38 @@ Script: one command per line; '#' outside quotes starts a comment.
   break                             close the agent's IOMAN pipe instance; serve a new one
   stop-service MS                   no service for MS ms: neither IOMAN nor HWENUM pipe
                                     exists, connected clients are dropped; then serve again
+
+Recorder driver (records go to the client that registered, on the channels it chose):
+  rec-expect-register [timeout=MS]  until a client has registered (a registration newer
+                                    than the one the last rec-expect-register saw;
+                                    default 10000 ms)
+  rec-expect-channels VCLCTRL|VCLCTRL,VCLOG [timeout=MS]
+                                    until the registered client has chosen these channels
+  rec-expect-unregister [timeout=MS]
+                                    until no registration is left (given back, or its
+                                    client gone)
+  rec-event N [valid=N] [length=N]  a VCLCTRL record with call event N (1 start recording,
+                                    2 stop recording, 3/5 call started, 4/6 call ended);
+                                    valid: the word at offset 8 (1); length: the payload
+                                    length (4), the event cut or padded with zeros
+  rec-audio FILE [chunk=BYTES] [pace=fast|realtime]
+                                    the samples of FILE (PCM, mono, 16 bits, 9600 per
+                                    second) as VCLOG records of chunk bytes (default 960,
+                                    50 ms); fast: as quickly as the client reads them;
+                                    realtime: 19200 bytes a second, lost when the queue
+                                    is full
+  rec-raw HEX                       bytes handed out alone by the next read
+  rec-fault none|silent|fail|long|overclaim
+                                    the driver's answers from now on: as they should be;
+                                    nothing returned; result STATUS_UNSUCCESSFUL; more
+                                    bytes than the buffer holds; a read claiming 40000
+                                    bytes returned
+  rec-drain [timeout=MS]            until the client has read every queued record
+  rec-report                        prints on standard output: recorder: records_queued=N
+                                    records_read=N dropped_unsubscribed=N dropped_overflow=N
+                                    audio_bytes_queued=N audio_bytes_read=N reads=N
+                                    max_queue_bytes=N
+  rec-remove MS                     the driver is gone for MS ms (its client's handle breaks)
 
 Values:
   TYPE   a type name (MSG_TYPE_HW_EVENT, or HW_EVENT) or number
@@ -146,6 +191,7 @@ struct Options {
     std::string keys[kMaxAdapters];
     DWORD enumDelayMs = 0;
     DWORD enumKeyDelayMs = 0;
+    size_t recQueue = RecorderEndpoint::kDefaultQueueLimit;
 };
 
 bool ParseOptions(int argc, char** argv, Options* options, bool* help) {
@@ -210,6 +256,15 @@ bool ParseOptions(int argc, char** argv, Options* options, bool* help) {
                 return false;
             }
             (arg == "--enum-delay" ? options->enumDelayMs : options->enumKeyDelayMs) = (DWORD)n;
+        } else if (arg == "--rec-queue") {
+            if (!number(64 * 1024 * 1024, &n)) {
+                return false;
+            }
+            if (n < 32000) {
+                fprintf(stderr, "OrvinAdapterSim: --rec-queue takes at least 32000 bytes\n");
+                return false;
+            }
+            options->recQueue = (size_t)n;
         } else if (arg.size() > 1 && arg[0] == '-') {
             fprintf(stderr, "OrvinAdapterSim: unknown option %s (see --help)\n", arg.c_str());
             return false;
@@ -316,29 +371,32 @@ int main(int argc, char** argv) {
     enumConfig.keyDelayMs = options.enumKeyDelayMs;
     HwenumEndpoint hwenum(log, enumConfig);
     IomanEndpoint ioman(log, options.lenient);
+    RecorderEndpoint recorder(log, options.lenient, options.recQueue);
     std::string error;
     // IOMAN first: it allows one instance only, which also tells of a second stand-in
     // where the system does not honour FILE_FLAG_FIRST_PIPE_INSTANCE (Wine).
-    if (!ioman.Start(&error) || !hwenum.Start(&error)) {
+    if (!ioman.Start(&error) || !hwenum.Start(&error) || !recorder.Start(&error)) {
         log.Error("%s", error.c_str());
         return kExitCannotServe;
     }
-    log.Line("serving \\\\.\\pipe\\%s and \\\\.\\pipe\\%s (%d adapters)", kIomanPipeName, kHwenumPipeName,
-             options.adapters);
+    log.Line("serving \\\\.\\pipe\\%s and \\\\.\\pipe\\%s (%d adapters), and \\\\.\\pipe\\%s", kIomanPipeName,
+             kHwenumPipeName, options.adapters, kRecorderPipeName);
 
-    ScriptRunner runner(ioman, hwenum, log);
+    ScriptRunner runner(ioman, hwenum, recorder, log);
     int status = options.interactive ? RunInteractive(runner, log) : RunScript(runner, log, commands);
 
     ioman.Stop();
     hwenum.Stop();
+    recorder.Stop();
     // What the agent sent after the last command counts too.
     std::string failure;
     if (!runner.CheckConformance(&failure) && status == kExitOk) {
         log.Error("after the script: %s", failure.c_str());
         status = kExitScriptFailed;
     }
-    if (ioman.Warnings()) {
-        log.Line("%d fault(s) against the wire description passed over (--lenient)", ioman.Warnings());
+    if (ioman.Warnings() || recorder.Warnings()) {
+        log.Line("%d fault(s) against the wire description passed over (--lenient)",
+                 ioman.Warnings() + recorder.Warnings());
     }
     log.Line("exit %d", status);
     return status;

@@ -67,6 +67,44 @@ HANDLE CreatePipeInstance(const std::wstring& fullName, bool first, DWORD maxIns
                             maxInstances, kPipeBufferSize, kPipeBufferSize, 0, nullptr);
 }
 
+HANDLE CreateMessagePipeInstance(const std::wstring& fullName, DWORD bufferSize) {
+    return CreateNamedPipeW(fullName.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, bufferSize, bufferSize, 0,
+                            nullptr);
+}
+
+IoResult ReadMessage(HANDLE pipe, std::vector<uint8_t>* message, const StopCondition& stop) {
+    message->clear();
+    std::vector<uint8_t> chunk(65536);
+    for (;;) {
+        Event event;
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = event.Get();
+        DWORD got = 0;
+        IoResult result = IoResult::Done;
+        DWORD error = ERROR_SUCCESS;
+        if (!ReadFile(pipe, chunk.data(), (DWORD)chunk.size(), &got, &overlapped)) {
+            error = GetLastError();
+            if (error == ERROR_IO_PENDING) {
+                result = Finish(pipe, &overlapped, &got, stop, INFINITE);
+                error = result == IoResult::Failed ? GetLastError() : ERROR_SUCCESS;
+            }
+        }
+        if (error == ERROR_MORE_DATA) {
+            message->insert(message->end(), chunk.begin(), chunk.begin() + got);
+            continue; // the rest of the same message
+        }
+        if (error != ERROR_SUCCESS && error != ERROR_IO_PENDING) {
+            return IoResult::Failed;
+        }
+        if (result != IoResult::Done) {
+            return result;
+        }
+        message->insert(message->end(), chunk.begin(), chunk.begin() + got);
+        return message->empty() ? IoResult::Failed : IoResult::Done;
+    }
+}
+
 IoResult WaitForClient(HANDLE pipe, const StopCondition& stop) {
     Event event;
     OVERLAPPED overlapped = {};

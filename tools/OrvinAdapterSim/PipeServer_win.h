@@ -5,8 +5,10 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace orvin::sim {
 
@@ -26,7 +28,13 @@ std::wstring FullPipeName(const char* name);
 // already exists (another service or stand-in serves it). INVALID_HANDLE_VALUE on failure.
 HANDLE CreatePipeInstance(const std::wstring& fullName, bool first, DWORD maxInstances);
 
+// A message-mode, overlapped, duplex instance (the recorder driver's pipe), one client at
+// a time.
+HANDLE CreateMessagePipeInstance(const std::wstring& fullName, DWORD bufferSize);
+
 IoResult WaitForClient(HANDLE pipe, const StopCondition& stop);
+// One whole message of a message-mode pipe, however long it is.
+IoResult ReadMessage(HANDLE pipe, std::vector<uint8_t>* message, const StopCondition& stop);
 IoResult ReadSome(HANDLE pipe, void* buffer, DWORD size, DWORD* got, const StopCondition& stop);
 IoResult ReadExact(HANDLE pipe, void* buffer, DWORD size, const StopCondition& stop);
 IoResult WriteAll(HANDLE pipe, const void* data, DWORD size, const StopCondition& stop, DWORD timeoutMs);

@@ -36,6 +36,16 @@ const CommandSpec kSpecs[] = {
     {CommandKind::WaitConnected, "wait-connected", 0, 0, "timeout"},
     {CommandKind::Open, "open", 0, 0, ""},
     {CommandKind::Close, "close", 0, 0, ""},
+    {CommandKind::RecExpectRegister, "rec-expect-register", 0, 0, "timeout"},
+    {CommandKind::RecExpectChannels, "rec-expect-channels", 1, 1, "timeout"},
+    {CommandKind::RecExpectUnregister, "rec-expect-unregister", 0, 0, "timeout"},
+    {CommandKind::RecEvent, "rec-event", 1, 1, "valid length"},
+    {CommandKind::RecAudio, "rec-audio", 1, 1, "chunk pace"},
+    {CommandKind::RecRaw, "rec-raw", 1, std::numeric_limits<int>::max(), ""},
+    {CommandKind::RecFault, "rec-fault", 1, 1, ""},
+    {CommandKind::RecDrain, "rec-drain", 0, 0, "timeout"},
+    {CommandKind::RecReport, "rec-report", 0, 0, ""},
+    {CommandKind::RecRemove, "rec-remove", 1, 1, ""},
 };
 static_assert(sizeof kSpecs / sizeof kSpecs[0] == static_cast<size_t>(CommandKind::Count));
 
@@ -134,6 +144,32 @@ bool ApplyOption(const std::string& name, const std::string& word, ScriptCommand
                            : command->internal) = (uint32_t)number;
         return true;
     }
+    if (name == "valid") {
+        if (!ParseNumber(word, std::numeric_limits<int32_t>::min(), std::numeric_limits<uint32_t>::max(),
+                         &number)) {
+            return badNumber();
+        }
+        command->recValid = (uint32_t)number;
+        return true;
+    }
+    if (name == "length" || name == "chunk") {
+        if (!ParseNumber(word, name == "chunk" ? 2 : 0, name == "chunk" ? kMaxRecChunk : kMaxRecPayloadLength,
+                         &number)) {
+            *error = "bad value '" + word + "' for " + name + " (" + (name == "chunk" ? "2" : "0") + " to " +
+                     std::to_string(name == "chunk" ? kMaxRecChunk : kMaxRecPayloadLength) + " bytes)";
+            return false;
+        }
+        (name == "chunk" ? command->chunk : command->recLength) = (uint32_t)number;
+        return true;
+    }
+    if (name == "pace") {
+        if (word != "fast" && word != "realtime") {
+            *error = "bad value '" + word + "' for pace (fast or realtime)";
+            return false;
+        }
+        command->realtime = word == "realtime";
+        return true;
+    }
     if (name == "timeout" || name == "interval") {
         uint32_t ms;
         if (!ParseMs(word, &ms)) {
@@ -223,8 +259,8 @@ bool ParseScriptLine(const std::string& text, int line, uint32_t allowed,
     for (size_t i = 1; i < words.size(); ++i) {
         const std::string& word = words[i];
         size_t equals = word.find('=');
-        bool isOption = spec->kind != CommandKind::Raw && equals != std::string::npos && equals > 0 &&
-                        word[0] != '"' && word[0] != '\'';
+        bool isOption = spec->kind != CommandKind::Raw && spec->kind != CommandKind::RecRaw &&
+                        equals != std::string::npos && equals > 0 && word[0] != '"' && word[0] != '\'';
         if (!isOption) {
             positional.push_back(word);
             continue;
@@ -258,7 +294,20 @@ bool ParseScriptLine(const std::string& text, int line, uint32_t allowed,
             *error = name + ": needs COUNT, TYPE and CODE";
             break;
         case CommandKind::Raw:
+        case CommandKind::RecRaw:
             *error = name + ": needs at least one byte in hex";
+            break;
+        case CommandKind::RecExpectChannels:
+            *error = name + ": needs the channels (VCLCTRL or VCLCTRL,VCLOG)";
+            break;
+        case CommandKind::RecEvent:
+            *error = name + ": needs the call event (a number)";
+            break;
+        case CommandKind::RecAudio:
+            *error = name + ": needs a WAV file";
+            break;
+        case CommandKind::RecFault:
+            *error = name + ": needs a mode (none, silent, fail, long or overclaim)";
             break;
         default:
             *error = name + ": needs a time in milliseconds";
@@ -306,8 +355,60 @@ bool ParseScriptLine(const std::string& text, int line, uint32_t allowed,
         }
         break;
     case CommandKind::Raw:
+    case CommandKind::RecRaw:
         if (!ParseHex(positional, &result.raw, error)) {
             *error = name + ": " + *error;
+            return false;
+        }
+        break;
+    case CommandKind::RecExpectRegister:
+    case CommandKind::RecExpectUnregister:
+    case CommandKind::RecDrain:
+        if (!given("timeout")) {
+            result.timeoutMs = kDefaultRecExpectMs;
+        }
+        break;
+    case CommandKind::RecExpectChannels:
+        if (positional[0] != "VCLCTRL" && positional[0] != "VCLCTRL,VCLOG") {
+            *error = name + ": unknown channels '" + positional[0] + "' (VCLCTRL or VCLCTRL,VCLOG)";
+            return false;
+        }
+        result.word = positional[0];
+        if (!given("timeout")) {
+            result.timeoutMs = kDefaultRecExpectMs;
+        }
+        break;
+    case CommandKind::RecEvent: {
+        int64_t event;
+        if (!ParseNumber(positional[0], std::numeric_limits<int32_t>::min(), std::numeric_limits<uint32_t>::max(),
+                         &event)) {
+            *error = name + ": bad call event '" + positional[0] + "'";
+            return false;
+        }
+        result.recEvent = (uint32_t)event;
+        break;
+    }
+    case CommandKind::RecAudio:
+        if (!DecodeText(positional[0], &result.path, error)) {
+            *error = name + ": " + *error;
+            return false;
+        }
+        if ((result.chunk & 1) != 0) {
+            *error = name + ": chunk must be a whole number of 16-bit samples";
+            return false;
+        }
+        break;
+    case CommandKind::RecFault:
+        if (positional[0] != "none" && positional[0] != "silent" && positional[0] != "fail" &&
+            positional[0] != "long" && positional[0] != "overclaim") {
+            *error = name + ": unknown mode '" + positional[0] + "' (none, silent, fail, long or overclaim)";
+            return false;
+        }
+        result.word = positional[0];
+        break;
+    case CommandKind::RecRemove:
+        if (!ParseMs(positional[0], &result.ms)) {
+            *error = name + ": bad time '" + positional[0] + "'";
             return false;
         }
         break;

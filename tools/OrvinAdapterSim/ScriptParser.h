@@ -42,8 +42,20 @@ enum class CommandKind : uint32_t {
     WaitConnected, // wait-connected [timeout=MS]
     Open,          // open
     Close,         // close
+    // The recorder driver's side (the stand-in).
+    RecExpectRegister,   // rec-expect-register [timeout=MS]
+    RecExpectChannels,   // rec-expect-channels CHANNELS [timeout=MS]
+    RecExpectUnregister, // rec-expect-unregister [timeout=MS]
+    RecEvent,            // rec-event N [valid=N] [length=N]
+    RecAudio,            // rec-audio FILE [chunk=BYTES] [pace=fast|realtime]
+    RecRaw,              // rec-raw HEX
+    RecFault,            // rec-fault none|silent|fail|long|overclaim
+    RecDrain,            // rec-drain [timeout=MS]
+    RecReport,           // rec-report
+    RecRemove,           // rec-remove MS
     Count
 };
+static_assert(static_cast<uint32_t>(CommandKind::Count) <= 32, "command masks are 32 bits");
 
 constexpr uint32_t CommandBit(CommandKind kind) {
     return 1u << static_cast<uint32_t>(kind);
@@ -55,7 +67,12 @@ constexpr uint32_t kSimCommands = CommandBit(CommandKind::WaitAgent) | CommandBi
                                   CommandBit(CommandKind::AdaptorInfo) | CommandBit(CommandKind::Sleep) |
                                   CommandBit(CommandKind::Break) | CommandBit(CommandKind::StopService) |
                                   CommandBit(CommandKind::Raw) | CommandBit(CommandKind::Burst) |
-                                  CommandBit(CommandKind::Measure);
+                                  CommandBit(CommandKind::Measure) | CommandBit(CommandKind::RecExpectRegister) |
+                                  CommandBit(CommandKind::RecExpectChannels) |
+                                  CommandBit(CommandKind::RecExpectUnregister) | CommandBit(CommandKind::RecEvent) |
+                                  CommandBit(CommandKind::RecAudio) | CommandBit(CommandKind::RecRaw) |
+                                  CommandBit(CommandKind::RecFault) | CommandBit(CommandKind::RecDrain) |
+                                  CommandBit(CommandKind::RecReport) | CommandBit(CommandKind::RecRemove);
 constexpr uint32_t kProbeCommands =
     CommandBit(CommandKind::Expect) | CommandBit(CommandKind::Send) | CommandBit(CommandKind::SendGeneric) |
     CommandBit(CommandKind::Burst) | CommandBit(CommandKind::Sleep) | CommandBit(CommandKind::WaitAvailable) |
@@ -67,6 +84,10 @@ constexpr uint32_t kDefaultMeasureMs = 5000; // for each event
 constexpr uint32_t kDefaultWaitAvailableMs = 10000;
 constexpr size_t kTextBufferSize = 32;
 constexpr size_t kTextPayloadSize = 512;
+constexpr uint32_t kDefaultRecExpectMs = 10000;
+constexpr uint32_t kDefaultRecChunk = 960;      // 50 ms of the driver's audio
+constexpr uint32_t kMaxRecChunk = 32000 - 40;   // one record fits one read
+constexpr uint32_t kMaxRecPayloadLength = 31960;
 
 struct ScriptCommand {
     CommandKind kind = CommandKind::Sleep;
@@ -88,7 +109,16 @@ struct ScriptCommand {
     uint32_t count = 0;      // burst, measure
     uint32_t intervalMs = 0; // burst
     int32_t lowCost = 0;     // adaptor-info
-    std::vector<uint8_t> raw;
+    std::vector<uint8_t> raw; // raw, rec-raw
+
+    // The recorder driver's commands.
+    uint32_t recEvent = 0;       // rec-event: the call event
+    uint32_t recValid = 1;       // rec-event: the valid word at offset 8
+    uint32_t recLength = 4;      // rec-event: the payload length
+    std::string path;            // rec-audio: the WAV file
+    uint32_t chunk = kDefaultRecChunk; // rec-audio: payload bytes per record
+    bool realtime = false;       // rec-audio: at the audio's own pace
+    std::string word;            // rec-expect-channels: VCLCTRL or VCLCTRL,VCLOG; rec-fault: the mode
 };
 
 struct ScriptError {

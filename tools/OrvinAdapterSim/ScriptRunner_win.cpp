@@ -37,6 +37,16 @@ bool ScriptRunner::Run(const ScriptCommand& command, std::string* failure) {
 }
 
 bool ScriptRunner::CheckConformance(std::string* failure) {
+    const int recViolations = m_recorder.Violations();
+    if (recViolations > m_recViolationsSeen) {
+        *failure = "the agent broke the recorder driver's request layout: " +
+                   m_recorder.ViolationText(m_recViolationsSeen);
+        if (recViolations - m_recViolationsSeen > 1) {
+            *failure += " (and " + std::to_string(recViolations - m_recViolationsSeen - 1) + " more; see the log)";
+        }
+        m_recViolationsSeen = recViolations;
+        return false;
+    }
     const int violations = m_ioman.Violations();
     if (violations <= m_violationsSeen) {
         return true;
@@ -98,6 +108,17 @@ bool ScriptRunner::RunCommand(const ScriptCommand& command, std::string* failure
         return StopService(command, failure);
     case CommandKind::Measure:
         return Measure(command, failure);
+    case CommandKind::RecExpectRegister:
+    case CommandKind::RecExpectChannels:
+    case CommandKind::RecExpectUnregister:
+    case CommandKind::RecEvent:
+    case CommandKind::RecAudio:
+    case CommandKind::RecRaw:
+    case CommandKind::RecFault:
+    case CommandKind::RecDrain:
+    case CommandKind::RecReport:
+    case CommandKind::RecRemove:
+        return RecorderCommand(command, failure);
     default:
         *failure = std::string("'") + CommandName(command.kind) + "' is not a command of the stand-in";
         return false;
@@ -247,6 +268,133 @@ bool ScriptRunner::Measure(const ScriptCommand& command, std::string* failure) {
     const double p99 = sorted[rank - 1];
     m_log.Result("measure: count=%u median_ms=%.3f p99_ms=%.3f min_ms=%.3f max_ms=%.3f in_order=1",
                  (unsigned)n, median, p99, sorted.front(), sorted.back());
+    return true;
+}
+
+bool ScriptRunner::RecWaitResult(RecorderEndpoint::Wait result, const ScriptCommand& command,
+                                 const std::string& what, std::string* failure) {
+    if (result == RecorderEndpoint::Wait::Done) {
+        return true;
+    }
+    if (result == RecorderEndpoint::Wait::Violation) {
+        return CheckConformance(failure);
+    }
+    *failure = what + " within " + std::to_string(command.timeoutMs) + " ms";
+    return false;
+}
+
+bool ScriptRunner::RecorderCommand(const ScriptCommand& command, std::string* failure) {
+    switch (command.kind) {
+    case CommandKind::RecExpectRegister:
+        return RecWaitResult(m_recorder.WaitRegistered(command.timeoutMs, &m_registrationsSeen, m_recViolationsSeen),
+                             command, "no new registration with the recorder driver", failure);
+    case CommandKind::RecExpectChannels: {
+        const RecChannels channels =
+            command.word == "VCLCTRL,VCLOG" ? RecChannels::ControlAndAudio : RecChannels::Control;
+        return RecWaitResult(m_recorder.WaitChannels(channels, command.timeoutMs, m_recViolationsSeen), command,
+                             "the registered client did not choose the channels " + command.word, failure);
+    }
+    case CommandKind::RecExpectUnregister:
+        return RecWaitResult(m_recorder.WaitUnregistered(command.timeoutMs, m_recViolationsSeen), command,
+                             "the registration with the recorder driver was not given back", failure);
+    case CommandKind::RecDrain:
+        return RecWaitResult(m_recorder.WaitDrained(command.timeoutMs, m_recViolationsSeen), command,
+                             "the recorder driver's queue was not read empty", failure);
+    case CommandKind::RecEvent: {
+        const uint32_t sequence = m_recorder.NextSequence();
+        bool queued = false;
+        if (!m_recorder.Queue("VCLCTRL", PackRecEvent(command.recEvent, command.recValid, command.recLength, sequence),
+                              false, kDefaultRecExpectMs, &queued)) {
+            *failure = "the agent read nothing from the recorder driver for " +
+                       std::to_string(kDefaultRecExpectMs) + " ms; the queue stayed full";
+            return false;
+        }
+        m_log.Line("REC queued VCLCTRL event %u (valid %u, payload %u bytes, record %u)%s", command.recEvent,
+                   command.recValid, command.recLength, sequence, queued ? "" : ": dropped, no client takes VCLCTRL");
+        return true;
+    }
+    case CommandKind::RecAudio:
+        return RecAudio(command, failure);
+    case CommandKind::RecRaw:
+        m_recorder.QueueRaw(command.raw);
+        m_log.Line("REC queued %u raw bytes", (unsigned)command.raw.size());
+        return true;
+    case CommandKind::RecFault: {
+        RecFault fault = RecFault::None;
+        ParseRecFault(command.word, &fault);
+        m_recorder.SetFault(fault);
+        m_log.Line("REC answers from now on: %s", RecFaultName(fault));
+        return true;
+    }
+    case CommandKind::RecReport: {
+        const RecorderFigures figures = m_recorder.Figures();
+        m_log.Result("recorder: records_queued=%llu records_read=%llu dropped_unsubscribed=%llu "
+                     "dropped_overflow=%llu audio_bytes_queued=%llu audio_bytes_read=%llu reads=%llu "
+                     "max_queue_bytes=%llu",
+                     (unsigned long long)figures.recordsQueued, (unsigned long long)figures.recordsRead,
+                     (unsigned long long)figures.droppedUnsubscribed, (unsigned long long)figures.droppedOverflow,
+                     (unsigned long long)figures.audioBytesQueued, (unsigned long long)figures.audioBytesRead,
+                     (unsigned long long)figures.reads, (unsigned long long)figures.maxQueueBytes);
+        return true;
+    }
+    case CommandKind::RecRemove:
+        m_log.Line("REC driver removed for %u ms", command.ms);
+        if (!m_recorder.Remove()) {
+            m_recorder.Restore();
+            *failure = "the recorder driver's pipe did not close";
+            return false;
+        }
+        Sleep(command.ms);
+        m_recorder.Restore();
+        m_log.Line("REC driver back");
+        return true;
+    default:
+        *failure = "not a recorder command";
+        return false;
+    }
+}
+
+// The samples of a WAV file as the driver's audio records, `chunk` payload bytes each;
+// `realtime` at the call's own pace (19200 bytes a second, kept to the clock, not to the
+// sum of sleeps), otherwise as fast as the agent reads them.
+bool ScriptRunner::RecAudio(const ScriptCommand& command, std::string* failure) {
+    std::vector<uint8_t> samples;
+    if (!ReadRecorderWav(command.path, &samples, failure)) {
+        return false;
+    }
+    LARGE_INTEGER frequency, start, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    uint64_t records = 0, taken = 0;
+    for (size_t at = 0; at < samples.size(); at += command.chunk) {
+        const size_t size = samples.size() - at < command.chunk ? samples.size() - at : command.chunk;
+        if (command.realtime) {
+            // This record is due once the audio before it has played.
+            const double dueSeconds = (double)at / kRecAudioBytesPerSecond;
+            for (;;) {
+                QueryPerformanceCounter(&now);
+                const double elapsed = (double)(now.QuadPart - start.QuadPart) / (double)frequency.QuadPart;
+                if (elapsed >= dueSeconds) {
+                    break;
+                }
+                const double waitMs = (dueSeconds - elapsed) * 1000.0;
+                Sleep(waitMs > 1.0 ? (DWORD)waitMs : 1);
+            }
+        }
+        std::vector<uint8_t> payload(samples.begin() + at, samples.begin() + at + size);
+        bool queued = false;
+        if (!m_recorder.Queue("VCLOG", PackRecRecord("VCLOG", 0, m_recorder.NextSequence(), payload), command.realtime,
+                              kDefaultRecExpectMs, &queued)) {
+            *failure = "the agent stopped reading the recorder driver after " + std::to_string(at) + " of " +
+                       std::to_string(samples.size()) + " audio bytes";
+            return false;
+        }
+        ++records;
+        taken += queued ? size : 0;
+    }
+    m_log.Line("REC queued %s: %u audio bytes in %llu records of up to %u bytes (%s), %llu bytes taken",
+               command.path.c_str(), (unsigned)samples.size(), (unsigned long long)records, command.chunk,
+               command.realtime ? "realtime" : "fast", (unsigned long long)taken);
     return true;
 }
 

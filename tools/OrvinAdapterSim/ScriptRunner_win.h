@@ -6,6 +6,7 @@
 
 #include "HwenumEndpoint_win.h"
 #include "IomanEndpoint_win.h"
+#include "RecorderEndpoint_win.h"
 #include "ScriptParser.h"
 #include "SimLog.h"
 
@@ -15,8 +16,8 @@ namespace orvin::sim {
 
 class ScriptRunner {
 public:
-    ScriptRunner(IomanEndpoint& ioman, HwenumEndpoint& hwenum, SimLog& log)
-        : m_ioman(ioman), m_hwenum(hwenum), m_log(log) {}
+    ScriptRunner(IomanEndpoint& ioman, HwenumEndpoint& hwenum, RecorderEndpoint& recorder, SimLog& log)
+        : m_ioman(ioman), m_hwenum(hwenum), m_recorder(recorder), m_log(log) {}
 
     // True when the command did what it says; otherwise *failure tells what happened
     // instead (without the line number).
@@ -32,12 +33,19 @@ private:
     bool Burst(const ScriptCommand& command, std::string* failure);
     bool Measure(const ScriptCommand& command, std::string* failure);
     bool StopService(const ScriptCommand& command, std::string* failure);
+    bool RecorderCommand(const ScriptCommand& command, std::string* failure);
+    bool RecAudio(const ScriptCommand& command, std::string* failure);
+    bool RecWaitResult(RecorderEndpoint::Wait result, const ScriptCommand& command, const std::string& what,
+                       std::string* failure);
 
     IomanEndpoint& m_ioman;
     HwenumEndpoint& m_hwenum;
+    RecorderEndpoint& m_recorder;
     SimLog& m_log;
-    uint64_t m_greetingsSeen = 0; // greetings already waited for
-    int m_violationsSeen = 0;     // violations already reported as a failure
+    uint64_t m_greetingsSeen = 0;     // greetings already waited for
+    uint64_t m_registrationsSeen = 0; // recorder registrations already waited for
+    int m_violationsSeen = 0;         // IOMAN violations already reported as a failure
+    int m_recViolationsSeen = 0;      // the same for the recorder driver's pipe
 };
 
 } // namespace orvin::sim

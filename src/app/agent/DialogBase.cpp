@@ -1,5 +1,29 @@
 #include "DialogBase.h"
 
+namespace {
+
+// Messages whose answer is the dialog procedure's own return value, not DWLP_MSGRESULT.
+bool AnswersDirectly(UINT message) {
+    switch (message) {
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
+    case WM_COMPAREITEM:
+    case WM_VKEYTOITEM:
+    case WM_CHARTOITEM:
+    case WM_QUERYDRAGICON:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 INT_PTR CDialogBase::DoModal(HWND parent) {
     return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_uTemplateId), parent, DialogProc,
                            reinterpret_cast<LPARAM>(this));
@@ -36,6 +60,9 @@ INT_PTR CALLBACK CDialogBase::DialogProc(HWND window, UINT message, WPARAM wPara
     }
     LRESULT result = 0;
     if (self->OnMessage(message, wParam, lParam, result)) {
+        if (AnswersDirectly(message)) {
+            return (INT_PTR)result;
+        }
         SetWindowLongPtrA(window, DWLP_MSGRESULT, result);
         return TRUE;
     }

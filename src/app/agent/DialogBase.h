@@ -24,8 +24,9 @@ public:
 
 protected:
     virtual BOOL OnInitDialog() { return TRUE; }
-    // True when handled; `result` is what the dialog procedure returns (DWLP_MSGRESULT is
-    // set from it for messages that need one).
+    // True when handled; `result` is the answer: DWLP_MSGRESULT for most messages, the
+    // dialog procedure's own return value for those that answer so (WM_CTLCOLOR*, a
+    // brush; WM_COMPAREITEM, WM_VKEYTOITEM, WM_CHARTOITEM, WM_QUERYDRAGICON).
     virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) { return false; }
     virtual void OnCommand(UINT id, UINT code, HWND control) {}
     virtual void OnDestroy() {}

@@ -2,6 +2,7 @@
 
 #include "AdapterEnum.h"
 #include "AnsweringMachineClient.h"
+#include "ErrorMessageDlg.h"
 #include "OrvinAgentDlg.h"
 #include "Registry.h"
 #include "SkypeApiClient.h"
@@ -73,6 +74,7 @@ bool COrvinAgentApp::InitInstance() {
 
     m_RegistryRoot = FindRegistryRoot();
     m_pMainDialog = std::make_unique<COrvinAgentDlg>(m_RegistryRoot);
+    CreateErrorBox();
     CTranslator::GetInstance(); // loads the translation while the service answers
     SetTranslator(TranslatedTextOf);
     m_pMainDialog->SetConfigParams(&m_ConfigParams);
@@ -141,10 +143,36 @@ std::string COrvinAgentApp::SoftwareInstallationFolder() const {
     return folder;
 }
 
+// The one error box of the run: modeless, hidden until the first error.
+void COrvinAgentApp::CreateErrorBox() {
+    auto box = std::make_unique<CErrorMessageDlg>();
+    if (!box->Create()) {
+        TRACE("COrvinAgentApp: the error box could not be created (error %lu)", GetLastError());
+        return;
+    }
+    g_pErrorMessageDlg = box.release();
+    SetErrorBox(ShowErrorMessage);
+}
+
+void COrvinAgentApp::DestroyErrorBox() {
+    SetErrorBox(nullptr);
+    if (CErrorMessageDlg* box = g_pErrorMessageDlg) {
+        g_pErrorMessageDlg = nullptr;
+        box->Destroy();
+        delete box;
+    }
+}
+
 void COrvinAgentApp::ShutdownSequence() {
     if (m_pClient) {
         m_pClient->OnApiServerDetached();
         m_pClient->PrepareForClosing();
+        if (g_pErrorMessageDlg) {
+            g_pErrorMessageDlg->ForgetOwner(m_pClient.get());
+        }
+        if (m_pMainDialog) {
+            m_pMainDialog->SetApiClient(nullptr);
+        }
         m_pClient.reset();
     }
     m_pMainDialog.reset();
@@ -154,4 +182,5 @@ void COrvinAgentApp::ShutdownSequence() {
         g_texts.clear();
     }
     CTranslator::DestroyInstance();
+    DestroyErrorBox();
 }

@@ -1,8 +1,8 @@
 // COrvinAgentApp: the application object. It makes sure only one agent runs, finds the
 // adapter's software key (the registry root) through the service's enumeration, reads the
 // configuration into one CConfigParams, runs the main dialog modally (the agent's whole
-// life), creates the softphone API client the registry selects, and tears everything down
-// in a fixed order when the dialog ends.
+// life), creates the softphone API client the registry selects and the one error box of
+// the run, and tears everything down in a fixed order when the dialog ends.
 //
 // Threads: GUI thread only (the application manager's sink is called from its hidden
 // window, on the same thread).
@@ -54,6 +54,8 @@ private:
     };
 
     std::string FindRegistryRoot();
+    void CreateErrorBox();
+    void DestroyErrorBox();
     void ShutdownSequence();
 
     NotificationSink m_Sink{this};

@@ -1,5 +1,7 @@
 #include "OrvinAgentDlg.h"
 
+#include "AboutDlg.h"
+#include "MessageCatalogue.h"
 #include "MessageEngine.h"
 #include "OrvinApiClient.h"
 #include "Registry.h"
@@ -63,6 +65,7 @@ COrvinAgentDlg::COrvinAgentDlg(const std::string& registryRoot)
 }
 
 COrvinAgentDlg::~COrvinAgentDlg() {
+    CloseCallRecorder();
     for (HICON& icon : m_hStatusIcons) {
         if (icon) {
             DestroyIcon(icon);
@@ -95,6 +98,14 @@ BOOL COrvinAgentDlg::OnInitDialog() {
     }
     SetWindowTextA(m_hWnd, "OrvinAgent");
     m_uRecorderMessage = RegisterWindowMessageA("ORVIN_RECORDER_INTERFACE_MESSAGE");
+    m_pCallRecorder = std::make_unique<CCallRecorder>(m_RegistryRoot, m_RecorderDevice.c_str());
+    // The client of the moment tells the service; it may come later (the retry timer).
+    m_pCallRecorder->SetAgentStatusNotifier([this](int info) {
+        if (m_pClient) {
+            m_pClient->SendToService(MSG_TYPE_AGENT_EVENT, NotifyAgentStatus, info);
+        }
+    });
+    SetTimer(m_hWnd, kRecorderTimer, kRecorderMs, nullptr);
     return TRUE;
 }
 
@@ -102,6 +113,25 @@ void COrvinAgentDlg::OnDestroy() {
     KillTimer(m_hWnd, kRecorderTimer);
     KillTimer(m_hWnd, kBlinkTimer);
     KillTimer(m_hWnd, kRetryTimer);
+    // A recording in progress is finished while the client can still tell the service.
+    CloseCallRecorder();
+}
+
+void COrvinAgentDlg::CloseCallRecorder() {
+    if (m_pCallRecorder) {
+        m_pCallRecorder->Close();
+        m_pCallRecorder.reset();
+    }
+}
+
+bool COrvinAgentDlg::IsCallRecording() {
+    return m_pCallRecorder && m_pCallRecorder->IsRecording();
+}
+
+void COrvinAgentDlg::StopCallRecording() {
+    if (m_pCallRecorder) {
+        m_pCallRecorder->StopRecording();
+    }
 }
 
 void COrvinAgentDlg::RefreshStatus() {
@@ -252,8 +282,8 @@ void COrvinAgentDlg::ShowAboutBox() {
     if (g_bAboutShown.exchange(true)) {
         return;
     }
-    // The product's About box comes with the error box; until then a plain one.
-    MessageBoxA(m_hWnd, "OrvinAgent", Translated(50, "About"), MB_OK | MB_ICONINFORMATION);
+    CAboutDlg about(m_RegistryRoot, &m_nShownFlags);
+    about.DoModal(m_hWnd);
     g_bAboutShown = false;
 }
 
@@ -313,28 +343,42 @@ void COrvinAgentDlg::OnTrayNotification(LPARAM mouseMessage) {
     }
 }
 
+void COrvinAgentDlg::RememberRecorderGui(LPARAM window) {
+    m_hRecorderGui = reinterpret_cast<HWND>(window);
+    TRACE("Recorder GUI window - 0x%x", (unsigned)(uintptr_t)m_hRecorderGui);
+}
+
 LRESULT COrvinAgentDlg::OnRecorderMessage(WPARAM command, LPARAM window) {
     switch (command) {
-    case 1:
+    case CCallRecorder::SESSION_RECORDER_MESSAGE_START:
         TRACE("CallRecorder Message>>> SESSION_RECORDER_MESSAGE_START");
-        break;
-    case 2:
+        if (m_pCallRecorder) {
+            m_pCallRecorder->StartRecording();
+        }
+        return 1;
+    case CCallRecorder::SESSION_RECORDER_MESSAGE_STOP:
         TRACE("CallRecorder Message>>> SESSION_RECORDER_MESSAGE_STOP");
-        break;
-    case 4:
+        if (m_pCallRecorder) {
+            m_pCallRecorder->StopRecording();
+        }
+        return 1;
+    case CCallRecorder::SESSION_RECORDER_GUI_ALIVE:
         TRACE("CallRecorder Message>>> SESSION_RECORDER_GUI_ALIVE");
-        m_hRecorderGui = reinterpret_cast<HWND>(window);
-        TRACE("Recorder GUI window - 0x%x", (unsigned)(uintptr_t)m_hRecorderGui);
-        break;
-    case 16:
+        RememberRecorderGui(window);
+        return 0;
+    case CCallRecorder::SESSION_RECORDER_SETTINGS_UPDATE_MESSAGE:
         TRACE("CallRecorder Message>>> SESSION_RECORDER_SETTINGS_UPDATE_MESSAGE");
-        break;
-    case 32:
-        return 0; // no call recorder: not recording
+        RememberRecorderGui(window);
+        if (m_pCallRecorder) {
+            m_pCallRecorder->ReadSettings();
+        }
+        return 1;
+    case CCallRecorder::SESSION_RECORDER_QUERY_RECORDING:
+        RememberRecorderGui(window);
+        return m_pCallRecorder && m_pCallRecorder->IsRecording() ? 1 : 0;
     default:
-        break;
+        return 0;
     }
-    return 0;
 }
 
 bool COrvinAgentDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
@@ -357,6 +401,10 @@ bool COrvinAgentDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
             if (m_InitializeSoftPhone && m_InitializeSoftPhone() == 1) {
                 KillTimer(m_hWnd, kRetryTimer);
                 TRACE("KillTimer(%d)", (int)kRetryTimer);
+            }
+        } else if (wParam == kRecorderTimer) {
+            if (m_pCallRecorder && m_pCallRecorder->Poll(m_hRecorderGui, m_uRecorderMessage) != 0) {
+                SetTimer(m_hWnd, kRecorderTimer, kRecorderMs, nullptr);
             }
         } else if (wParam == kBlinkTimer) {
             m_bBlinkOn = !m_bBlinkOn;

@@ -2,19 +2,21 @@
 // It shows the event log (the traffic between agent, softphone and service), sends a typed
 // command to the softphone, saves the log, keeps the connection status (an icon index and
 // a tooltip) for a notification-area component, offers the tray menu (About, Configure,
-// Exit), starts the monitor program, routes the recorder interface's messages, and retries
-// the creation of the API client every 3 seconds until it succeeds. It stays hidden unless
-// Config\UI Enable is set.
+// Exit), starts the monitor program, owns the call recorder (polled every 200 ms, and
+// told the recorder interface's requests), and retries the creation of the API client
+// every 3 seconds until it succeeds. It stays hidden unless Config\UI Enable is set.
 //
 // Threads: GUI thread only. The API client calls it from there too (adapter events are
 // handed over to the GUI thread before they reach the client).
 #pragma once
 
 #include "AgentLinks.h"
+#include "CallRecorder.h"
 #include "ConfigParams.h"
 #include "DialogBase.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 
 class COrvinAgentDlg : public CDialogBase, public IOrvinAgentDialog {
@@ -22,6 +24,7 @@ public:
     static constexpr UINT_PTR kRetryTimer = 16;
     static constexpr UINT kRetryMs = 3000;
     static constexpr UINT_PTR kRecorderTimer = 0x2091102;
+    static constexpr UINT kRecorderMs = 200;
     static constexpr UINT_PTR kBlinkTimer = 0x2091103;
     static constexpr UINT kBlinkMs = 500;
 
@@ -45,8 +48,17 @@ public:
     void RingIndicationOn() override;
     void RingIndicationOff() override;
     void BusyIndication() override;
-    bool IsCallRecording() override { return false; }
-    void StopCallRecording() override {}
+    bool IsCallRecording() override;
+    void StopCallRecording() override;
+
+    // The recorder driver's device (for tests); before the dialog is created.
+    void SetRecorderDevice(const std::string& name) { m_RecorderDevice = name; }
+    CCallRecorder* CallRecorder() const { return m_pCallRecorder.get(); }
+    HWND RecorderGuiWindow() const { return m_hRecorderGui; }
+    UINT RecorderMessage() const { return m_uRecorderMessage; }
+    // Where the connection flags shown last live: the About box closes itself when the
+    // adapter goes.
+    const int32_t* ShownFlags() const { return &m_nShownFlags; }
 
     int StatusIndex() const { return m_nStatusIndex; }
     const std::string& StatusTooltip() const { return m_StatusTooltip; }
@@ -72,6 +84,8 @@ private:
     void ShowTrayMenu();
     void ShowAboutBox();
     LRESULT OnRecorderMessage(WPARAM command, LPARAM window);
+    void RememberRecorderGui(LPARAM window);
+    void CloseCallRecorder();
     void SetStatusIcon(int index);
     const char* Translated(int id, const char* text) const;
     std::string LoadText(UINT id) const;
@@ -90,6 +104,8 @@ private:
     COrvinApiClient* m_pClient = nullptr;
     CMessageEngine* m_pMessageEngine = nullptr;
     CConfigParams* m_pConfigParams = nullptr;
+    std::unique_ptr<CCallRecorder> m_pCallRecorder;
+    std::string m_RecorderDevice = CCallRecorder::kDeviceName;
     HWND m_hRecorderGui = nullptr;
     bool m_bBlinkOn = false;
     int m_nStatusIndex = 0;

@@ -60,8 +60,13 @@ void DriverChannel::Close() {
 }
 
 bool DriverChannel::Transfer(void* buffer, DWORD size, DWORD* returned) {
+    *returned = 0;
     if (!m_bPipe) {
-        return DeviceIoControl(m_hDevice, kIoctlCode, buffer, size, buffer, size, returned, nullptr) != FALSE;
+        if (!DeviceIoControl(m_hDevice, kIoctlCode, buffer, size, buffer, size, returned, nullptr)) {
+            m_dwLastError = GetLastError();
+            return false;
+        }
+        return true;
     }
     std::vector<uint8_t> request(sizeof(uint32_t) + size);
     std::vector<uint8_t> reply(sizeof(uint32_t) + size);
@@ -70,27 +75,52 @@ bool DriverChannel::Transfer(void* buffer, DWORD size, DWORD* returned) {
     memcpy(request.data() + sizeof code, buffer, size);
     DWORD got = 0;
     if (!TransactNamedPipe(m_hDevice, request.data(), (DWORD)request.size(), reply.data(),
-                           (DWORD)reply.size(), &got, nullptr) ||
-        got < sizeof(uint32_t)) {
+                           (DWORD)reply.size(), &got, nullptr)) {
+        m_dwLastError = GetLastError();
+        if (m_dwLastError == ERROR_MORE_DATA) {
+            DrainReply();
+        }
         return false;
+    }
+    if (got < sizeof(uint32_t)) {
+        return true; // an answer without even its count: nothing returned
     }
     uint32_t count = 0;
     memcpy(&count, reply.data(), sizeof count);
-    // Never take more than the reply holds or the buffer can take.
+    // Never take more than the reply holds or the buffer can take, nor count bytes that
+    // did not come.
     DWORD copied = got - (DWORD)sizeof count;
     if (copied > size) {
         copied = size;
     }
     memcpy(buffer, reply.data() + sizeof count, copied);
-    *returned = count;
+    *returned = count < copied ? count : copied;
     return true;
+}
+
+// The rest of a reply that did not fit: read and dropped, so that the pipe holds no
+// unread data when the next request goes out.
+void DriverChannel::DrainReply() {
+    std::vector<uint8_t> rest(4096);
+    for (;;) {
+        DWORD got = 0;
+        if (ReadFile(m_hDevice, rest.data(), (DWORD)rest.size(), &got, nullptr)) {
+            return; // the message's last part
+        }
+        if (GetLastError() != ERROR_MORE_DATA) {
+            return;
+        }
+    }
 }
 
 int32_t DriverChannel::Request(uint32_t command, const uint32_t* params, int paramCount, void** data,
                                uint32_t* length) {
     const uint32_t dataLength = length ? *length : 0;
+    m_bLastComplete = false;
+    m_dwLastError = 0;
     const bool openedHere = !IsOpen();
     if (openedHere && !Open()) {
+        m_dwLastError = GetLastError() ? GetLastError() : ERROR_FILE_NOT_FOUND;
         return kNotOpened;
     }
 
@@ -116,6 +146,7 @@ int32_t DriverChannel::Request(uint32_t command, const uint32_t* params, int par
     if (!ok) {
         return header.status; // as sent: -1
     }
+    m_bLastComplete = true;
     memcpy(&header, buffer.data(), sizeof header);
     if (data && length) {
         // The driver reports how much it returned; it cannot be more than we sent room for.

@@ -5,6 +5,9 @@
 // channel carries the very same request over the message-mode pipe "\\.\pipe\NAME":
 //   request  = 4-byte control code, then the buffer;
 //   reply    = 4-byte count of bytes returned, then the buffer.
+// A reply longer than the buffer can never come from a device (DeviceIoControl returns
+// at most the output buffer): it fails the request, and its rest is read off the pipe
+// so that the next request gets its own reply.
 //
 // Not thread-safe: a channel is used by one thread at a time, or under its owner's lock.
 #pragma once
@@ -55,12 +58,22 @@ public:
     // A channel without an open handle opens the device for this one request only.
     int32_t Request(uint32_t command, const uint32_t* params, int paramCount, void** data, uint32_t* length);
 
+    // How the last request went: complete when the device returned the whole buffer (the
+    // data were copied back); otherwise the system's error when it failed on the way (the
+    // device did not open, went away, or answered more than the buffer holds:
+    // ERROR_MORE_DATA), or 0 when the device answered short or with nothing.
+    bool LastRequestComplete() const { return m_bLastComplete; }
+    DWORD LastTransferError() const { return m_dwLastError; }
+
 private:
     bool Transfer(void* buffer, DWORD size, DWORD* returned);
+    void DrainReply();
 
     char m_szName[64] = {};
     HANDLE m_hDevice = INVALID_HANDLE_VALUE;
     bool m_bPipe = false;
+    bool m_bLastComplete = false;
+    DWORD m_dwLastError = 0;
 };
 
 } // namespace orvin

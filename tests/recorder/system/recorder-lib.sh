@@ -1,0 +1,173 @@
+# Sourced by the call recorder's system-test drivers: the agent's helpers (agent-lib.sh:
+# the adapter stand-in, the agent's registry root and trace file, start, wait_text,
+# expect_* and the clean-up), plus the recorder interface's stand-in, the recording
+# folder and the checks of what was recorded (sox reads every file back).
+#
+# The drivers point the machine-wide trace key at their own file, serve the service's
+# and the recorder driver's pipes and talk to the agent's windows: they run alone.
+source "$(dirname "${BASH_SOURCE[0]}")/../../agent/system/agent-lib.sh"
+use_work "$BUILD_DIR/Testing/recorder/$(basename "$0" .sh)"
+
+RECORDER_UI="$BUILD_DIR/tools/OrvinRecorderUi/OrvinRecorderUi.exe"
+RECORDINGS="$WORK/recordings"
+
+command -v sox >/dev/null || fail "sox is missing (scripts/install-deps.sh installs it)"
+
+# recorder_registry [DIRECTORY-WINDOWS-PATH]: the agent's registry (agent_registry) with
+# the recorder's key: its folder ($RECORDINGS unless told) and automation off.
+recorder_registry() {
+    agent_registry
+    mkdir -p "$RECORDINGS"
+    reg_add "$ROOT_KEY\\Recorder" /v Directory /d "${1:-$(winpath "$RECORDINGS")}"
+    reg_add "$ROOT_KEY\\Recorder" /v AutomationMode /t REG_DWORD /d 0
+}
+
+# make_call FILE SECONDS [FREQUENCY]: a call's audio as the driver delivers it (PCM, mono,
+# 16 bits, 9600 samples a second): a tone under noise, different in every second.
+make_call() {
+    sox -n -r 9600 -c 1 -b 16 -e signed-integer "$WORK/$1" synth "$2" sine "${3:-440}-1800" \
+        whitenoise vol 0.3 remix - 2>"$WORK/sox.err" || fail "sox could not make $1: $(cat "$WORK/sox.err")"
+}
+
+# ui NAME SCRIPT: the recorder interface's stand-in runs SCRIPT ("cmd;cmd") to its end;
+# its answers in $WORK/NAME.out, its log in $WORK/NAME.log.
+ui() {
+    local name=$1
+    run "$name" 60 "$RECORDER_UI" --quiet --log "$(winpath "$WORK/$name.log")" --script "$2"
+    [ "$STATUS" = 0 ] || fail "OrvinRecorderUi ($2) exited with $STATUS: $(cat "$WORK/$name.err")"
+}
+
+# recordings: the recorded files' names, oldest first.
+recordings() {
+    (cd "$RECORDINGS" && ls -1tr -- *.wav 2>/dev/null) || true
+}
+
+# expect_recordings N: exactly N files were recorded.
+expect_recordings() {
+    local count
+    count=$(recordings | wc -l)
+    [ "$count" = "$1" ] || fail "$count recordings in $RECORDINGS, expected $1: $(recordings | tr '\n' ' ')"
+}
+
+# header_word FILE OFFSET: the 32-bit little-endian word at OFFSET of FILE.
+header_word() {
+    od -An -tu4 -j "$2" -N 4 "$1" | tr -d ' '
+}
+
+# expect_valid_wav FILE: the 44-byte header the recorder writes (PCM, mono, 9600 samples
+# a second, 16 bits) with both sizes matching the file, and sox reads it back whole.
+expect_valid_wav() {
+    local file=$1 size data
+    [ -f "$file" ] || fail "no recording $file"
+    size=$(stat -c %s "$file")
+    [ "$size" -ge 44 ] || fail "$file has $size bytes, less than a WAV header"
+    data=$((size - 44))
+    [ "$(head -c 4 "$file")" = RIFF ] || fail "$file does not begin with RIFF"
+    [ "$(header_word "$file" 4)" = $((data + 36)) ] ||
+        fail "$file: RIFF size $(header_word "$file" 4), expected $((data + 36)) for a file of $size bytes"
+    [ "$(header_word "$file" 40)" = "$data" ] ||
+        fail "$file: data size $(header_word "$file" 40), expected $data for a file of $size bytes"
+    [ "$(header_word "$file" 24)" = 9600 ] || fail "$file: $(header_word "$file" 24) samples a second, not 9600"
+    [ "$(sox --i -r "$file" 2>/dev/null)" = 9600 ] || fail "sox does not read $file as 9600 samples a second"
+    [ "$(sox --i -c "$file" 2>/dev/null)" = 1 ] || fail "sox does not read $file as mono"
+    [ "$(sox --i -b "$file" 2>/dev/null)" = 16 ] || fail "sox does not read $file as 16 bits"
+    [ "$(sox --i -s "$file" 2>/dev/null)" = $((data / 2)) ] ||
+        fail "sox reads $(sox --i -s "$file" 2>/dev/null) samples of $file, expected $((data / 2))"
+}
+
+# samples FILE: the samples sox reads from a WAV file, as raw 16-bit bytes.
+samples() {
+    sox "$1" -t raw -e signed-integer -b 16 -c 1 - 2>/dev/null
+}
+
+# expect_same_audio RECORDED QUEUED: sox reads the recording back sample for sample equal
+# to what the driver was given.
+expect_same_audio() {
+    expect_valid_wav "$1"
+    cmp -s <(samples "$1") <(samples "$2") ||
+        fail "$(basename "$1") is not sample for sample $(basename "$2"): $(cmp <(samples "$1") <(samples "$2") 2>&1 | head -1)"
+}
+
+# expect_audio_prefix RECORDED QUEUED: the recording holds the first samples of what was
+# queued (a recording cut short), at least one second of them.
+expect_audio_prefix() {
+    expect_valid_wav "$1"
+    local bytes
+    bytes=$(samples "$1" | wc -c)
+    [ "$bytes" -ge 19200 ] || fail "$(basename "$1") holds only $bytes bytes of audio"
+    cmp -s <(samples "$1") <(samples "$2" | head -c "$bytes") ||
+        fail "$(basename "$1") is not the beginning of $(basename "$2")"
+}
+
+# ---- Stand-ins driven line by line: their standard input is a fifo the driver feeds, and
+# each line is waited for as the program's log reports it done (or failed).
+declare -A FEED_FD=() FED=()
+
+# start_fed NAME PROGRAM ARGS...: PROGRAM reads its commands from $WORK/NAME.in.
+start_fed() {
+    local name=$1 fd
+    shift
+    mkfifo "$WORK/$name.in"
+    INPUT="$WORK/$name.in" start "$name" "$@"
+    exec {fd}>"$WORK/$name.in"
+    FEED_FD[$name]=$fd
+    FED[$name]=0
+}
+
+# end_feed NAME: the end of NAME's input (the program ends after its last line).
+end_feed() {
+    exec {FEED_FD[$1]}>&-
+}
+
+# do_line NAME COMMAND [SECONDS]: NAME runs COMMAND; returns once its log ($WORK/NAME.log)
+# says the line is done, fails the test when it says the line failed.
+do_line() {
+    local name=$1 line deadline=$((SECONDS + ${3:-60}))
+    printf '%s\n' "$2" >&"${FEED_FD[$name]}"
+    FED[$name]=$((FED[$name] + 1))
+    line=${FED[$name]}
+    until grep -qF -- "] line $line done: " "$WORK/$name.log" 2>/dev/null; do
+        if grep -qF -- "ERROR line $line: " "$WORK/$name.log" 2>/dev/null; then
+            fail "$name: $(grep -F -- "ERROR line $line: " "$WORK/$name.log" | head -1)"
+        fi
+        kill -0 "${STARTED[$name]}" 2>/dev/null || fail "$name ended before line $line ($2) was done"
+        [ $SECONDS -lt $deadline ] || fail "$name did not do line $line ($2) within ${3:-60} s"
+        sleep 0.05
+    done
+}
+
+# sim COMMAND [SECONDS] and ui_do COMMAND [SECONDS]: a line for the adapter stand-in
+# ("service") or the recorder interface ("ui").
+sim() {
+    do_line service "$@"
+}
+ui_do() {
+    do_line ui "$@"
+}
+
+# start_stand_ins [SIM-ARGS...]: the adapter stand-in (its log service.log) and the
+# recorder interface (ui.log, its answers in ui.out), both fed line by line.
+start_stand_ins() {
+    start_fed service "$SIM" --log "$(winpath "$WORK/service.log")" --key0 "$ROOT" "$@" --interactive
+    wait_text service.log "] serving " 30
+    start_fed ui "$RECORDER_UI" --quiet --log "$(winpath "$WORK/ui.log")" --interactive
+    wait_text ui.log "] window " 30
+}
+
+# stop_stand_ins: both inputs end; each must end with status 0 (every line done, and the
+# agent kept to both pipes' layouts).
+stop_stand_ins() {
+    end_feed ui
+    end_feed service
+    expect_status ui 0 30
+    expect_status service 0 30
+}
+
+# shutdown_agent: the application manager's shutdown command, as an installer sends it.
+# OrvinAppCtl traces too: to a file of its own, so that it does not start the agent's
+# file anew.
+shutdown_agent() {
+    reg_add "$TRACE_KEY" /v DebugFile /d "$(winpath "$WORK/appctl-trace.txt")"
+    "$WINE_RUN" "$APPCTL" shutdown 2 </dev/null >"$WORK/appctl.out" 2>&1 || fail "OrvinAppCtl shutdown 2 failed"
+    reg_add "$TRACE_KEY" /v DebugFile /d "$(winpath "$WORK/trace.txt")"
+}
