@@ -293,6 +293,7 @@ bool PlayVoiceMsgMenu::InterpretControl(char key) {
         if (IsPromptPlaying())
             break;
         if (m_uCursor < m_Files.size()) {
+            TRACE("PlayVoiceMsgMenu: playing voice message %s", m_Files[m_uCursor].c_str());
             PlayFile(m_Files[m_uCursor]);
             m_nPlayState = kMessage;
         } else {

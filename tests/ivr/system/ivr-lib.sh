@@ -74,10 +74,15 @@ feed_wait() {
     done
 }
 
-# buf1 ID [WORD...]: Buffer1 as the stand-in's TEXT: 32-bit little-endian words.
+# buf1 ID [WORD...] [+TEXT]: Buffer1 as the stand-in's TEXT: 32-bit little-endian words,
+# then the characters of TEXT.
 buf1() {
     local text="" word i
     for word in "$@"; do
+        if [[ $word == +* ]]; then
+            text+=${word#+}
+            continue
+        fi
         for i in 0 1 2 3; do
             text+=$(printf '\\x%02x' $(((word >> (8 * i)) & 255)))
         done
@@ -101,4 +106,21 @@ keys_in() {
 playback_keys() {
     sox -t raw -r 8000 -e signed -b 16 -c 1 "$WORK/$1.raw" "$WORK/$1.wav"
     keys_in "$WORK/$1.wav"
+}
+
+# wait_count FILE TEXT N SECONDS: until FILE holds TEXT at least N times.
+wait_count() {
+    local deadline=$((SECONDS + $4)) n
+    while :; do
+        n=$(count_text "$1" "$2")
+        [[ $n =~ ^[0-9]+$ ]] && [ "$n" -ge "$3" ] && return 0
+        [ $SECONDS -lt $deadline ] || fail "$1 did not get, within $4 s, $3 times: $2"
+        sleep 0.1
+    done
+}
+
+# menu_after TEXT: the address of the first menu played after the trace line holding TEXT.
+menu_after() {
+    tr -d '\r' <"$WORK/trace.txt" | awk -v mark="$1" \
+        'index($0, mark) { found = 1 } found && /CVoiceMenu::Play 0x/ { print $NF; exit }'
 }
