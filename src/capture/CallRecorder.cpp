@@ -277,6 +277,8 @@ void CCallRecorder::DriverGone(DWORD error) {
 
 void CCallRecorder::HandleRecords(const uint8_t* data, uint32_t length) {
     uint32_t at = 0;
+    uint32_t unknown = 0;
+    std::string firstUnknown;
     while (length - at >= kRecordHeaderSize) {
         const uint8_t* record = data + at;
         const uint32_t payloadLength = ReadU32(record + 20);
@@ -284,17 +286,23 @@ void CCallRecorder::HandleRecords(const uint8_t* data, uint32_t length) {
         if (payloadLength > left) {
             TRACE("CCallRecorder: record at byte %u runs past the data (payload %u bytes, %u left); ignored", at,
                   payloadLength, left);
-            return;
+            at = length;
+            break;
         }
         const uint8_t* payload = record + kRecordHeaderSize;
         if (memcmp(record, kControlChannel, 8) == 0) {
             HandleEvent(payload, payloadLength, ReadU32(record + 8));
         } else if (memcmp(record, kAudioChannel, 8) == 0) {
             WriteAudio(payload, payloadLength);
-        } else {
-            TRACE("CCallRecorder: record on the unknown channel '%s' skipped", PrintableName(record).c_str());
+        } else if (unknown++ == 0) {
+            firstUnknown = PrintableName(record);
         }
         at += kRecordHeaderSize + payloadLength;
+    }
+    // One line a read, however many: a driver that hands out garbage must not flood the trace.
+    if (unknown) {
+        TRACE("CCallRecorder: %u record(s) on unknown channels skipped, the first on '%s'", unknown,
+              firstUnknown.c_str());
     }
     if (at < length) {
         TRACE("CCallRecorder: %u bytes at the end are no whole record header; ignored", length - at);
