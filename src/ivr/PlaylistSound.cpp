@@ -67,7 +67,7 @@ HRESULT CPlaylistSound::PlayFile(const char* pszFileName) {
     if (!m_pBuffer)
         return CO_E_NOTINITIALIZED;
     ResetStream(nullptr, true); // one file, nothing after it
-    if (pszFileName != nullptr && SUCCEEDED(m_Reader.Open(pszFileName, nullptr, CRiffWave::kModeRead)))
+    if (pszFileName != nullptr && OpenPlayable(pszFileName))
         m_dwTotal = m_Reader.GetSize();
     return StartStream();
 }
@@ -82,12 +82,29 @@ HRESULT CPlaylistSound::Stop() {
     return m_pBuffer->Stop();
 }
 
+// Opens a file for the stream: only one in the stream's own format, since its bytes go to
+// the buffer as they are (a file at another rate or of another kind would play as noise).
+bool CPlaylistSound::OpenPlayable(const char* pszFileName) {
+    m_Reader.Close();
+    if (FAILED(m_Reader.Open(pszFileName, nullptr, CRiffWave::kModeRead)))
+        return false;
+    const WAVEFORMATEX* pFormat = m_Reader.GetFormat();
+    if (pFormat == nullptr || pFormat->wFormatTag != WAVE_FORMAT_PCM || pFormat->nChannels != m_wfx.nChannels ||
+        pFormat->nSamplesPerSec != m_wfx.nSamplesPerSec || pFormat->wBitsPerSample != m_wfx.wBitsPerSample) {
+        TRACE("CPlaylistSound: %s is not %lu Hz %u-bit %s PCM: not played", pszFileName,
+              (unsigned long)m_wfx.nSamplesPerSec, (unsigned)m_wfx.wBitsPerSample,
+              m_wfx.nChannels == 1 ? "mono" : "stereo");
+        m_Reader.Close();
+        return false;
+    }
+    return true;
+}
+
 bool CPlaylistSound::OpenNextFile() {
     if (m_pList == nullptr || m_uNextFile >= m_pList->size())
         return false;
     const std::string& name = (*m_pList)[m_uNextFile++];
-    m_Reader.Close();
-    if (FAILED(m_Reader.Open(name.c_str(), nullptr, CRiffWave::kModeRead)))
+    if (!OpenPlayable(name.c_str()))
         return false;
     m_dwTotalBeforeCurrent = m_dwTotal;
     m_dwTotal += m_Reader.GetSize();

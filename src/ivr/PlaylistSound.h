@@ -5,7 +5,8 @@
 // ahead of the play cursor.
 //
 // What plays is a list of WAV files (a prompt), one file (PlayFile) or the background
-// sound. Files are taken byte for byte, so they must be 8000 Hz 16-bit mono PCM. A file that
+// sound. Files are taken byte for byte, so only 8000 Hz 16-bit mono PCM files are played;
+// any other (traced) counts as a file that cannot be opened. A file that
 // ends part-way through a segment is followed by silence to the end of that segment and the
 // next file of the list starts at the next segment boundary. A file that cannot be opened
 // ends the list there. After the last file the buffer keeps playing silence; the stream is
@@ -63,6 +64,7 @@ private:
     HRESULT FillWholeBuffer();
     void FillSegment(BYTE* pSegment, DWORD dwBytes, bool bLoop);
     void FillSilence(BYTE* p, DWORD dwBytes) const;
+    bool OpenPlayable(const char* pszFileName);
     bool OpenNextFile();
     void EndOfFileReached();
     HRESULT RestoreBuffer();
