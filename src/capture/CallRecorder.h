@@ -96,6 +96,12 @@ public:
     CCallRecorder& operator=(const CCallRecorder&) = delete;
 
     void SetAgentStatusNotifier(AgentStatusNotifier notifier) { m_Notify = std::move(notifier); }
+    // The interface's window and message for the start and stop notifications; Poll sets
+    // them too, the main dialog also as soon as the interface has spoken.
+    void SetGuiWindow(HWND window, UINT message) {
+        m_hGuiWindow = window;
+        m_uGuiMessage = message;
+    }
 
     void ReadSettings();
     // Every 200 ms: 1 without a driver or registration, or once closed; otherwise reads

@@ -346,6 +346,10 @@ void COrvinAgentDlg::OnTrayNotification(LPARAM mouseMessage) {
 void COrvinAgentDlg::RememberRecorderGui(LPARAM window) {
     m_hRecorderGui = reinterpret_cast<HWND>(window);
     TRACE("Recorder GUI window - 0x%x", (unsigned)(uintptr_t)m_hRecorderGui);
+    // A start that follows at once is notified to it, not only after the next poll.
+    if (m_pCallRecorder) {
+        m_pCallRecorder->SetGuiWindow(m_hRecorderGui, m_uRecorderMessage);
+    }
 }
 
 LRESULT COrvinAgentDlg::OnRecorderMessage(WPARAM command, LPARAM window) {

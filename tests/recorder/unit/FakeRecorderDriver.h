@@ -94,6 +94,10 @@ public:
         data.resize(length, 0);
         QueueRead(std::move(data));
     }
+    size_t PendingReads() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_reads.size();
+    }
     void SetAnswer(Answer answer) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_answer = answer;
