@@ -13,7 +13,13 @@
 # the monitor program, then runs the stand-in service with data/demo/demo-service-skype.txt,
 # SkypeSim with data/demo/demo-skype.txt and the agent: a contact calls, the telephone rings
 # with the caller's number, the handset is lifted, two keys are pressed, the call ends; a
-# number is dialled on the telephone; a voicemail is played. Once both stand-ins' scripts
+# number is dialled on the telephone; a voicemail is played. Then a call from the line
+# reaches the answering machine (data/demo/demo-service-answering-machine.txt): the greeting
+# plays on the adapter's playback device, and the caller's message
+# (data/demo/caller-message.wav, fed into its capture device in real time) is recorded
+# into the installation's IVR\VoiceMail folder, where OrvinDtmf.exe checks its key tones.
+# The adapter's sound device is a private PulseAudio server's pair of virtual devices.
+# Once both stand-ins' scripts
 # have ended with every expectation met it asks the agent about standby (OrvinPowerEvent),
 # then shuts it down through the application manager (OrvinAppCtl shutdown 2), as an
 # installer would; on Ctrl-C it shuts the agent down the same way.
@@ -68,7 +74,7 @@ BUILD_DIR="${BUILD_DIR:-build}"
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$BUILD_DIR" -j 2 --target OrvinAgent OrvinAdapterSim SkypeSim OrvinAppCtl \
-      OrvinMonitor OrvinPowerEvent
+      OrvinMonitor OrvinPowerEvent OrvinDtmf
 
 BUILD_DIR=$(cd "$BUILD_DIR" && pwd)
 WINE_RUN="$BUILD_DIR/wine-run"
@@ -78,6 +84,7 @@ SKYPESIM="$BUILD_DIR/tools/SkypeSim/SkypeSim.exe"
 APPCTL="$BUILD_DIR/tools/OrvinAppCtl/OrvinAppCtl.exe"
 MONITOR="$BUILD_DIR/tools/OrvinMonitor/OrvinMonitor.exe"
 POWER="$BUILD_DIR/tools/OrvinPowerEvent/OrvinPowerEvent.exe"
+DTMF="$BUILD_DIR/tools/OrvinDtmf/OrvinDtmf.exe"
 if [ "$SOFTPHONE" = skype ]; then
     DEMO_SCRIPT="$PWD/data/demo/demo-service-skype.txt"
     SKYPE_SCRIPT="$PWD/data/demo/demo-skype.txt"
@@ -101,6 +108,12 @@ INSTALL_DIR="$WINEPREFIX/drive_c/Program Files/Orvin/VoipAdapter"
 
 rm -rf "$WORK"
 mkdir -p "$WORK"
+if [ "$SOFTPHONE" = skype ]; then
+    # The Skype session, then the answering-machine call.
+    cat "$PWD/data/demo/demo-service-skype.txt" "$PWD/data/demo/demo-service-answering-machine.txt" \
+        >"$WORK/demo-service.txt"
+    DEMO_SCRIPT="$WORK/demo-service.txt"
+fi
 
 say() {
     printf '==> %s\n' "$*"
@@ -140,6 +153,10 @@ reg_add() {
 # ---- What this script started, and its clean-up (by process id only)
 
 declare -A STARTED=()   # name -> pid of a program still running
+EXIT_HOOKS=()           # run by the clean-up (the sound server's end)
+at_exit() {
+    EXIT_HOOKS+=("$1")
+}
 SERVER_STARTED=0        # the wine server: stopped at the end
 TRACE_MOVED=0           # the trace key points at the tools' file: the registry file's again
 TYPE_CHANGED=0          # SoftPhoneType is the answering machine's: the registry file's again
@@ -214,6 +231,10 @@ cleanup() {
         wine_do reg delete 'HKCU\Software\Wine\Explorer\Desktops' /v shot /f </dev/null >/dev/null 2>&1 || true
         reg_add 'HKCU\Software\Wine\Drivers' /v Graphics /d null || true
     fi
+    local hook
+    for hook in "${EXIT_HOOKS[@]}"; do
+        "$hook" || true
+    done
     if [ "$SERVER_STARTED" = 1 ]; then
         "$WINE_RUN" --stop
     fi
@@ -280,6 +301,21 @@ fi
 mkdir -p "$(dirname "$TRACE")" "$INSTALL_DIR"
 cp "$MONITOR" "$INSTALL_DIR/OrvinMonitor.exe"
 rm -f "$TRACE"
+# The voice menus, and an empty VoiceMail folder for the messages of this run.
+rm -rf "$INSTALL_DIR/IVR"
+mkdir -p "$INSTALL_DIR/IVR"
+cp -r data/IVR/English "$INSTALL_DIR/IVR/"
+
+# ---- The adapter's sound device: PulseAudio's virtual devices, the capture one fed with
+# silence (and the caller's message when the answering machine records)
+
+say "starting the sound devices (a private PulseAudio server)"
+source tests/lib/pulse-lib.sh
+pulse_start
+mkdir -p "$WORK/feed"
+python3 tools/feed_capture.py "$CAPTURE_FIFO" "$WORK/feed" 2>"$WORK/feeder.err" &
+STARTED[feeder]=$!
+record_playback line
 
 if [ -n "$SCREENSHOT" ]; then
     # Wine's X11 driver for this run, in a virtual desktop of the display's size that draws
@@ -399,6 +435,19 @@ if [ -n "$SKYPE_SCRIPT" ]; then
     done
 fi
 
+if [ "$SOFTPHONE" = skype ]; then
+    # The caller speaks once the answering machine has begun to record.
+    (
+        until grep -qF "RX IMM MSG_TYPE_IVR_EVENT IVR_SET_TIMEOUT_FOR_LEAVE_MESSAGE_MODE" "$WORK/service.log" \
+            2>/dev/null; do
+            sleep 0.2
+        done
+        cp data/demo/caller-message.wav "$WORK/feed/caller.tmp"
+        mv "$WORK/feed/caller.tmp" "$WORK/feed/caller.wav"
+    ) &
+    STARTED[caller]=$!
+fi
+
 say "starting OrvinAgent.exe; its event log:"
 tail -n +1 -F "$TRACE" 2>/dev/null > >(event_log) &
 FOLLOWER=$!
@@ -439,6 +488,16 @@ shutdown_agent || fail "OrvinAppCtl shutdown 2 failed: $(cat "$WORK/appctl.out")
 wait_gone agent 30 || fail "the agent still runs 30 s after its shutdown command"
 if [ -n "$SKYPE_SCRIPT" ]; then
     sleep 0.5
+    shopt -s nullglob
+    messages=("$INSTALL_DIR"/IVR/VoiceMail/vm*.wav)
+    [ ${#messages[@]} = 1 ] || fail "the answering machine recorded ${#messages[@]} messages, not 1"
+    keys=$(wine_do "$DTMF" "$(winpath "${messages[0]}")" </dev/null 2>/dev/null | tr -d '\r' | tr -d '\n')
+    say "the caller's message: ${messages[0]} ($(soxi -D "${messages[0]}") s; OrvinDtmf.exe hears the keys $keys)"
+    [ "$keys" = "123#" ] || fail "the recorded message does not hold the caller's keys 123#"
+    kill -INT "${STARTED[line]}" 2>/dev/null || true
+    wait_gone line 5 || true
+    sox -t raw -r 8000 -e signed -b 16 -c 1 "$WORK/line.raw" "$WORK/line.wav" 2>/dev/null &&
+        say "what the caller heard on the line (greeting, beep): $WORK/line.wav"
     say "the demo ran through: both stand-ins' scripts met every expectation" \
         "(the adapter stand-in received $(grep -c '\] RX ' "$WORK/service.log") messages and sent $(sent_count);" \
         "SkypeSim received $(grep -c '\] RX ' "$WORK/skype.log") commands and sent" \

@@ -108,6 +108,25 @@ BOOL CALLBACK LegacyCallback(LPGUID pGuid, LPCSTR pszDescription, LPCSTR pszModu
     return FALSE;
 }
 
+// A message box on a thread of its own: the IVR manager's thread, which initializes the
+// dialogues, must not wait for the user, or every later control record (and the agent's
+// end) would wait with it.
+void ShowBox(const char* text) {
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void* parameter) -> DWORD {
+            MessageBoxA(nullptr, static_cast<const char*>(parameter), "OrvinAgent",
+                        MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+            return 0;
+        },
+        const_cast<char*>(text), 0, nullptr);
+    if (thread) {
+        CloseHandle(thread);
+    } else {
+        TRACE("CIvrStateMachine: %s", text);
+    }
+}
+
 } // namespace
 
 CIvrEvents::CIvrEvents() {
@@ -186,12 +205,12 @@ bool CIvrStateMachine::OpenAudio(HWND hWnd) {
 
     m_pSoundManager.reset(new (std::nothrow) CSoundManager());
     if (!m_pSoundManager) {
-        MessageBoxA(hWnd, "Not enougth memory!", "OrvinAgent", MB_OK | MB_ICONERROR);
+        ShowBox("Not enougth memory!");
         return false;
     }
     if (FAILED(m_pSoundManager->Initialize(hWnd, DSSCL_PRIORITY, &m_PlaybackDevice))) {
         m_pSoundManager.reset();
-        MessageBoxA(hWnd, "Error initializing DirectSound.", "OrvinAgent", MB_OK | MB_ICONERROR);
+        ShowBox("Error initializing DirectSound.");
         return false;
     }
     m_pSoundManager->SetPrimaryBufferFormat(2, 22050, 16);

@@ -47,7 +47,7 @@ registry_dword() {
 # with feed); the feeder ends with the driver.
 feed_start() {
     mkdir -p "$WORK/feed"
-    python3 "$IVR_HERE/feed_capture.py" "$CAPTURE_FIFO" "$WORK/feed" 2>"$WORK/feeder.err" &
+    python3 "$SOURCE_DIR/tools/feed_capture.py" "$CAPTURE_FIFO" "$WORK/feed" 2>"$WORK/feeder.err" &
     STARTED[feeder]=$!
 }
 
