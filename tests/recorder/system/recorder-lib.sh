@@ -9,6 +9,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../../agent/system/agent-lib.sh"
 use_work "$BUILD_DIR/Testing/recorder/$(basename "$0" .sh)"
 
 RECORDER_UI="$BUILD_DIR/tools/OrvinRecorderUi/OrvinRecorderUi.exe"
+PROBE_DIALOG="$BUILD_DIR/tests/recorder/system/DialogProbe.exe"
 RECORDINGS="$WORK/recordings"
 
 command -v sox >/dev/null || fail "sox is missing (scripts/install-deps.sh installs it)"
@@ -119,21 +120,31 @@ end_feed() {
     exec {FEED_FD[$1]}>&-
 }
 
-# do_line NAME COMMAND [SECONDS]: NAME runs COMMAND; returns once its log ($WORK/NAME.log)
-# says the line is done, fails the test when it says the line failed.
-do_line() {
-    local name=$1 line deadline=$((SECONDS + ${3:-60}))
-    printf '%s\n' "$2" >&"${FEED_FD[$name]}"
-    FED[$name]=$((FED[$name] + 1))
-    line=${FED[$name]}
+# feed NAME COMMAND: NAME gets COMMAND without waiting for it; LINE is its line number.
+feed() {
+    printf '%s\n' "$2" >&"${FEED_FD[$1]}"
+    FED[$1]=$((FED[$1] + 1))
+    LINE=${FED[$1]}
+}
+
+# wait_line NAME LINE [SECONDS]: until NAME's log ($WORK/NAME.log) says line LINE is done;
+# fails the test when it says the line failed.
+wait_line() {
+    local name=$1 line=$2 deadline=$((SECONDS + ${3:-60}))
     until grep -qF -- "] line $line done: " "$WORK/$name.log" 2>/dev/null; do
         if grep -qF -- "ERROR line $line: " "$WORK/$name.log" 2>/dev/null; then
             fail "$name: $(grep -F -- "ERROR line $line: " "$WORK/$name.log" | head -1)"
         fi
-        kill -0 "${STARTED[$name]}" 2>/dev/null || fail "$name ended before line $line ($2) was done"
-        [ $SECONDS -lt $deadline ] || fail "$name did not do line $line ($2) within ${3:-60} s"
+        kill -0 "${STARTED[$name]}" 2>/dev/null || fail "$name ended before its line $line was done"
+        [ $SECONDS -lt $deadline ] || fail "$name did not do its line $line within ${3:-60} s"
         sleep 0.05
     done
+}
+
+# do_line NAME COMMAND [SECONDS]: NAME runs COMMAND; returns once it is done.
+do_line() {
+    feed "$1" "$2"
+    wait_line "$1" "$LINE" "${3:-60}"
 }
 
 # sim COMMAND [SECONDS] and ui_do COMMAND [SECONDS]: a line for the adapter stand-in
@@ -145,11 +156,17 @@ ui_do() {
     do_line ui "$@"
 }
 
-# start_stand_ins [SIM-ARGS...]: the adapter stand-in (its log service.log) and the
-# recorder interface (ui.log, its answers in ui.out), both fed line by line.
-start_stand_ins() {
+# start_fed_service [SIM-ARGS...]: the adapter stand-in (its log service.log), fed line
+# by line.
+start_fed_service() {
     start_fed service "$SIM" --log "$(winpath "$WORK/service.log")" --key0 "$ROOT" "$@" --interactive
     wait_text service.log "] serving " 30
+}
+
+# start_stand_ins [SIM-ARGS...]: the adapter stand-in and the recorder interface (ui.log,
+# its answers in ui.out), both fed line by line.
+start_stand_ins() {
+    start_fed_service "$@"
     start_fed ui "$RECORDER_UI" --quiet --log "$(winpath "$WORK/ui.log")" --interactive
     wait_text ui.log "] window " 30
 }
@@ -170,4 +187,53 @@ shutdown_agent() {
     reg_add "$TRACE_KEY" /v DebugFile /d "$(winpath "$WORK/appctl-trace.txt")"
     "$WINE_RUN" "$APPCTL" shutdown 2 </dev/null >"$WORK/appctl.out" 2>&1 || fail "OrvinAppCtl shutdown 2 failed"
     reg_add "$TRACE_KEY" /v DebugFile /d "$(winpath "$WORK/trace.txt")"
+}
+
+# probe NAME ARGS...: DialogProbe.exe looks at the agent's dialogs; its lines in
+# $WORK/NAME.out. Fails the test when it fails.
+probe() {
+    local name=$1
+    shift
+    "$WINE_RUN" "$PROBE_DIALOG" "$@" </dev/null >"$WORK/$name.out" 2>"$WORK/$name.err" ||
+        fail "DialogProbe $* failed: $(cat "$WORK/$name.err")"
+}
+
+# wait_audio FILE BYTES [SECONDS]: until the recording FILE (in $RECORDINGS) holds BYTES of
+# audio after its header.
+wait_audio() {
+    local file=$RECORDINGS/$1 deadline=$((SECONDS + ${3:-30}))
+    until [ -f "$file" ] && [ "$(stat -c %s "$file")" -ge $((44 + $2)) ]; do
+        [ $SECONDS -lt $deadline ] || fail "$1 did not get $2 bytes of audio within ${3:-30} s"
+        sleep 0.1
+    done
+}
+
+# newest_recording: the name of the file recorded last.
+newest_recording() {
+    recordings | tail -1
+}
+
+# start_agent NAME: the agent, its trace in $WORK/NAME.txt (each run a file of its own).
+start_agent() {
+    reg_add "$TRACE_KEY" /v DebugFile /d "$(winpath "$WORK/$1.txt")"
+    start "$1" "$AGENT"
+}
+
+# agent_ready: the stand-ins have met the agent just started: it greeted the service,
+# attached, registered with the recorder driver, and the interface knows its window.
+agent_ready() {
+    sim "wait-agent timeout=30000"
+    sim "expect AGENT_EVENT NotifyAgentStatus info=1 timeout=10000"
+    sim "rec-expect-register timeout=20000"
+    ui_do "find-agent 20000"
+    ui_do "alive"
+}
+
+# start_recording: the interface starts a recording; the service, the driver and the
+# interface all hear of it.
+start_recording() {
+    ui_do "start"
+    sim "expect AGENT_EVENT NotifyAgentStatus info=8"
+    sim "rec-expect-channels VCLCTRL,VCLOG"
+    ui_do "expect-notify started"
 }
