@@ -359,6 +359,8 @@ void CCallRecorder::WriteAudio(const uint8_t* payload, uint32_t length) {
     m_bSizesStale = true;
     if (!ok || written != length) {
         const DWORD error = ok ? ERROR_DISK_FULL : GetLastError();
+        // Whole samples only: a half sample at the end goes when the file is finished.
+        m_dwAudioBytes -= m_dwAudioBytes & 1;
         TRACE("CCallRecorder: writing the recording failed (error %lu, %lu of %u bytes); recording stopped",
               error, written, length);
         StopRecording();

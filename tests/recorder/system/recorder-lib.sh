@@ -237,3 +237,21 @@ start_recording() {
     sim "rec-expect-channels VCLCTRL,VCLOG"
     ui_do "expect-notify started"
 }
+
+# hex_word N: N as 4 little-endian bytes in hex.
+hex_word() {
+    printf '%02x%02x%02x%02x' $(($1 & 255)) $((($1 >> 8) & 255)) $((($1 >> 16) & 255)) $((($1 >> 24) & 255))
+}
+
+# record_hex CHANNEL VALID LENGTH PAYLOAD-HEX: one driver record in hex (the name in 8
+# bytes, the valid word at 8, the payload length at 20, the payload at 40), for rec-raw;
+# LENGTH need not be the payload's.
+record_hex() {
+    local name
+    name=$(printf '%s' "$1" | od -An -tx1 | tr -d ' \n')
+    while [ ${#name} -lt 16 ]; do
+        name+=00
+    done
+    printf '%s%s%s%s%s%s' "$name" "$(hex_word "$2")" 0000000000000000 "$(hex_word "$3")" \
+        00000000000000000000000000000000 "$4"
+}
