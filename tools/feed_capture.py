@@ -5,8 +5,10 @@
 
 8000 Hz signed 16-bit mono, in 20 ms pieces: silence, except while a queued file plays.
 A file dropped into QUEUE_DIR (NAME.wav, a PCM WAV of that format, or NAME.raw) is played
-next, in name order; when its last sample has been written, NAME.done appears beside it
-(the queued file itself is removed as it starts). A file QUEUE_DIR/stop ends the feeder.
+next, in name order; when its last sample has been written, NAME.done appears beside it,
+holding the CLOCK_MONOTONIC time (seconds) of that write: the pipe source hands on what it
+reads at once (the queued file itself is removed as it starts). A file QUEUE_DIR/stop ends
+the feeder.
 """
 import os
 import struct
@@ -46,15 +48,17 @@ def main():
                 piece = playing[offset:offset + CHUNK * 2]
                 offset += len(piece)
                 piece += silence[len(piece):]
-                if offset >= len(playing):
-                    open(name + ".done", "w").close()
-                    name = None
             else:
                 piece = silence
             try:
                 out.write(piece)
             except BrokenPipeError:
                 return
+            if name is not None and offset >= len(playing):
+                with open(name + ".tmp", "w") as done:
+                    done.write("%.6f\n" % time.monotonic())
+                os.replace(name + ".tmp", name + ".done")
+                name = None
             written += CHUNK
             # Never more than 60 ms ahead of the clock.
             ahead = written / RATE - (time.monotonic() - start) - 0.06

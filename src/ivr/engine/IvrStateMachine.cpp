@@ -446,6 +446,12 @@ void CIvrStateMachine::IdentifyLegacyAudioDev() {
 // ---- The thread
 
 void CIvrStateMachine::ThreadBody() {
+    // Named, so that the dialogue's share of the process shows in a profile.
+    typedef HRESULT(WINAPI * SetDescription)(HANDLE, PCWSTR);
+    if (auto set = reinterpret_cast<SetDescription>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetThreadDescription")))) {
+        set(GetCurrentThread(), L"OrvinIvrDialog");
+    }
     HANDLE events[3] = {m_hCaptureEvent, m_hPlaybackEvent, m_hStopEvent};
     while (!m_bExit && !IsStopRequested()) {
         DWORD wait = WaitForMultipleObjects(3, events, FALSE, INFINITE);
