@@ -4,8 +4,9 @@
 // --process NAME) and prints NAME=VALUE lines:
 //
 //   wait TITLE [MS]        until a visible dialog titled TITLE exists (default 10000 ms);
-//                          prints window=0xHANDLE, count=N (visible ones with that title)
-//                          and text.ID=TEXT for each child control with text
+//                          prints window=0xHANDLE, count=N (visible ones with that title),
+//                          rect=LEFT,TOP,RIGHT,BOTTOM (screen) and text.ID=TEXT for each
+//                          child control
 //   count TITLE            count=N: visible dialogs with that title
 //   press TITLE ID         posts the click of button ID to the visible dialog TITLE
 //   command TITLE ID       posts WM_COMMAND ID to the dialog TITLE (visible or not): a
@@ -142,7 +143,10 @@ int main(int argc, char** argv) {
         for (;;) {
             const std::vector<HWND> found = Dialogs(title, true);
             if (command == "wait" && !found.empty()) {
-                printf("window=0x%llx\ncount=%u\n", (unsigned long long)(uintptr_t)found[0], (unsigned)found.size());
+                RECT rect = {};
+                GetWindowRect(found[0], &rect);
+                printf("window=0x%llx\ncount=%u\nrect=%ld,%ld,%ld,%ld\n", (unsigned long long)(uintptr_t)found[0],
+                       (unsigned)found.size(), rect.left, rect.top, rect.right, rect.bottom);
                 PrintControls(found[0]);
                 return 0;
             }
