@@ -141,8 +141,10 @@ void IvrManager::Dispatch() {
             ReceiveControlMsg(*message);
         }
         ResetEvent(m_hEvent);
+        // A stop asked for while the record was handled set the event too: the reset
+        // must not lose it.
         std::lock_guard<std::mutex> guard(m_QueueLock);
-        if (!m_Queue.empty()) {
+        if (!m_Queue.empty() || m_bStop) {
             SetEvent(m_hEvent);
         }
     }

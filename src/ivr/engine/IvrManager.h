@@ -22,6 +22,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <deque>
 #include <map>
 #include <memory>
@@ -77,5 +78,5 @@ private:
     std::mutex m_QueueLock;
     HANDLE m_hEvent = nullptr;
     HANDLE m_hThread = nullptr;
-    volatile bool m_bStop = false;
+    std::atomic<bool> m_bStop{false};
 };

@@ -53,10 +53,12 @@ class TestStateMachine : public CIvrStateMachine {
 public:
     using CIvrStateMachine::CIvrStateMachine;
     static inline std::string systemLanguage = "English";
+    static inline DWORD openDelayMs = 0;
 
 protected:
     std::string GetSystemLanguageName() override { return systemLanguage; }
     bool OpenAudio(HWND) override {
+        Sleep(openDelayMs);
         auto ring = std::make_shared<FakeRingState>(CPlaylistSound::kBufferBytes, TelephonePcmFormat());
         return OpenAudioOn(std::make_unique<FakeCaptureDevice>(std::make_shared<FakeCaptureDevice::Record>()),
                            std::make_unique<FakeRing>(ring));
@@ -271,6 +273,18 @@ TEST_F(IvrManagerTest, OneDialoguePerIdUntilItsTerminateOthersIgnored) {
     Settle();
     EXPECT_EQ(0u, manager->GetActiveCount());
     EXPECT_TRUE(Traced("CIvrStateMachine Initialize failed..."));
+}
+
+TEST_F(IvrManagerTest, ReleasedWhileADialogueIsBeingMadeItEndsAndTakesTheDialogue) {
+    TestStateMachine::openDelayMs = 400;
+    manager->PostIvrEvent(Control(0, 7, 2, 1));
+    Sleep(150); // the dispatcher is inside the dialogue's initialization
+    const ULONGLONG started = GetTickCount64();
+    manager->Release();
+    manager = nullptr;
+    TestStateMachine::openDelayMs = 0;
+    EXPECT_LT(GetTickCount64() - started, 5000u);
+    EXPECT_TRUE(Traced("CIvrStateMachine::~CIvrStateMachine()"));
 }
 
 TEST_F(IvrManagerTest, RecordsAreHandledInArrivalOrderAndPayloadsReadWithinTheirBytes) {

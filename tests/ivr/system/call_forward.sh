@@ -30,9 +30,9 @@ SCRIPT
 start_service service "$(winpath "$WORK/service.txt")"
 start agent "$AGENT"
 
-wait_count trace.txt "IvrManager::ReceiveControlMsg IVR_START" 1 60
+wait_count trace.txt "Starting Playback" 1 60
 feed number 15551234*
-wait_count trace.txt "IvrManager::ReceiveControlMsg IVR_START" 3 90
+wait_count trace.txt "Starting Playback" 3 90
 feed attach 1
 expect_status service 0 90
 

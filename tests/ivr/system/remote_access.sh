@@ -41,9 +41,9 @@ SCRIPT
 start_service service "$(winpath "$WORK/service.txt")"
 start agent "$AGENT"
 
-wait_count trace.txt "IvrManager::ReceiveControlMsg IVR_START" 1 60
+wait_count trace.txt "Starting Playback" 1 60
 feed wrong 1111*2222*3333*
-wait_count trace.txt "IvrManager::ReceiveControlMsg IVR_START" 2 90
+wait_count trace.txt "Starting Playback" 2 90
 feed pin 1234*
 wait_count trace.txt "PinNumberMenu::HandleDigits Pin collected: 1234" 1 30
 owner=$(menu_after "PinNumberMenu::HandleDigits Pin collected: 1234")
@@ -63,7 +63,7 @@ until [ -f "$LANG_DIR/UserAMGreeting.wav" ]; do
     sleep 0.1
 done
 feed voicemail '*9'
-wait_count trace.txt "IvrManager::ReceiveControlMsg IVR_START" 3 60
+wait_count trace.txt "Starting Playback" 3 60
 feed pin2 1234*
 wait_count trace.txt "PinNumberMenu::HandleDigits Pin collected: 1234" 2 30
 feed greeting2 22
