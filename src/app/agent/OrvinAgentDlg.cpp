@@ -93,10 +93,9 @@ BOOL COrvinAgentDlg::OnInitDialog() {
     SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, (LPARAM)m_hMainIcon);
     SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, (LPARAM)m_hMainIcon);
     SetDlgItemTextA(m_hWnd, IDC_HOLD_SCROLL, "AutoScroll");
-    if (!m_InitializeSoftPhone || m_InitializeSoftPhone() == 0) {
-        SetTimer(m_hWnd, kRetryTimer, kRetryMs, nullptr);
-    }
-    SetWindowTextA(m_hWnd, "OrvinAgent");
+    // The recorder and its message before the client's start: the client's start lets
+    // messages sent to this thread through, and a recorder interface that speaks then is
+    // answered, not lost.
     m_uRecorderMessage = RegisterWindowMessageA("ORVIN_RECORDER_INTERFACE_MESSAGE");
     m_pCallRecorder = std::make_unique<CCallRecorder>(m_RegistryRoot, m_RecorderDevice.c_str());
     // The client of the moment tells the service; it may come later (the retry timer).
@@ -105,6 +104,10 @@ BOOL COrvinAgentDlg::OnInitDialog() {
             m_pClient->SendToService(MSG_TYPE_AGENT_EVENT, NotifyAgentStatus, info);
         }
     });
+    if (!m_InitializeSoftPhone || m_InitializeSoftPhone() == 0) {
+        SetTimer(m_hWnd, kRetryTimer, kRetryMs, nullptr);
+    }
+    SetWindowTextA(m_hWnd, "OrvinAgent");
     SetTimer(m_hWnd, kRecorderTimer, kRecorderMs, nullptr);
     return TRUE;
 }
