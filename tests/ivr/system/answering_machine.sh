@@ -4,7 +4,8 @@
 #   - answering machine (context 2): the user's greeting is heard, a caller's message is
 #     recorded into the VoiceMail folder for VoiceMsgDurationSec, counted and reported;
 #   - reminder (context 4): a beep, then a reminder recorded into the stored folder;
-#   - a played file (context 5): the file named in the Payload is heard.
+#   - a played file (context 5): the file named in the Payload is heard;
+#   - standby is refused while a dialogue runs.
 source "$(dirname "$0")/ivr-lib.sh"
 
 pulse_start
@@ -43,6 +44,11 @@ start agent "$AGENT"
 # The caller speaks (key tones 2468) once the recording has begun.
 wait_text trace.txt "IvrManager::SendControlMsg Tye 7, Message 8, Info = 1" 60
 feed message 2468
+# While a dialogue runs, standby is refused.
+"$WINE_RUN" "$POWER" query-suspend --title MessageOnlyWindowTitle --process OrvinAgent.exe --dismiss \
+    </dev/null >"$WORK/power.out" 2>&1 || fail "OrvinPowerEvent failed"
+expect_text power.out "0x424D5144"
+expect_text trace.txt "COrvinApiClient::OnPowerManagementNotification - Automatically denying request for standby - IVR Active"
 expect_status service 0 90
 
 # OrvinAppCtl traces too, and would start the agent's file afresh.
