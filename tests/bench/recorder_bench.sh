@@ -94,7 +94,7 @@ until_text "$WORK/sim.log" "] serving " 30 || { echo "the stand-in did not start
 "$RUN" "$AGENT" </dev/null >/dev/null 2>&1 &
 agent=$!
 PIDS+=("$agent")
-until_text "$WORK/sim.log" "REC client 1 registered" 30 || { echo "the agent did not register" >&2; exit 1; }
+until_text "$WORK/sim.log" " registered: registration " 30 || { echo "the agent did not register" >&2; exit 1; }
 
 sleep 2 # past the start's own work
 before=$(cpu_ticks "$agent")

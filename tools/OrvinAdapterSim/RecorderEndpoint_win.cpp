@@ -123,7 +123,8 @@ void RecorderEndpoint::Serve(HANDLE pipe) {
 }
 
 void RecorderEndpoint::ServeConnection(HANDLE pipe, int connection) {
-    m_log.Line("REC client %d connected", connection);
+    // Worded so that the other pipes' "connected" and "gone" lines stay theirs alone.
+    m_log.Line("REC driver opened by client %d", connection);
     auto interrupted = [this] { return Interrupted(); };
     std::vector<uint8_t> message;
     int number = 0;
@@ -139,14 +140,15 @@ void RecorderEndpoint::ServeConnection(HANDLE pipe, int connection) {
         // The driver frees what a client that closed its handle had registered.
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_registration >= 0) {
-            m_log.Line("REC client %d gone with registration 0x%X", connection, (unsigned)m_registration);
+            m_log.Line("REC registration 0x%X freed: client %d closed the driver", (unsigned)m_registration,
+                       connection);
         }
         m_registration = -1;
         m_channels = RecChannels::None;
         DropUnsubscribed();
     }
     m_changed.notify_all();
-    m_log.Line("REC client %d %s", connection, m_bRemoved ? "dropped: the driver is removed" : "disconnected");
+    m_log.Line("REC driver closed by client %d%s", connection, m_bRemoved ? " (the driver is removed)" : "");
 }
 
 void RecorderEndpoint::Violation(const std::string& where, const std::string& fault) {
