@@ -251,7 +251,8 @@ bool CCallRecorder::ReadOnce(bool* more) {
         if (error != 0 && error != ERROR_MORE_DATA) {
             DriverGone(error);
         } else if (error == ERROR_MORE_DATA) {
-            TRACE("CCallRecorder::Poll - the driver answered more than the read buffer holds; answer dropped");
+            TRACE(
+                "CCallRecorder::Poll - the driver answered more than the read buffer holds; answer dropped");
         }
         return false;
     }
@@ -284,8 +285,8 @@ void CCallRecorder::HandleRecords(const uint8_t* data, uint32_t length) {
         const uint32_t payloadLength = ReadU32(record + 20);
         const uint32_t left = length - at - kRecordHeaderSize;
         if (payloadLength > left) {
-            TRACE("CCallRecorder: record at byte %u runs past the data (payload %u bytes, %u left); ignored", at,
-                  payloadLength, left);
+            TRACE("CCallRecorder: record at byte %u runs past the data (payload %u bytes, %u left); ignored",
+                  at, payloadLength, left);
             at = length;
             break;
         }
@@ -446,7 +447,8 @@ bool CCallRecorder::WriteSizes() {
     at.QuadPart = kWavHeaderSize + (LONGLONG)m_dwAudioBytes;
     SetFilePointerEx(m_hWavFile, at, nullptr, FILE_BEGIN);
     if (!ok) {
-        TRACE("CCallRecorder: can not write the sizes of %s (error %lu)", m_CurrentFile.c_str(), GetLastError());
+        TRACE("CCallRecorder: can not write the sizes of %s (error %lu)", m_CurrentFile.c_str(),
+              GetLastError());
     }
     return ok;
 }
@@ -470,7 +472,8 @@ void CCallRecorder::FinishFile() {
              WriteFile(m_hWavFile, header, sizeof header, &written, nullptr) && written == sizeof header;
     }
     if (!ok) {
-        TRACE("CCallRecorder: can not finish the header of %s (error %lu)", m_CurrentFile.c_str(), GetLastError());
+        TRACE("CCallRecorder: can not finish the header of %s (error %lu)", m_CurrentFile.c_str(),
+              GetLastError());
     }
     at.QuadPart = kWavHeaderSize + (LONGLONG)m_dwAudioBytes;
     if (SetFilePointerEx(m_hWavFile, at, nullptr, FILE_BEGIN)) {

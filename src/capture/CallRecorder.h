@@ -174,7 +174,7 @@ private:
     AgentStatusNotifier m_Notify;
 
     std::string m_CurrentFile;
-    bool m_bSizesStale = false;   // audio written since the header's sizes were
-    bool m_bDriverLost = false;   // the driver went away: try it again now and then
+    bool m_bSizesStale = false; // audio written since the header's sizes were
+    bool m_bDriverLost = false; // the driver went away: try it again now and then
     ULONGLONG m_ullNextReconnect = 0;
 };

@@ -69,8 +69,8 @@ HANDLE CreatePipeInstance(const std::wstring& fullName, bool first, DWORD maxIns
 
 HANDLE CreateMessagePipeInstance(const std::wstring& fullName, DWORD bufferSize) {
     return CreateNamedPipeW(fullName.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, bufferSize, bufferSize, 0,
-                            nullptr);
+                            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, bufferSize, bufferSize,
+                            0, nullptr);
 }
 
 IoResult ReadMessage(HANDLE pipe, std::vector<uint8_t>* message, const StopCondition& stop) {

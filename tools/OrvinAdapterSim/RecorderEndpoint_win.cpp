@@ -74,7 +74,8 @@ void RecorderEndpoint::Stop() {
 bool RecorderEndpoint::Remove() {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_bRemoved = true;
-    return m_changed.wait_for(lock, std::chrono::milliseconds(kControlTimeoutMs), [this] { return !m_bServing; });
+    return m_changed.wait_for(lock, std::chrono::milliseconds(kControlTimeoutMs),
+                              [this] { return !m_bServing; });
 }
 
 void RecorderEndpoint::Restore() {
@@ -131,7 +132,8 @@ void RecorderEndpoint::ServeConnection(HANDLE pipe, int connection) {
     IoResult result;
     while ((result = ReadMessage(pipe, &message, interrupted)) == IoResult::Done) {
         std::vector<uint8_t> answer = Answer(message, connection, ++number);
-        if (WriteAll(pipe, answer.data(), (DWORD)answer.size(), interrupted, kWriteTimeoutMs) != IoResult::Done) {
+        if (WriteAll(pipe, answer.data(), (DWORD)answer.size(), interrupted, kWriteTimeoutMs) !=
+            IoResult::Done) {
             m_log.Line("REC client %d: the answer to request %d could not be written", connection, number);
             break;
         }
@@ -188,7 +190,8 @@ void RecorderEndpoint::DropUnsubscribed() {
     }
 }
 
-std::vector<uint8_t> RecorderEndpoint::Answer(const std::vector<uint8_t>& message, int connection, int number) {
+std::vector<uint8_t> RecorderEndpoint::Answer(const std::vector<uint8_t>& message, int connection,
+                                              int number) {
     const std::string where = "client " + std::to_string(connection) + ", request " + std::to_string(number);
     RecRequest request;
     std::string parseFault;
@@ -213,7 +216,8 @@ std::vector<uint8_t> RecorderEndpoint::Answer(const std::vector<uint8_t>& messag
 
     std::vector<uint8_t> buffer;
     if (fault == RecFault::Silent) {
-        m_log.Line("REC client %d: request 0x%X answered with nothing (fault silent)", connection, request.command);
+        m_log.Line("REC client %d: request 0x%X answered with nothing (fault silent)", connection,
+                   request.command);
         return std::vector<uint8_t>(4, 0);
     }
     if (fault == RecFault::Fail) {
@@ -241,23 +245,21 @@ std::vector<uint8_t> RecorderEndpoint::Answer(const std::vector<uint8_t>& messag
             buffer = RecReply(request, kRecStatusOk, (uint32_t)data.size(), data);
             break;
         }
-        case kRecCmdUnregister:
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_registration = -1;
-                m_channels = RecChannels::None;
-                DropUnsubscribed();
-            }
+        case kRecCmdUnregister: {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_registration = -1;
+            m_channels = RecChannels::None;
+            DropUnsubscribed();
+        }
             m_changed.notify_all();
             m_log.Line("REC client %d unregistered", connection);
             buffer = RecReply(request, kRecStatusOk, 0, {});
             break;
-        case kRecCmdChooseChannels:
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_channels = asked;
-                DropUnsubscribed();
-            }
+        case kRecCmdChooseChannels: {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_channels = asked;
+            DropUnsubscribed();
+        }
             m_changed.notify_all();
             m_log.Line("REC client %d chose channels %s", connection, ChannelsName(asked));
             buffer = RecReply(request, kRecStatusOk, (uint32_t)request.data.size(), request.data);
@@ -403,7 +405,8 @@ RecorderEndpoint::Wait RecorderEndpoint::WaitFor(DWORD timeoutMs, int violations
 }
 
 RecorderEndpoint::Wait RecorderEndpoint::WaitRegistered(DWORD timeoutMs, uint64_t* seen, int violationsSeen) {
-    Wait result = WaitFor(timeoutMs, violationsSeen, [&] { return m_registration >= 0 && m_registrations > *seen; });
+    Wait result =
+        WaitFor(timeoutMs, violationsSeen, [&] { return m_registration >= 0 && m_registrations > *seen; });
     if (result == Wait::Done) {
         std::lock_guard<std::mutex> lock(m_mutex);
         *seen = m_registrations;
@@ -411,7 +414,8 @@ RecorderEndpoint::Wait RecorderEndpoint::WaitRegistered(DWORD timeoutMs, uint64_
     return result;
 }
 
-RecorderEndpoint::Wait RecorderEndpoint::WaitChannels(RecChannels channels, DWORD timeoutMs, int violationsSeen) {
+RecorderEndpoint::Wait RecorderEndpoint::WaitChannels(RecChannels channels, DWORD timeoutMs,
+                                                      int violationsSeen) {
     return WaitFor(timeoutMs, violationsSeen, [&] { return m_registration >= 0 && m_channels == channels; });
 }
 

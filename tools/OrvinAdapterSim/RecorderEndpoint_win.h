@@ -82,7 +82,8 @@ public:
     // Queues a record of the named channel. `realtime`: dropped when the queue is full;
     // otherwise waits for room (up to `timeoutMs` without a read). False when the wait ran
     // out; *queued tells whether the record was taken (not dropped).
-    bool Queue(const char* channel, std::vector<uint8_t> record, bool realtime, DWORD timeoutMs, bool* queued);
+    bool Queue(const char* channel, std::vector<uint8_t> record, bool realtime, DWORD timeoutMs,
+               bool* queued);
     // Raw bytes handed out alone by the next read, whatever the channel choice.
     void QueueRaw(std::vector<uint8_t> bytes);
     uint32_t NextSequence();

@@ -92,8 +92,8 @@ const char* ChannelsName(RecChannels channels) {
 
 bool ParseRecRequest(const std::vector<uint8_t>& message, RecRequest* request, std::string* fault) {
     if (message.size() < 4 + kRecRequestHeader) {
-        *fault = "a request of " + std::to_string(message.size()) + " bytes: shorter than the control code and " +
-                 "the 32-byte header";
+        *fault = "a request of " + std::to_string(message.size()) +
+                 " bytes: shorter than the control code and " + "the 32-byte header";
         return false;
     }
     const uint8_t* bytes = message.data();
@@ -136,7 +136,8 @@ void CheckRecRequest(const RecRequest& request, int32_t registration, std::vecto
         if (registration < 0) {
             fault("sent without a registration (parameter 0 " + Hex(request.param[0]) + ")");
         } else if (request.param[0] != (uint32_t)registration) {
-            fault("parameter 0 is " + Hex(request.param[0]) + ", not the registration " + Hex((uint32_t)registration));
+            fault("parameter 0 is " + Hex(request.param[0]) + ", not the registration " +
+                  Hex((uint32_t)registration));
         }
     };
     auto expectSize = [&](uint32_t size) {

@@ -40,9 +40,9 @@ constexpr uint32_t kRecNameArea = 128;
 constexpr uint32_t kRecRecordHeader = 40;
 constexpr uint32_t kRecMaxPayload = kRecReadSize - kRecRecordHeader; // fits one read
 constexpr int32_t kRecStatusOk = 0;
-constexpr int32_t kRecStatusFailed = (int32_t)0xC0000001;      // STATUS_UNSUCCESSFUL
-constexpr int32_t kRecStatusBadRequest = (int32_t)0xC0000010;  // STATUS_INVALID_DEVICE_REQUEST
-constexpr uint32_t kRecAudioBytesPerSecond = 19200;            // 9600 samples of 16 bits
+constexpr int32_t kRecStatusFailed = (int32_t)0xC0000001;     // STATUS_UNSUCCESSFUL
+constexpr int32_t kRecStatusBadRequest = (int32_t)0xC0000010; // STATUS_INVALID_DEVICE_REQUEST
+constexpr uint32_t kRecAudioBytesPerSecond = 19200;           // 9600 samples of 16 bits
 
 enum class RecChannels { None, Control, ControlAndAudio };
 const char* ChannelsName(RecChannels channels);

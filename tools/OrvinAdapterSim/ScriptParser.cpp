@@ -380,8 +380,8 @@ bool ParseScriptLine(const std::string& text, int line, uint32_t allowed,
         break;
     case CommandKind::RecEvent: {
         int64_t event;
-        if (!ParseNumber(positional[0], std::numeric_limits<int32_t>::min(), std::numeric_limits<uint32_t>::max(),
-                         &event)) {
+        if (!ParseNumber(positional[0], std::numeric_limits<int32_t>::min(),
+                         std::numeric_limits<uint32_t>::max(), &event)) {
             *error = name + ": bad call event '" + positional[0] + "'";
             return false;
         }

@@ -62,17 +62,16 @@ constexpr uint32_t CommandBit(CommandKind kind) {
 }
 
 // What each program accepts.
-constexpr uint32_t kSimCommands = CommandBit(CommandKind::WaitAgent) | CommandBit(CommandKind::Expect) |
-                                  CommandBit(CommandKind::ExpectGeneric) | CommandBit(CommandKind::Send) |
-                                  CommandBit(CommandKind::AdaptorInfo) | CommandBit(CommandKind::Sleep) |
-                                  CommandBit(CommandKind::Break) | CommandBit(CommandKind::StopService) |
-                                  CommandBit(CommandKind::Raw) | CommandBit(CommandKind::Burst) |
-                                  CommandBit(CommandKind::Measure) | CommandBit(CommandKind::RecExpectRegister) |
-                                  CommandBit(CommandKind::RecExpectChannels) |
-                                  CommandBit(CommandKind::RecExpectUnregister) | CommandBit(CommandKind::RecEvent) |
-                                  CommandBit(CommandKind::RecAudio) | CommandBit(CommandKind::RecRaw) |
-                                  CommandBit(CommandKind::RecFault) | CommandBit(CommandKind::RecDrain) |
-                                  CommandBit(CommandKind::RecReport) | CommandBit(CommandKind::RecRemove);
+constexpr uint32_t kSimCommands =
+    CommandBit(CommandKind::WaitAgent) | CommandBit(CommandKind::Expect) |
+    CommandBit(CommandKind::ExpectGeneric) | CommandBit(CommandKind::Send) |
+    CommandBit(CommandKind::AdaptorInfo) | CommandBit(CommandKind::Sleep) | CommandBit(CommandKind::Break) |
+    CommandBit(CommandKind::StopService) | CommandBit(CommandKind::Raw) | CommandBit(CommandKind::Burst) |
+    CommandBit(CommandKind::Measure) | CommandBit(CommandKind::RecExpectRegister) |
+    CommandBit(CommandKind::RecExpectChannels) | CommandBit(CommandKind::RecExpectUnregister) |
+    CommandBit(CommandKind::RecEvent) | CommandBit(CommandKind::RecAudio) | CommandBit(CommandKind::RecRaw) |
+    CommandBit(CommandKind::RecFault) | CommandBit(CommandKind::RecDrain) |
+    CommandBit(CommandKind::RecReport) | CommandBit(CommandKind::RecRemove);
 constexpr uint32_t kProbeCommands =
     CommandBit(CommandKind::Expect) | CommandBit(CommandKind::Send) | CommandBit(CommandKind::SendGeneric) |
     CommandBit(CommandKind::Burst) | CommandBit(CommandKind::Sleep) | CommandBit(CommandKind::WaitAvailable) |
@@ -85,8 +84,8 @@ constexpr uint32_t kDefaultWaitAvailableMs = 10000;
 constexpr size_t kTextBufferSize = 32;
 constexpr size_t kTextPayloadSize = 512;
 constexpr uint32_t kDefaultRecExpectMs = 10000;
-constexpr uint32_t kDefaultRecChunk = 960;      // 50 ms of the driver's audio
-constexpr uint32_t kMaxRecChunk = 32000 - 40;   // one record fits one read
+constexpr uint32_t kDefaultRecChunk = 960;    // 50 ms of the driver's audio
+constexpr uint32_t kMaxRecChunk = 32000 - 40; // one record fits one read
 constexpr uint32_t kMaxRecPayloadLength = 31960;
 
 struct ScriptCommand {
@@ -104,21 +103,21 @@ struct ScriptCommand {
     std::optional<uint32_t> value;    // expect-generic: Param 1; send-generic: the value
     std::optional<uint32_t> internal; // send-generic: the internal request code
 
-    uint32_t timeoutMs = 0;  // the waiting commands
-    uint32_t ms = 0;         // sleep, stop-service
-    uint32_t count = 0;      // burst, measure
-    uint32_t intervalMs = 0; // burst
-    int32_t lowCost = 0;     // adaptor-info
+    uint32_t timeoutMs = 0;   // the waiting commands
+    uint32_t ms = 0;          // sleep, stop-service
+    uint32_t count = 0;       // burst, measure
+    uint32_t intervalMs = 0;  // burst
+    int32_t lowCost = 0;      // adaptor-info
     std::vector<uint8_t> raw; // raw, rec-raw
 
     // The recorder driver's commands.
-    uint32_t recEvent = 0;       // rec-event: the call event
-    uint32_t recValid = 1;       // rec-event: the valid word at offset 8
-    uint32_t recLength = 4;      // rec-event: the payload length
-    std::string path;            // rec-audio: the WAV file
+    uint32_t recEvent = 0;             // rec-event: the call event
+    uint32_t recValid = 1;             // rec-event: the valid word at offset 8
+    uint32_t recLength = 4;            // rec-event: the payload length
+    std::string path;                  // rec-audio: the WAV file
     uint32_t chunk = kDefaultRecChunk; // rec-audio: payload bytes per record
-    bool realtime = false;       // rec-audio: at the audio's own pace
-    std::string word;            // rec-expect-channels: VCLCTRL or VCLCTRL,VCLOG; rec-fault: the mode
+    bool realtime = false;             // rec-audio: at the audio's own pace
+    std::string word;                  // rec-expect-channels: VCLCTRL or VCLCTRL,VCLOG; rec-fault: the mode
 };
 
 struct ScriptError {

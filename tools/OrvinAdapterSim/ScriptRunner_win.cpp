@@ -42,7 +42,8 @@ bool ScriptRunner::CheckConformance(std::string* failure) {
         *failure = "the agent broke the recorder driver's request layout: " +
                    m_recorder.ViolationText(m_recViolationsSeen);
         if (recViolations - m_recViolationsSeen > 1) {
-            *failure += " (and " + std::to_string(recViolations - m_recViolationsSeen - 1) + " more; see the log)";
+            *failure +=
+                " (and " + std::to_string(recViolations - m_recViolationsSeen - 1) + " more; see the log)";
         }
         m_recViolationsSeen = recViolations;
         return false;
@@ -286,13 +287,15 @@ bool ScriptRunner::RecWaitResult(RecorderEndpoint::Wait result, const ScriptComm
 bool ScriptRunner::RecorderCommand(const ScriptCommand& command, std::string* failure) {
     switch (command.kind) {
     case CommandKind::RecExpectRegister:
-        return RecWaitResult(m_recorder.WaitRegistered(command.timeoutMs, &m_registrationsSeen, m_recViolationsSeen),
-                             command, "no new registration with the recorder driver", failure);
+        return RecWaitResult(
+            m_recorder.WaitRegistered(command.timeoutMs, &m_registrationsSeen, m_recViolationsSeen), command,
+            "no new registration with the recorder driver", failure);
     case CommandKind::RecExpectChannels: {
         const RecChannels channels =
             command.word == "VCLCTRL,VCLOG" ? RecChannels::ControlAndAudio : RecChannels::Control;
-        return RecWaitResult(m_recorder.WaitChannels(channels, command.timeoutMs, m_recViolationsSeen), command,
-                             "the registered client did not choose the channels " + command.word, failure);
+        return RecWaitResult(m_recorder.WaitChannels(channels, command.timeoutMs, m_recViolationsSeen),
+                             command, "the registered client did not choose the channels " + command.word,
+                             failure);
     }
     case CommandKind::RecExpectUnregister:
         return RecWaitResult(m_recorder.WaitUnregistered(command.timeoutMs, m_recViolationsSeen), command,
@@ -303,14 +306,16 @@ bool ScriptRunner::RecorderCommand(const ScriptCommand& command, std::string* fa
     case CommandKind::RecEvent: {
         const uint32_t sequence = m_recorder.NextSequence();
         bool queued = false;
-        if (!m_recorder.Queue("VCLCTRL", PackRecEvent(command.recEvent, command.recValid, command.recLength, sequence),
+        if (!m_recorder.Queue("VCLCTRL",
+                              PackRecEvent(command.recEvent, command.recValid, command.recLength, sequence),
                               false, kDefaultRecExpectMs, &queued)) {
             *failure = "the agent read nothing from the recorder driver for " +
                        std::to_string(kDefaultRecExpectMs) + " ms; the queue stayed full";
             return false;
         }
         m_log.Line("REC queued VCLCTRL event %u (valid %u, payload %u bytes, record %u)%s", command.recEvent,
-                   command.recValid, command.recLength, sequence, queued ? "" : ": dropped, no client takes VCLCTRL");
+                   command.recValid, command.recLength, sequence,
+                   queued ? "" : ": dropped, no client takes VCLCTRL");
         return true;
     }
     case CommandKind::RecAudio:
@@ -332,7 +337,8 @@ bool ScriptRunner::RecorderCommand(const ScriptCommand& command, std::string* fa
                      "dropped_overflow=%llu audio_bytes_queued=%llu audio_bytes_read=%llu reads=%llu "
                      "max_queue_bytes=%llu",
                      (unsigned long long)figures.recordsQueued, (unsigned long long)figures.recordsRead,
-                     (unsigned long long)figures.droppedUnsubscribed, (unsigned long long)figures.droppedOverflow,
+                     (unsigned long long)figures.droppedUnsubscribed,
+                     (unsigned long long)figures.droppedOverflow,
                      (unsigned long long)figures.audioBytesQueued, (unsigned long long)figures.audioBytesRead,
                      (unsigned long long)figures.reads, (unsigned long long)figures.maxQueueBytes);
         return true;
@@ -383,8 +389,8 @@ bool ScriptRunner::RecAudio(const ScriptCommand& command, std::string* failure) 
         }
         std::vector<uint8_t> payload(samples.begin() + at, samples.begin() + at + size);
         bool queued = false;
-        if (!m_recorder.Queue("VCLOG", PackRecRecord("VCLOG", 0, m_recorder.NextSequence(), payload), command.realtime,
-                              kDefaultRecExpectMs, &queued)) {
+        if (!m_recorder.Queue("VCLOG", PackRecRecord("VCLOG", 0, m_recorder.NextSequence(), payload),
+                              command.realtime, kDefaultRecExpectMs, &queued)) {
             *failure = "the agent stopped reading the recorder driver after " + std::to_string(at) + " of " +
                        std::to_string(samples.size()) + " audio bytes";
             return false;

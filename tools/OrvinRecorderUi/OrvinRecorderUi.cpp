@@ -299,8 +299,8 @@ public:
         DWORD_PTR result = 0;
         if (!SendMessageTimeoutA(m_hAgent, m_uMessage, command, reinterpret_cast<LPARAM>(m_hWnd), SMTO_NORMAL,
                                  kSendTimeoutMs, &result)) {
-            m_log.Error("the agent did not answer wParam %llu within %u ms (error %lu)", (unsigned long long)command,
-                        kSendTimeoutMs, GetLastError());
+            m_log.Error("the agent did not answer wParam %llu within %u ms (error %lu)",
+                        (unsigned long long)command, kSendTimeoutMs, GetLastError());
             return false;
         }
         *answer = (LRESULT)result;
@@ -338,7 +338,8 @@ private:
                            : lParam == 1           ? "started"
                            : lParam == 2           ? "stopped"
                                                    : "unknown";
-        m_log.Line("notification: wParam=%llu lParam=%lld (%s)", (unsigned long long)wParam, (long long)lParam, name);
+        m_log.Line("notification: wParam=%llu lParam=%lld (%s)", (unsigned long long)wParam,
+                   (long long)lParam, name);
         m_log.Result("notify=%s", name);
         m_notifications.push_back(wParam == kNotification ? lParam : -1);
     }
@@ -405,8 +406,10 @@ bool RunCommand(RecorderUi& ui, SimLog& log, const Command& command, bool* quit)
         WPARAM wParam;
         const char* printed;
     };
-    static const Request kRequests[] = {{"alive", kAlive, "alive"},         {"start", kStart, "start"},
-                                        {"stop", kStop, "stop"},            {"settings", kSettings, "settings"},
+    static const Request kRequests[] = {{"alive", kAlive, "alive"},
+                                        {"start", kStart, "start"},
+                                        {"stop", kStop, "stop"},
+                                        {"settings", kSettings, "settings"},
                                         {"query", kQuery, "recording"}};
     for (const Request& request : kRequests) {
         if (command.name == request.name) {
@@ -562,7 +565,8 @@ int main() {
             }
             if (next == InputLines::Next::None) {
                 HANDLE event = input.Event();
-                ui.Pump(INFINITE, [event] { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }, event);
+                ui.Pump(
+                    INFINITE, [event] { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }, event);
                 continue;
             }
             const size_t first = line.find_first_not_of(" \t\r\n");

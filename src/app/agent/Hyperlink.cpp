@@ -177,7 +177,8 @@ int CHyperlink::RunCommand(const std::string& commandLine) {
 void CHyperlink::ReportError(const std::string& text) {
     MessageBeep(MB_ICONEXCLAMATION);
     const std::string message = "Can't open link:\n\n" + text;
-    MessageBoxA(m_hControl ? GetParent(m_hControl) : nullptr, message.c_str(), nullptr, MB_OK | MB_ICONEXCLAMATION);
+    MessageBoxA(m_hControl ? GetParent(m_hControl) : nullptr, message.c_str(), nullptr,
+                MB_OK | MB_ICONEXCLAMATION);
 }
 
 int CHyperlink::GotoURL() {

@@ -143,8 +143,8 @@ struct GuiWindow {
         windowClass.hInstance = GetModuleHandleA(nullptr);
         windowClass.lpszClassName = "RecorderDialogsTestGui";
         RegisterClassA(&windowClass);
-        window = CreateWindowExA(0, windowClass.lpszClassName, "", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
-                                 windowClass.hInstance, nullptr);
+        window = CreateWindowExA(0, windowClass.lpszClassName, "", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
+                                 nullptr, windowClass.hInstance, nullptr);
         SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
     ~GuiWindow() { DestroyWindow(window); }
@@ -219,7 +219,8 @@ TEST_F(DialogsTest, TheMainDialogRoutesTheRecorderInterfaceAndPollsTheDriver) {
     EXPECT_EQ(Traced("{OrvinAgent} CallRecorder Message>>> SESSION_RECORDER_GUI_ALIVE"), 1u);
     EXPECT_EQ(Traced("{OrvinAgent} CallRecorder Message>>> SESSION_RECORDER_SETTINGS_UPDATE_MESSAGE"), 1u);
     char window[64];
-    snprintf(window, sizeof window, "{OrvinAgent} Recorder GUI window - 0x%x", (unsigned)(uintptr_t)gui.window);
+    snprintf(window, sizeof window, "{OrvinAgent} Recorder GUI window - 0x%x",
+             (unsigned)(uintptr_t)gui.window);
     EXPECT_EQ(Traced(window), 4u);
 
     // Three recordings, each finished: the last with the audio read before the end.
@@ -239,7 +240,8 @@ TEST_F(DialogsTest, TheMainDialogRoutesTheRecorderInterfaceAndPollsTheDriver) {
         DeleteFileA(path.c_str());
     } while (FindNextFileA(find, &found));
     FindClose(find);
-    EXPECT_EQ(files.size(), 3u) << "recordings: the timer's, the one stopped on suspend, the one the end finished";
+    EXPECT_EQ(files.size(), 3u)
+        << "recordings: the timer's, the one stopped on suspend, the one the end finished";
     SetCurrentDirectoryA(TempPath("").c_str());
     RemoveDirectoryA(directory.c_str());
 }
@@ -425,7 +427,8 @@ TEST(HyperlinkTest, TheShellThenTheHtmlClassThenTheErrorText) {
         {27, "The filename association is\nincomplete or invalid."},
         {28, "The DDE transaction could not\nbe completed because the request timed out."},
         {29, "The DDE transaction failed."},
-        {30, "The DDE transaction could not\nbe completed because other DDE transactions\nwere being processed."},
+        {30,
+         "The DDE transaction could not\nbe completed because other DDE transactions\nwere being processed."},
         {31, "There is no application associated\nwith the given filename extension."},
         {32, "The specified dynamic-link library was not found."},
         {7, "Unknown Error (7) occurred."},
@@ -437,8 +440,10 @@ TEST(HyperlinkTest, TheShellThenTheHtmlClassThenTheErrorText) {
 
     EXPECT_EQ(CHyperlink::CommandWithUrl("\"C:\\Web\\browse.exe\" -nohome \"%1\"", "http://a.b/"),
               "\"C:\\Web\\browse.exe\" -nohome  http://a.b/");
-    EXPECT_EQ(CHyperlink::CommandWithUrl("C:\\Web\\browse.exe %1 -x", "http://a.b/"), "C:\\Web\\browse.exe  http://a.b/");
-    EXPECT_EQ(CHyperlink::CommandWithUrl("C:\\Web\\browse.exe", "http://a.b/"), "C:\\Web\\browse.exe http://a.b/");
+    EXPECT_EQ(CHyperlink::CommandWithUrl("C:\\Web\\browse.exe %1 -x", "http://a.b/"),
+              "C:\\Web\\browse.exe  http://a.b/");
+    EXPECT_EQ(CHyperlink::CommandWithUrl("C:\\Web\\browse.exe", "http://a.b/"),
+              "C:\\Web\\browse.exe http://a.b/");
 
     // The shell opens it: visited.
     TestLink link;
@@ -470,8 +475,9 @@ TEST(HyperlinkTest, TheShellThenTheHtmlClassThenTheErrorText) {
     noClass.shellResult = 31;
     EXPECT_EQ(noClass.GotoURL(), 31);
     EXPECT_TRUE(noClass.ran.empty());
-    EXPECT_EQ(noClass.reported,
-              std::vector<std::string>({"There is no application associated\nwith the given filename extension."}));
+    EXPECT_EQ(
+        noClass.reported,
+        std::vector<std::string>({"There is no application associated\nwith the given filename extension."}));
 }
 
 } // namespace

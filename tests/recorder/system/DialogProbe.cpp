@@ -145,8 +145,9 @@ int main(int argc, char** argv) {
             if (command == "wait" && !found.empty()) {
                 RECT rect = {};
                 GetWindowRect(found[0], &rect);
-                printf("window=0x%llx\ncount=%u\nrect=%ld,%ld,%ld,%ld\n", (unsigned long long)(uintptr_t)found[0],
-                       (unsigned)found.size(), rect.left, rect.top, rect.right, rect.bottom);
+                printf("window=0x%llx\ncount=%u\nrect=%ld,%ld,%ld,%ld\n",
+                       (unsigned long long)(uintptr_t)found[0], (unsigned)found.size(), rect.left, rect.top,
+                       rect.right, rect.bottom);
                 PrintControls(found[0]);
                 return 0;
             }
@@ -155,8 +156,8 @@ int main(int argc, char** argv) {
                 return 0;
             }
             if (GetTickCount64() - start >= ms) {
-                fprintf(stderr, "DialogProbe: %s \"%s\": still %s after %lu ms\n", command.c_str(), title.c_str(),
-                        command == "wait" ? "no such dialog" : "there", ms);
+                fprintf(stderr, "DialogProbe: %s \"%s\": still %s after %lu ms\n", command.c_str(),
+                        title.c_str(), command == "wait" ? "no such dialog" : "there", ms);
                 return 1;
             }
             Sleep(20);

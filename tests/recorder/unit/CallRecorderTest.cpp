@@ -164,9 +164,9 @@ protected:
     }
     // The header the recorder must write, with `audio` bytes of samples.
     static std::vector<uint8_t> Header(uint32_t audio) {
-        const uint8_t fixed[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-                                   16,  0,   0,   0,   1, 0, 1, 0, 0x80, 0x25, 0, 0, 0, 0x4B, 0, 0,
-                                   2,   0,   16,  0,   'd', 'a', 't', 'a', 0, 0, 0, 0};
+        const uint8_t fixed[44] = {'R', 'I', 'F', 'F', 0,  0, 0,   0,   'W', 'A',  'V',  'E', 'f', 'm', 't',
+                                   ' ', 16,  0,   0,   0,  1, 0,   1,   0,   0x80, 0x25, 0,   0,   0,   0x4B,
+                                   0,   0,   2,   0,   16, 0, 'd', 'a', 't', 'a',  0,    0,   0,   0};
         std::vector<uint8_t> header(fixed, fixed + 44);
         const uint32_t riff = audio + 36;
         memcpy(header.data() + 4, &riff, 4);
@@ -189,7 +189,8 @@ TEST_F(CallRecorderTest, SettingsTakeTheirDefaultsTheZeroRuleAndTheStopLimit) {
         EXPECT_EQ(recorder.StopThreshold(), 10000000u);
         EXPECT_EQ(recorder.CheckInterval(), 5000000u);
         char documents[MAX_PATH] = {};
-        ASSERT_TRUE(SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents)));
+        ASSERT_TRUE(
+            SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents)));
         std::string expected = documents;
         if (expected.back() != '\\') {
             expected += '\\';
@@ -237,16 +238,17 @@ TEST_F(CallRecorderTest, SettingsTakeTheirDefaultsTheZeroRuleAndTheStopLimit) {
 
     SetString("AutomationMode", "1");
     const uint8_t eight[8] = {0x40, 0x4B, 0x4C, 0, 0, 0, 0, 0};
-    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kRecorderKey, "DontStartDiskSpaceThreshold", REG_BINARY, eight,
-                              sizeof eight),
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kRecorderKey, "DontStartDiskSpaceThreshold", REG_BINARY,
+                              eight, sizeof eight),
               ERROR_SUCCESS);
     const uint64_t wide = 5000000;
     ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kRecorderKey, "StopDiskSpaceThreshold", REG_QWORD, &wide,
                               sizeof wide),
               ERROR_SUCCESS);
     const DWORD number = 7;
-    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kRecorderKey, "Directory", REG_DWORD, &number, sizeof number),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, kRecorderKey, "Directory", REG_DWORD, &number, sizeof number),
+        ERROR_SUCCESS);
     const size_t failedBefore = TracedCount("Failed to read settings !");
     recorder.ReadSettings();
     EXPECT_EQ(recorder.AutomationMode(), 0u);
@@ -368,8 +370,8 @@ TEST_F(CallRecorderTest, CallEventsFollowTheAutomationModeAndStopsNeedNoRecordin
 
     // Records that are no event: a payload of 3 bytes, an invalid record, event 0 and 7.
     recorder->notified.clear();
-    driver.QueueRead(Join({EventRecord(1, 3), EventRecord(1, 4, 0), EventRecord(1, 4, 2), EventRecord(0),
-                           EventRecord(7)}));
+    driver.QueueRead(Join(
+        {EventRecord(1, 3), EventRecord(1, 4, 0), EventRecord(1, 4, 2), EventRecord(0), EventRecord(7)}));
     recorder->Poll(nullptr, 0);
     EXPECT_FALSE(recorder->IsRecording());
     EXPECT_TRUE(recorder->notified.empty());
@@ -552,8 +554,8 @@ TEST_F(CallRecorderTest, FileNamesTheDiskChecksAndTheSizesWhileRecording) {
         recorder->StopRecording();
     }
     EXPECT_EQ(WavFiles(m_directory),
-              std::vector<std::string>({"2006_5_7__09_05_03.wav", "2006_5_7__09_05_03__2.wav",
-                                        "2006_5_7__09_05_03__3.wav"}));
+              std::vector<std::string>(
+                  {"2006_5_7__09_05_03.wav", "2006_5_7__09_05_03__2.wav", "2006_5_7__09_05_03__3.wav"}));
     recorder->clock = {2011, 12, 0, 31, 23, 59, 58, 0};
     ASSERT_EQ(recorder->StartRecording(), 1);
     recorder->StopRecording();
@@ -566,7 +568,8 @@ TEST_F(CallRecorderTest, FileNamesTheDiskChecksAndTheSizesWhileRecording) {
     recorder->freeSpace = 0;
     EXPECT_EQ(recorder->StartRecording(), 0);
     EXPECT_TRUE(recorder->notified.empty());
-    EXPECT_EQ(TracedCount("{OrvinAgent} There is not enough space on disk. Recording will NOT be started"), 2u);
+    EXPECT_EQ(TracedCount("{OrvinAgent} There is not enough space on disk. Recording will NOT be started"),
+              2u);
     EXPECT_EQ(WavFiles(m_directory).size(), 4u);
 
     // While recording, the sizes are current after every poll; at 5000000 bytes of audio

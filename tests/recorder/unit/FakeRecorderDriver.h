@@ -37,8 +37,8 @@ inline uint32_t Word(const std::vector<uint8_t>& bytes, size_t at) {
 }
 
 // One record of the driver: channel name (at most 8 bytes), valid word, payload.
-inline std::vector<uint8_t> Record(const std::string& channel, uint32_t valid, const std::vector<uint8_t>& payload,
-                                   uint32_t claimedLength = UINT32_MAX) {
+inline std::vector<uint8_t> Record(const std::string& channel, uint32_t valid,
+                                   const std::vector<uint8_t>& payload, uint32_t claimedLength = UINT32_MAX) {
     std::vector<uint8_t> record(40 + payload.size(), 0);
     memcpy(record.data(), channel.data(), channel.size() < 8 ? channel.size() : 8);
     memcpy(record.data() + 8, &valid, 4);
@@ -86,8 +86,8 @@ public:
     void QueueFiller(uint32_t length) {
         std::vector<uint8_t> data;
         while (data.size() + 40 <= length) {
-            const uint32_t payload = length - (uint32_t)data.size() - 40 > 1000 ? 1000
-                                                                                : length - (uint32_t)data.size() - 40;
+            const uint32_t payload =
+                length - (uint32_t)data.size() - 40 > 1000 ? 1000 : length - (uint32_t)data.size() - 40;
             auto record = Record("VCLFILL", 0, std::vector<uint8_t>(payload, 0));
             data.insert(data.end(), record.begin(), record.end());
         }

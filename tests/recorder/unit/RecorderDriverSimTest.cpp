@@ -130,8 +130,10 @@ TEST(RecorderDriverSimTest, RequestsInTheirLayoutPassAndEveryDeviationIsNamed) {
     std::vector<uint8_t> lengthLie = Message(0xF005, {}, 0x100);
     lengthLie[8] = 4;
     const Case cases[] = {
-        {Message(0xF004, RegisterData(), 0, 0x222004), -1, "register (0xF004): control code 0x222004, not 0x222000"},
-        {Message(0xF004, RegisterData(), 0, 0x222000, 0), -1, "register (0xF004): the result is sent as 0x0, not -1"},
+        {Message(0xF004, RegisterData(), 0, 0x222004), -1,
+         "register (0xF004): control code 0x222004, not 0x222000"},
+        {Message(0xF004, RegisterData(), 0, 0x222000, 0), -1,
+         "register (0xF004): the result is sent as 0x0, not -1"},
         {Message(0xF004, RegisterData(), 5), -1, "register (0xF004): parameter 0 is 0x5, not 0"},
         {Message(0xF004, RegisterData(), 0), 0x100,
          "register (0xF004): registered again without giving back the registration 0x100"},
@@ -145,7 +147,8 @@ TEST(RecorderDriverSimTest, RequestsInTheirLayoutPassAndEveryDeviationIsNamed) {
         {Message(0xF006, ChannelData(true), 0x101), 0x100,
          "choose channels (0xF006): parameter 0 is 0x101, not the registration 0x100"},
         {Message(0xF003, std::vector<uint8_t>(32000), 0), -1, "read (0xF003): sent without a registration"},
-        {Message(0xF003, std::vector<uint8_t>(16000), 0x100), 0x100, "read (0xF003): 16000 data bytes, not 32000"},
+        {Message(0xF003, std::vector<uint8_t>(16000), 0x100), 0x100,
+         "read (0xF003): 16000 data bytes, not 32000"},
         {reserved, 0x100, "read (0xF003): header bytes 8..11 hold 0x1, not 0"},
         {param3, 0x100, "read (0xF003): parameter 3 is 0x9, not 0"},
         {lengthLie, 0x100, "unregister (0xF005): the header says 4 data bytes, 0 came"},
@@ -256,14 +259,16 @@ TEST(RecorderDriverSimTest, ScriptWordsOfTheRecorderDriver) {
         const char* line;
         const char* error;
     } bad[] = {
-        {"rec-expect-channels VCLOG", "rec-expect-channels: unknown channels 'VCLOG' (VCLCTRL or VCLCTRL,VCLOG)"},
+        {"rec-expect-channels VCLOG",
+         "rec-expect-channels: unknown channels 'VCLOG' (VCLCTRL or VCLCTRL,VCLOG)"},
         {"rec-event", "rec-event: needs the call event (a number)"},
         {"rec-event x", "rec-event: bad call event 'x'"},
         {"rec-event 1 length=40000", "rec-event: bad value '40000' for length (0 to 31960 bytes)"},
         {"rec-audio a.wav chunk=31962", "rec-audio: bad value '31962' for chunk (2 to 31960 bytes)"},
         {"rec-audio a.wav chunk=961", "rec-audio: chunk must be a whole number of 16-bit samples"},
         {"rec-audio a.wav pace=slow", "rec-audio: bad value 'slow' for pace (fast or realtime)"},
-        {"rec-fault sometimes", "rec-fault: unknown mode 'sometimes' (none, silent, fail, long or overclaim)"},
+        {"rec-fault sometimes",
+         "rec-fault: unknown mode 'sometimes' (none, silent, fail, long or overclaim)"},
         {"rec-raw 5", "rec-raw: odd number of hex digits"},
         {"rec-remove", "rec-remove: needs a time in milliseconds"},
         {"rec-report now", "rec-report: unexpected 'now'"},
