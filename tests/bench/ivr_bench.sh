@@ -44,11 +44,6 @@ cpu_percent() {
     after=$(sed 's/^.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }')
     awk -v t=$((after - before)) -v hz="$hz" -v s="$2" 'BEGIN { printf "%.2f", 100 * t / hz / s }'
 }
-shutdown_agent() {
-    reg_add "$TRACE_KEY" /v DebugFile /d "$(winpath "$WORK/appctl-trace.txt")"
-    "$WINE_RUN" "$APPCTL" shutdown 2 </dev/null >/dev/null 2>&1 || true
-    expect_status agent 0 30
-}
 
 pulse_start
 ivr_install VoiceMsgDurationSec=$((MINUTES * 60))

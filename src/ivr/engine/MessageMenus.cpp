@@ -411,25 +411,14 @@ bool VoiceMsgDeleteConfirmMenu::OnKey(char key) {
 // ---------------------------------------------------------------------------------------
 
 DeleteFilesMenu::DeleteFilesMenu(IIvrMenuHost& host, int nTimeoutMs, const std::string& filePath)
-    : CVoiceMenu(host, nTimeoutMs), m_bPatternMode(false), m_Path(filePath) {}
+    : CActionMenu(host, nTimeoutMs), m_bPatternMode(false), m_Path(filePath) {}
 
 DeleteFilesMenu::DeleteFilesMenu(IIvrMenuHost& host, int nTimeoutMs, const std::string& folder,
                                  const std::string& pattern)
-    : CVoiceMenu(host, nTimeoutMs), m_bPatternMode(true), m_Path(folder), m_Pattern(pattern) {}
-
-bool DeleteFilesMenu::InterpretControl(char) {
-    if (!m_bDone) {
-        m_bDone = true;
-        PerformAction();
-    }
-    if (!IsPromptPlaying())
-        m_pHost->GoBack();
-    return true;
-}
+    : CActionMenu(host, nTimeoutMs), m_bPatternMode(true), m_Path(folder), m_Pattern(pattern) {}
 
 void DeleteFilesMenu::Reset() {
-    CVoiceMenu::Reset();
-    m_bDone = false;
+    CActionMenu::Reset();
     m_Found.clear();
 }
 

@@ -177,15 +177,14 @@ private:
 // "DELALLVM" (pattern mode: every vm*.wav, then no message waits) and "DELGM" (single-file
 // mode: the greeting). The deletion runs at the first call after a reset; the menu then
 // takes every call and goes back once its prompt is not playing.
-class DeleteFilesMenu : public CVoiceMenu {
+class DeleteFilesMenu : public CActionMenu {
 public:
     DeleteFilesMenu(IIvrMenuHost& host, int nTimeoutMs, const std::string& filePath);
     DeleteFilesMenu(IIvrMenuHost& host, int nTimeoutMs, const std::string& folder,
                     const std::string& pattern);
 
-    bool InterpretControl(char key) override;
     void Reset() override;
-    virtual void PerformAction();
+    void PerformAction() override;
 
     bool IsPatternMode() const { return m_bPatternMode; }
 
@@ -194,7 +193,6 @@ private:
     std::string m_Path; // the file, or the folder
     std::string m_Pattern;
     std::vector<std::string> m_Found;
-    bool m_bDone = false;
 };
 
 // "GMLISTEN": plays the greeting (its prompt when there is none), then goes back.

@@ -322,7 +322,7 @@ void AMGreetingMenu::OnTimeout() {
 
 // ---------------------------------------------------------------------------------------
 
-bool SoftphoneVoiceMailMenu::InterpretControl(char) {
+bool CActionMenu::InterpretControl(char) {
     if (!m_bDone) {
         m_bDone = true;
         PerformAction();
@@ -332,7 +332,7 @@ bool SoftphoneVoiceMailMenu::InterpretControl(char) {
     return true;
 }
 
-void SoftphoneVoiceMailMenu::Reset() {
+void CActionMenu::Reset() {
     CVoiceMenu::Reset();
     m_bDone = false;
 }

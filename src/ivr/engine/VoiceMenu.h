@@ -208,17 +208,25 @@ private:
     std::string m_GreetingPath;
 };
 
-// "SPMAIL": on entering, hands the call to the softphone's voice mail (IVR_CM_GOTO_VOICE_MAIL,
-// parameter 8); goes back whenever its prompt is not playing. Takes every call.
-class SoftphoneVoiceMailMenu : public CVoiceMenu {
+// A menu that performs one action: at the first call after a Reset it runs PerformAction
+// once; from then on it goes back whenever its prompt is not playing. Takes every call.
+class CActionMenu : public CVoiceMenu {
 public:
     using CVoiceMenu::CVoiceMenu;
     bool InterpretControl(char key) override;
     void Reset() override;
-    virtual void PerformAction();
+    virtual void PerformAction() = 0;
 
 private:
     bool m_bDone = false;
+};
+
+// "SPMAIL": on entering, hands the call to the softphone's voice mail (IVR_CM_GOTO_VOICE_MAIL,
+// parameter 8); goes back whenever its prompt is not playing. Takes every call.
+class SoftphoneVoiceMailMenu : public CActionMenu {
+public:
+    using CActionMenu::CActionMenu;
+    void PerformAction() override;
 };
 
 // "LINEATTACH": once its prompt has played, asks the service to attach the line

@@ -51,10 +51,7 @@ expect_text power.out "0x424D5144"
 expect_text trace.txt "COrvinApiClient::OnPowerManagementNotification - Automatically denying request for standby - IVR Active"
 expect_status service 0 90
 
-# OrvinAppCtl traces too, and would start the agent's file afresh.
-reg_add "$TRACE_KEY" /v DebugFile /d "$(winpath "$WORK/appctl-trace.txt")"
-"$WINE_RUN" "$APPCTL" shutdown 2 </dev/null >"$WORK/appctl.out" 2>&1 || fail "OrvinAppCtl shutdown 2 failed"
-expect_status agent 0 30
+shutdown_agent
 stop heard
 
 expect_order trace.txt \

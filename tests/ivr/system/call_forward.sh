@@ -36,9 +36,7 @@ wait_count trace.txt "Starting Playback" 3 90
 feed attach 1
 expect_status service 0 90
 
-reg_add "$TRACE_KEY" /v DebugFile /d "$(winpath "$WORK/appctl-trace.txt")"
-"$WINE_RUN" "$APPCTL" shutdown 2 </dev/null >"$WORK/appctl.out" 2>&1 || fail "OrvinAppCtl shutdown 2 failed"
-expect_status agent 0 30
+shutdown_agent
 
 expect_order trace.txt \
     "IvrManager::ReceiveControlMsg context IVR_CX_CALL_FORWARD" \

@@ -124,3 +124,11 @@ menu_after() {
     tr -d '\r' <"$WORK/trace.txt" | awk -v mark="$1" \
         'index($0, mark) { found = 1 } found && /CVoiceMenu::Play 0x/ { print $NF; exit }'
 }
+
+# shutdown_agent: the application manager's shutdown command, as an installer sends it;
+# the agent must end. OrvinAppCtl traces too, and would start the agent's file afresh.
+shutdown_agent() {
+    reg_add "$TRACE_KEY" /v DebugFile /d "$(winpath "$WORK/appctl-trace.txt")"
+    "$WINE_RUN" "$APPCTL" shutdown 2 </dev/null >"$WORK/appctl.out" 2>&1 || fail "OrvinAppCtl shutdown 2 failed"
+    expect_status agent 0 30
+}

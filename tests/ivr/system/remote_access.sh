@@ -71,9 +71,7 @@ wait_count trace.txt "IvrManager::SendControlMsg Tye 7, Message 8, Info = 0" 2 6
 feed cut 5
 expect_status service 0 60
 
-reg_add "$TRACE_KEY" /v DebugFile /d "$(winpath "$WORK/appctl-trace.txt")"
-"$WINE_RUN" "$APPCTL" shutdown 2 </dev/null >"$WORK/appctl.out" 2>&1 || fail "OrvinAppCtl shutdown 2 failed"
-expect_status agent 0 30
+shutdown_agent
 stop heard
 
 expect_order trace.txt \
