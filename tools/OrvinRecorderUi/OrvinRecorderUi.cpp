@@ -10,6 +10,7 @@
 // which keeps the window's messages flowing while it waits (the agent's notifications
 // come while a request to it is still under way). The reader of standard input
 // (--interactive) has a thread of its own and hands whole lines over.
+#include "InputLines.h"
 #include "SimLog.h"
 
 #include <windows.h>
@@ -29,6 +30,8 @@
 using orvin::sim::SimLog;
 
 namespace {
+
+using orvin::sim::InputLines;
 
 enum ExitStatus {
     kExitOk = 0,
@@ -353,52 +356,6 @@ private:
     size_t m_taken = 0;
 };
 
-// Lines of standard input, read by a thread of their own so that the main thread keeps
-// serving its window; the event is set while a line (or the end) waits to be taken.
-class InputLines {
-public:
-    InputLines() : m_hEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    void Start() {
-        // Detached: at exit it may still block in a read, which ends with the process.
-        std::thread([this] {
-            std::string line;
-            while (std::getline(std::cin, line)) {
-                Push(line, false);
-            }
-            Push({}, true);
-        }).detach();
-    }
-    HANDLE Event() const { return m_hEvent; }
-    enum class Next { Line, None, End };
-    Next Take(std::string* line) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_lines.empty()) {
-            *line = m_lines.front();
-            m_lines.pop_front();
-            if (m_lines.empty() && !m_bEnd) {
-                ResetEvent(m_hEvent);
-            }
-            return Next::Line;
-        }
-        return m_bEnd ? Next::End : Next::None;
-    }
-
-private:
-    void Push(const std::string& line, bool end) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (end) {
-            m_bEnd = true;
-        } else {
-            m_lines.push_back(line);
-        }
-        SetEvent(m_hEvent);
-    }
-
-    HANDLE m_hEvent;
-    std::mutex m_mutex; // guards m_lines and m_bEnd
-    std::deque<std::string> m_lines;
-    bool m_bEnd = false;
-};
 
 bool RunCommand(RecorderUi& ui, SimLog& log, const Command& command, bool* quit) {
     struct Request {
