@@ -174,12 +174,13 @@ void HwenumEndpoint::ServeClient(HANDLE pipe, int client) {
     DisconnectNamedPipe(pipe);
     CloseHandle(pipe);
     // What the process holds once this client is gone (this thread still runs): a long run
-    // of clients must not make it grow.
+    // of clients must not make it grow. Counted only when no other client is being served,
+    // so that the figures of two lone clients compare.
     ProcessResources resources;
     int running = RunningClients();
-    if (CountProcessResources(&resources)) {
-        m_log.Line("ENUM client %d gone (clients running %d, threads %u, handles %u)", client, running - 1,
-                   resources.threads, resources.handles);
+    if (running == 1 && CountProcessResources(&resources)) {
+        m_log.Line("ENUM client %d gone (clients running %d, handles %u)", client, running - 1,
+                   resources.handles);
     } else {
         m_log.Line("ENUM client %d gone (clients running %d)", client, running - 1);
     }
