@@ -9,6 +9,7 @@
 // which keeps the window's messages flowing while it waits. Only the reader of standard
 // input (--interactive) has a thread of its own; it hands whole lines over.
 #include "InputLines.h"
+#include "ScriptText.h"
 #include "MonitorLog.h"
 #include "MonitorWindow_win.h"
 #include "WinText.h"
@@ -147,21 +148,12 @@ bool ParseCommand(const std::string& text, Command* command, std::string* error)
 
 // "cmd;cmd;..." into commands; empty pieces are passed over.
 bool ParseScript(const std::string& script, std::vector<Command>* commands, std::string* error) {
-    size_t at = 0;
-    while (at <= script.size()) {
-        size_t end = script.find(';', at);
-        std::string piece = script.substr(at, end == std::string::npos ? std::string::npos : end - at);
-        if (piece.find_first_not_of(" \t\r\n") != std::string::npos) {
-            Command command;
-            if (!ParseCommand(piece, &command, error)) {
-                return false;
-            }
-            commands->push_back(command);
+    for (const std::string& piece : orvin::sim::SplitScriptPieces(script)) {
+        Command command;
+        if (!ParseCommand(piece, &command, error)) {
+            return false;
         }
-        if (end == std::string::npos) {
-            break;
-        }
-        at = end + 1;
+        commands->push_back(command);
     }
     return true;
 }

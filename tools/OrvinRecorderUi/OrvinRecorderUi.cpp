@@ -11,6 +11,7 @@
 // come while a request to it is still under way). The reader of standard input
 // (--interactive) has a thread of its own and hands whole lines over.
 #include "InputLines.h"
+#include "ScriptText.h"
 #include "SimLog.h"
 
 #include <windows.h>
@@ -177,21 +178,12 @@ bool ParseCommand(const std::string& text, Command* command, std::string* error)
 }
 
 bool ParseScript(const std::string& script, std::vector<Command>* commands, std::string* error) {
-    size_t at = 0;
-    while (at <= script.size()) {
-        size_t end = script.find(';', at);
-        std::string piece = script.substr(at, end == std::string::npos ? std::string::npos : end - at);
-        if (piece.find_first_not_of(" \t\r\n") != std::string::npos) {
-            Command command;
-            if (!ParseCommand(piece, &command, error)) {
-                return false;
-            }
-            commands->push_back(command);
+    for (const std::string& piece : orvin::sim::SplitScriptPieces(script)) {
+        Command command;
+        if (!ParseCommand(piece, &command, error)) {
+            return false;
         }
-        if (end == std::string::npos) {
-            break;
-        }
-        at = end + 1;
+        commands->push_back(command);
     }
     return true;
 }

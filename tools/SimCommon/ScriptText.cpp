@@ -231,4 +231,21 @@ std::string QuoteText(const uint8_t* bytes, size_t size) {
     return text + "\"";
 }
 
+std::vector<std::string> SplitScriptPieces(const std::string& script) {
+    std::vector<std::string> pieces;
+    size_t at = 0;
+    while (at <= script.size()) {
+        size_t end = script.find(';', at);
+        std::string piece = script.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        if (piece.find_first_not_of(" \t\r\n") != std::string::npos) {
+            pieces.push_back(piece);
+        }
+        if (end == std::string::npos) {
+            break;
+        }
+        at = end + 1;
+    }
+    return pieces;
+}
+
 } // namespace orvin::sim

@@ -38,4 +38,8 @@ bool ParseNumber(const std::string& word, int64_t min, int64_t max, int64_t* val
 // quoted with escapes. Trailing zero bytes are dropped.
 std::string QuoteText(const uint8_t* bytes, size_t size);
 
+// The commands of a one-line script "cmd;cmd;...": its pieces between semicolons, blank
+// ones passed over.
+std::vector<std::string> SplitScriptPieces(const std::string& script);
+
 } // namespace orvin::sim
