@@ -78,7 +78,7 @@ cmake --build "$BUILD_DIR" -j 2 --target OrvinAgent OrvinAdapterSim SkypeSim Orv
 
 BUILD_DIR=$(cd "$BUILD_DIR" && pwd)
 WINE_RUN="$BUILD_DIR/wine-run"
-AGENT="$BUILD_DIR/src/app/agent/OrvinAgent.exe"
+AGENT="$BUILD_DIR/src/agent/OrvinAgent.exe"
 SIM="$BUILD_DIR/tools/OrvinAdapterSim/OrvinAdapterSim.exe"
 SKYPESIM="$BUILD_DIR/tools/SkypeSim/SkypeSim.exe"
 APPCTL="$BUILD_DIR/tools/OrvinAppCtl/OrvinAppCtl.exe"

@@ -1,7 +1,7 @@
-#include "AdapterEnum.h"
+#include "devicelink/AdapterEnum.h"
 
-#include "NPipe.h"
-#include "Trace.h"
+#include "base/trace/Trace.h"
+#include "devicelink/NPipe.h"
 
 #include <windows.h>
 

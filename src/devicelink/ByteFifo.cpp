@@ -1,4 +1,4 @@
-#include "ByteFifo.h"
+#include "devicelink/ByteFifo.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "Imm.h"
+#include "devicelink/Imm.h"
 
-#include "Trace.h"
+#include "base/trace/Trace.h"
 
 #include <cstring>
 

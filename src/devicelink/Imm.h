@@ -4,7 +4,7 @@
 // parts in order, with no padding. A buffer is present when any of its bytes is non-zero.
 #pragma once
 
-#include "iBus.h"
+#include "devicelink/iBus.h"
 
 #include <cstdint>
 

@@ -1,8 +1,8 @@
-#include "IoManager.h"
+#include "devicelink/IoManager.h"
 
-#include "AdapterEnum.h"
-#include "MessageCatalogue.h"
-#include "Trace.h"
+#include "base/trace/Trace.h"
+#include "devicelink/AdapterEnum.h"
+#include "devicelink/MessageCatalogue.h"
 
 #include <cstdlib>
 

@@ -20,11 +20,11 @@
 // manager is still connecting to.
 #pragma once
 
-#include "Imm.h"
-#include "NPipe.h"
-#include "WorkerThread.h"
-#include "iBus.h"
-#include "iBusNPBridge.h"
+#include "devicelink/iBus.h"
+#include "devicelink/iBusNPBridge.h"
+#include "devicelink/Imm.h"
+#include "devicelink/NPipe.h"
+#include "devicelink/WorkerThread.h"
 
 #include <atomic>
 #include <cstdint>

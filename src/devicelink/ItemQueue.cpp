@@ -1,4 +1,4 @@
-#include "ItemQueue.h"
+#include "devicelink/ItemQueue.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
-#include "NPipe.h"
+#include "devicelink/NPipe.h"
 
-#include "Trace.h"
+#include "base/trace/Trace.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -20,8 +20,8 @@
 // thread writes the OUT FIFO and one reads the IN FIFO.
 #pragma once
 
-#include "ByteFifo.h"
-#include "WorkerThread.h"
+#include "devicelink/ByteFifo.h"
+#include "devicelink/WorkerThread.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "WorkerThread.h"
+#include "devicelink/WorkerThread.h"
 
 #include <process.h>
 

@@ -1,8 +1,8 @@
-#include "iBus.h"
+#include "devicelink/iBus.h"
 
-#include "ItemQueue.h"
-#include "Trace.h"
-#include "WorkerThread.h"
+#include "base/trace/Trace.h"
+#include "devicelink/ItemQueue.h"
+#include "devicelink/WorkerThread.h"
 
 #include <windows.h>
 

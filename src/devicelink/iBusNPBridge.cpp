@@ -1,6 +1,6 @@
-#include "iBusNPBridge.h"
+#include "devicelink/iBusNPBridge.h"
 
-#include "Trace.h"
+#include "base/trace/Trace.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -13,10 +13,10 @@
 // owner's thread.
 #pragma once
 
-#include "ItemQueue.h"
-#include "NPipe.h"
-#include "WorkerThread.h"
-#include "iBus.h"
+#include "devicelink/iBus.h"
+#include "devicelink/ItemQueue.h"
+#include "devicelink/NPipe.h"
+#include "devicelink/WorkerThread.h"
 
 #include <cstdint>
 

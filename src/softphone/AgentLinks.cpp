@@ -1,4 +1,4 @@
-#include "AgentLinks.h"
+#include "softphone/AgentLinks.h"
 
 #include <process.h>
 

@@ -5,7 +5,7 @@
 // to the trace only, and so on).
 #pragma once
 
-#include "Imm.h"
+#include "devicelink/Imm.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
-#include "AnsweringMachineClient.h"
+#include "softphone/AnsweringMachineClient.h"
 
-#include "MessageCatalogue.h"
+#include "devicelink/MessageCatalogue.h"
 
 CAnsweringMachineClient::CAnsweringMachineClient(int variant)
     : m_nVariant(variant ? 1 : 0), m_pEngine(std::make_unique<CAnsweringMachineEngine>()) {

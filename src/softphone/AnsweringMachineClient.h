@@ -6,8 +6,8 @@
 // queries and the monitor program's commands.
 #pragma once
 
-#include "MessageEngine.h"
-#include "OrvinApiClient.h"
+#include "softphone/MessageEngine.h"
+#include "softphone/OrvinApiClient.h"
 
 #include <memory>
 

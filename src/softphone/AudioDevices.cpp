@@ -1,6 +1,6 @@
-#include "AudioDevices.h"
+#include "softphone/AudioDevices.h"
 
-#include "Trace.h"
+#include "base/trace/Trace.h"
 
 #include <cstring>
 

@@ -23,7 +23,7 @@
 // dropped. No lock is held across a call outside this class except the mixer calls.
 #pragma once
 
-#include "MixerApi.h"
+#include "softphone/MixerApi.h"
 
 #include <cstdint>
 #include <mutex>

@@ -1,7 +1,7 @@
-#include "ContactList.h"
+#include "softphone/ContactList.h"
 
-#include "OrvinApiClient.h"
-#include "Trace.h"
+#include "base/trace/Trace.h"
+#include "softphone/OrvinApiClient.h"
 
 int CContactList::StatusCode(const std::string& word) {
     static const char* const kWords[] = {"unknown", "online", "offline",   "away",

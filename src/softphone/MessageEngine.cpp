@@ -1,8 +1,8 @@
-#include "MessageEngine.h"
+#include "softphone/MessageEngine.h"
 
-#include "AgentLinks.h"
-#include "OrvinApiClient.h"
-#include "Trace.h"
+#include "base/trace/Trace.h"
+#include "softphone/AgentLinks.h"
+#include "softphone/OrvinApiClient.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "MixerApi.h"
+#include "softphone/MixerApi.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "OrvinApiClient.h"
+#include "softphone/OrvinApiClient.h"
 
-#include "AdapterEnum.h"
-#include "MessageCatalogue.h"
-#include "MessageEngine.h"
-#include "Trace.h"
+#include "base/trace/Trace.h"
+#include "devicelink/AdapterEnum.h"
+#include "devicelink/MessageCatalogue.h"
+#include "softphone/MessageEngine.h"
 
 #include <cstdio>
 #include <cstdlib>

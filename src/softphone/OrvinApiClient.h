@@ -16,12 +16,12 @@
 // The virtual operations are declared in their fixed slot order.
 #pragma once
 
-#include "AgentLinks.h"
-#include "AudioDevices.h"
-#include "ConfigParams.h"
-#include "DriverChannel.h"
-#include "IoManager.h"
-#include "Tokenizer.h"
+#include "base/config/ConfigParams.h"
+#include "base/trace/DriverChannel.h"
+#include "devicelink/IoManager.h"
+#include "softphone/AgentLinks.h"
+#include "softphone/AudioDevices.h"
+#include "softphone/Tokenizer.h"
 
 #include <windows.h>
 

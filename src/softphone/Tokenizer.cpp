@@ -1,6 +1,6 @@
-#include "Tokenizer.h"
+#include "softphone/Tokenizer.h"
 
-#include "Trace.h"
+#include "base/trace/Trace.h"
 
 #include <cctype>
 

@@ -22,7 +22,7 @@ cmake --build "$BUILD_DIR" -j 2 --target OrvinAdapterSim OrvinAgent OrvinAppCtl 
 
 RUN="$BUILD_DIR/wine-run"
 SIM="$BUILD_DIR/tools/OrvinAdapterSim/OrvinAdapterSim.exe"
-AGENT="$BUILD_DIR/src/app/agent/OrvinAgent.exe"
+AGENT="$BUILD_DIR/src/agent/OrvinAgent.exe"
 APPCTL="$BUILD_DIR/tools/OrvinAppCtl/OrvinAppCtl.exe"
 WORK=$(mktemp -d)
 PREFIX=$("$RUN" --env | sed -n 's/^WINEPREFIX=\([^ ]*\) .*/\1/p')

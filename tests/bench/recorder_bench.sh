@@ -25,7 +25,7 @@ command -v sox >/dev/null || { echo "sox is missing (scripts/install-deps.sh)" >
 
 RUN="$BUILD_DIR/wine-run"
 SIM="$BUILD_DIR/tools/OrvinAdapterSim/OrvinAdapterSim.exe"
-AGENT="$BUILD_DIR/src/app/agent/OrvinAgent.exe"
+AGENT="$BUILD_DIR/src/agent/OrvinAgent.exe"
 APPCTL="$BUILD_DIR/tools/OrvinAppCtl/OrvinAppCtl.exe"
 WORK=$(mktemp -d)
 PREFIX=$("$RUN" --env | sed -n 's/^WINEPREFIX=\([^ ]*\) .*/\1/p')

@@ -32,7 +32,7 @@ cmake --build "$BUILD_DIR" -j 2 --target OrvinAdapterSim SkypeSim OrvinAgent Orv
 RUN="$BUILD_DIR/wine-run"
 SIM="$BUILD_DIR/tools/OrvinAdapterSim/OrvinAdapterSim.exe"
 SKYPESIM="$BUILD_DIR/tools/SkypeSim/SkypeSim.exe"
-AGENT="$BUILD_DIR/src/app/agent/OrvinAgent.exe"
+AGENT="$BUILD_DIR/src/agent/OrvinAgent.exe"
 APPCTL="$BUILD_DIR/tools/OrvinAppCtl/OrvinAppCtl.exe"
 WORK=$(mktemp -d)
 PREFIX=$("$RUN" --env | sed -n 's/^WINEPREFIX=\([^ ]*\) .*/\1/p')

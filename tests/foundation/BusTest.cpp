@@ -1,7 +1,7 @@
 // The bus, its worker thread and queue helpers, and the polling delivery.
-#include "ItemQueue.h"
-#include "WorkerThread.h"
-#include "iBus.h"
+#include "devicelink/iBus.h"
+#include "devicelink/ItemQueue.h"
+#include "devicelink/WorkerThread.h"
 
 #include <gtest/gtest.h>
 

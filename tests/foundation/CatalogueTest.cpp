@@ -1,4 +1,4 @@
-#include "MessageCatalogue.h"
+#include "devicelink/MessageCatalogue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The trace log against the real registry, files and (stand-in) driver devices. The settings,
 // sink numbers, commands and control code are the interface's own, written out here as the
 // numbers and names the installation and the drivers use, never taken from the code under test.
-#include "DriverChannel.h"
+#include "base/trace/DriverChannel.h"
+#include "base/trace/Trace.h"
 #include "DriverPipeServer.h"
-#include "Trace.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 
 #include "EnumProtocol.h"
 #include "PipeServer_win.h"
-#include "SimLog.h"
+#include "SimCommon/SimLog.h"
 
 #include <windows.h>
 

@@ -19,7 +19,7 @@
 #pragma once
 
 #include "PipeServer_win.h"
-#include "SimLog.h"
+#include "SimCommon/SimLog.h"
 #include "WireFormat.h"
 
 #include <windows.h>

@@ -15,7 +15,7 @@
 #include "RecorderEndpoint_win.h"
 #include "ScriptParser.h"
 #include "ScriptRunner_win.h"
-#include "SimLog.h"
+#include "SimCommon/SimLog.h"
 
 #include <windows.h>
 

@@ -24,7 +24,7 @@
 
 #include "PipeServer_win.h"
 #include "RecorderProtocol.h"
-#include "SimLog.h"
+#include "SimCommon/SimLog.h"
 
 #include <windows.h>
 

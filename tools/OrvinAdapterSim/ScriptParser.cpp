@@ -1,6 +1,6 @@
 #include "ScriptParser.h"
 
-#include "MessageCatalogue.h"
+#include "devicelink/MessageCatalogue.h"
 
 #include <algorithm>
 #include <cstring>

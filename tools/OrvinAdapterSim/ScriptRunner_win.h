@@ -8,7 +8,7 @@
 #include "IomanEndpoint_win.h"
 #include "RecorderEndpoint_win.h"
 #include "ScriptParser.h"
-#include "SimLog.h"
+#include "SimCommon/SimLog.h"
 
 #include <string>
 

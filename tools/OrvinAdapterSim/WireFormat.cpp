@@ -1,6 +1,6 @@
 #include "WireFormat.h"
 
-#include "MessageCatalogue.h"
+#include "devicelink/MessageCatalogue.h"
 
 #include <cstdio>
 #include <cstring>

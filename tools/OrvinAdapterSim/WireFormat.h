@@ -8,10 +8,10 @@
 // IoManager.h): the stand-in checks the agent against the one definition both share.
 #pragma once
 
-#include "Imm.h"
-#include "IoManager.h"
+#include "devicelink/iBus.h"
+#include "devicelink/Imm.h"
+#include "devicelink/IoManager.h"
 #include "ScriptParser.h"
-#include "iBus.h"
 
 #include <cstdint>
 #include <string>

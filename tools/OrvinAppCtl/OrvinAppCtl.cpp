@@ -10,7 +10,7 @@
 // Exit status: running: 0 running, 1 not running; shutdown and shutdown-all: 0 when every
 // application asked has ended or none was running, 1 when one is still running; 2 wrong
 // command line; 3 no application manager.
-#include "OrvinAppManager.h"
+#include "base/appmanager/OrvinAppManager.h"
 
 #include <windows.h>
 

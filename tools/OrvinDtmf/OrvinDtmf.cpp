@@ -13,8 +13,8 @@
 // so a key that lasts to the very end of the file is reported too.
 // Exit status: 0 done, 1 the file cannot be read, 2 wrong format or wrong command line,
 // 3 a benchmark pass found other digits than the first.
-#include "DTMFDetectorEnvelope.h"
-#include "RiffWave.h"
+#include "audio/DTMFDetectorEnvelope.h"
+#include "audio/RiffWave.h"
 
 #include <windows.h>
 

@@ -8,10 +8,10 @@
 // Single-threaded: the window, the commands and the waits all run on the main thread,
 // which keeps the window's messages flowing while it waits. Only the reader of standard
 // input (--interactive) has a thread of its own; it hands whole lines over.
-#include "InputLines.h"
-#include "ScriptText.h"
 #include "MonitorLog.h"
 #include "MonitorWindow_win.h"
+#include "SimCommon/InputLines.h"
+#include "SimCommon/ScriptText.h"
 #include "WinText.h"
 
 #include <windows.h>

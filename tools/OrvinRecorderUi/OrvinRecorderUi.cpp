@@ -10,9 +10,9 @@
 // which keeps the window's messages flowing while it waits (the agent's notifications
 // come while a request to it is still under way). The reader of standard input
 // (--interactive) has a thread of its own and hands whole lines over.
-#include "InputLines.h"
-#include "ScriptText.h"
-#include "SimLog.h"
+#include "SimCommon/InputLines.h"
+#include "SimCommon/ScriptText.h"
+#include "SimCommon/SimLog.h"
 
 #include <windows.h>
 #include <shellapi.h>

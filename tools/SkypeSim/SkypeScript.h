@@ -20,7 +20,7 @@
 // reported with its line number, before any command runs.
 #pragma once
 
-#include "ScriptText.h"
+#include "SimCommon/ScriptText.h"
 
 #include <cstdint>
 #include <optional>

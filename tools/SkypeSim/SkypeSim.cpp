@@ -4,7 +4,7 @@
 // (WM_COPYDATA, UTF-8, one per message) and sends notifications the same way, by script
 // and by standing answers. It also checks every command the agent sends (SkypeChecks.h),
 // so a test catches an agent fault even where no expect-command names it.
-#include "SimLog.h"
+#include "SimCommon/SimLog.h"
 #include "SkypeScript.h"
 #include "SkypeWindow_win.h"
 

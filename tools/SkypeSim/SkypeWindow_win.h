@@ -10,7 +10,7 @@
 // a SendMessage.
 #pragma once
 
-#include "SimLog.h"
+#include "SimCommon/SimLog.h"
 #include "SkypeChecks.h"
 #include "SkypeScript.h"
 

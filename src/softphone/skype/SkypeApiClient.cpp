@@ -1,8 +1,8 @@
-#include "SkypeApiClient.h"
+#include "softphone/skype/SkypeApiClient.h"
 
-#include "MessageCatalogue.h"
-#include "Registry.h"
-#include "Trace.h"
+#include "base/config/Registry.h"
+#include "base/trace/Trace.h"
+#include "devicelink/MessageCatalogue.h"
 
 #include <process.h>
 

@@ -13,10 +13,10 @@
 // from its own thread; each command is built in a string of its own).
 #pragma once
 
-#include "ContactList.h"
-#include "OrvinApiClient.h"
-#include "SkypeMessageEngine.h"
-#include "VoiceMailManager.h"
+#include "softphone/ContactList.h"
+#include "softphone/OrvinApiClient.h"
+#include "softphone/skype/SkypeMessageEngine.h"
+#include "softphone/skype/VoiceMailManager.h"
 
 #include <atomic>
 #include <memory>

@@ -2,9 +2,9 @@
 // adapter's service (the telephone rings only once the caller is known), and the handset
 // (hook, keys, keypad buttons, line) and the service's call-status requests become Skype
 // commands.
-#include "MessageCatalogue.h"
-#include "SkypeApiClient.h"
-#include "Trace.h"
+#include "base/trace/Trace.h"
+#include "devicelink/MessageCatalogue.h"
+#include "softphone/skype/SkypeApiClient.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,7 +1,7 @@
-#include "SkypeMessageEngine.h"
+#include "softphone/skype/SkypeMessageEngine.h"
 
-#include "SkypeApiClient.h"
-#include "Trace.h"
+#include "base/trace/Trace.h"
+#include "softphone/skype/SkypeApiClient.h"
 
 CSkypeMessageEngine::CSkypeMessageEngine(CSkypeApiClient* client) : m_pSkypeClient(client) {
     m_uDiscoverMessage = RegisterWindowMessageA("SkypeControlAPIDiscover");

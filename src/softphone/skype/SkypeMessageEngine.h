@@ -11,7 +11,7 @@
 // thread may also call (a synchronous SendMessage of a record of its own).
 #pragma once
 
-#include "MessageEngine.h"
+#include "softphone/MessageEngine.h"
 
 #include <atomic>
 

@@ -1,8 +1,8 @@
 // The Skype client's voicemail side: the playback callbacks, the voicemail-waiting check
 // with its stutter tone, the voicemail timers and the end of activity at closing.
-#include "MessageCatalogue.h"
-#include "SkypeApiClient.h"
-#include "Trace.h"
+#include "base/trace/Trace.h"
+#include "devicelink/MessageCatalogue.h"
+#include "softphone/skype/SkypeApiClient.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // The voicemail list and its session: Skype's "voicemails" and "voicemail" notifications,
 // the play list and the commands that play and delete.
-#include "VoiceMailManager.h"
+#include "softphone/skype/VoiceMailManager.h"
 
-#include "SkypeApiClient.h"
-#include "Tokenizer.h"
-#include "Trace.h"
+#include "base/trace/Trace.h"
+#include "softphone/skype/SkypeApiClient.h"
+#include "softphone/Tokenizer.h"
 
 #include <cstdlib>
 

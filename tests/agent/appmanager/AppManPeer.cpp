@@ -17,7 +17,7 @@
 // program already runs with this ID (it ends at once, like a second agent); 3 --life ran
 // out without a command; 4 WaitForShutdown answered false; 5 the loop ended without the
 // sink being told; 6 wrong command line or no manager.
-#include "OrvinAppManager.h"
+#include "base/appmanager/OrvinAppManager.h"
 
 #include <windows.h>
 

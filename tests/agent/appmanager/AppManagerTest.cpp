@@ -3,7 +3,7 @@
 // sender's ID, lParam 768) in both directions, and the waits. The names and numbers are
 // written out here as those programs use them, never taken from the code under test.
 #include "AppManTestSupport.h"
-#include "OrvinAppManager.h"
+#include "base/appmanager/OrvinAppManager.h"
 
 #include <gtest/gtest.h>
 

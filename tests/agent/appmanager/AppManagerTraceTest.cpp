@@ -3,8 +3,8 @@
 // are given trace files of their own: the settings are read once per process, so the key is
 // pointed at another file before each one starts.
 #include "AppManTestSupport.h"
-#include "OrvinAppManager.h"
-#include "Trace.h"
+#include "base/appmanager/OrvinAppManager.h"
+#include "base/trace/Trace.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The device name from the registry value "AudioDeviceName" under a test adapter key of
 // HKEY_LOCAL_MACHINE (one key per test, removed afterwards), and the search on the
 // system's own mixers.
-#include "AudioDevices.h"
 #include "FakeMixers.h"
+#include "softphone/AudioDevices.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 // prints one line per mixer, "MIXER id in out name" (in, out: 1 when it has a wave-in
 // destination line, a wave-out source line), then
 // "FOUND result", "CAPTURE id name", "PLAYBACK id name" (name "-" for none) and "NUMBERED flag".
-#include "AudioDevices.h"
+#include "softphone/AudioDevices.h"
 
 #include <cstdio>
 #include <optional>

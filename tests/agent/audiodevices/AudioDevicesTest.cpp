@@ -1,7 +1,7 @@
 // The device search on made-up mixer lists. The registry key named here does not exist,
 // so the search looks for "Orvin Virtual Audio Device".
-#include "AudioDevices.h"
 #include "FakeMixers.h"
+#include "softphone/AudioDevices.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // What the search writes to the trace, read back from the trace file (DebugType 3 under
 // HKLM\Software\Velcora\Quendo). Lines above level 0 ("Compare", "iFoundIndex") never show.
-#include "AudioDevices.h"
+#include "base/trace/Trace.h"
 #include "FakeMixers.h"
-#include "Trace.h"
+#include "softphone/AudioDevices.h"
 
 #include <gtest/gtest.h>
 

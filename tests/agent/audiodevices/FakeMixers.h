@@ -5,7 +5,7 @@
 // checks the calls as winmm would and counts opens and closes.
 #pragma once
 
-#include "MixerApi.h"
+#include "softphone/MixerApi.h"
 
 #include <cstdint>
 #include <cstring>

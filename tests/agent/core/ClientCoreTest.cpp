@@ -1,10 +1,10 @@
 // The API client core: session states, the power decision, the event entry's dispatch,
 // the tokenizer, and the answering-machine client's start against a served "VCORE\IOMAN".
-#include "AnsweringMachineClient.h"
-#include "MessageEngine.h"
-#include "MessageCatalogue.h"
-#include "OrvinApiClient.h"
-#include "TestPipeServer.h"
+#include "devicelink/MessageCatalogue.h"
+#include "softphone/AnsweringMachineClient.h"
+#include "softphone/MessageEngine.h"
+#include "softphone/OrvinApiClient.h"
+#include "tests/devicelink/unit/TestPipeServer.h"
 
 #include <gtest/gtest.h>
 

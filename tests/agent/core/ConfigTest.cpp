@@ -1,5 +1,5 @@
 // The configuration block from the registry, and the softphone selection record.
-#include "ConfigParams.h"
+#include "base/config/ConfigParams.h"
 
 #include <gtest/gtest.h>
 

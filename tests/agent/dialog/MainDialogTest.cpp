@@ -1,10 +1,10 @@
 // The main dialog, made modeless from the program's own resources: the status index and
 // tooltip, the event log and its prefixes, the command history, the visibility rule, and
 // the data other programs send it.
-#include "MessageCatalogue.h"
-#include "MessageEngine.h"
-#include "OrvinAgentDlg.h"
-#include "OrvinApiClient.h"
+#include "agent/OrvinAgentDlg.h"
+#include "devicelink/MessageCatalogue.h"
+#include "softphone/MessageEngine.h"
+#include "softphone/OrvinApiClient.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 # The drivers point the machine-wide trace key at their own file: they run alone.
 source "$(dirname "${BASH_SOURCE[0]}")/../../devicelink/sim/simtest-lib.sh"
 
-AGENT="$BUILD_DIR/src/app/agent/OrvinAgent.exe"
+AGENT="$BUILD_DIR/src/agent/OrvinAgent.exe"
 APPCTL="$BUILD_DIR/tools/OrvinAppCtl/OrvinAppCtl.exe"
 MONITOR="$BUILD_DIR/tools/OrvinMonitor/OrvinMonitor.exe"
 POWER="$BUILD_DIR/tools/OrvinPowerEvent/OrvinPowerEvent.exe"

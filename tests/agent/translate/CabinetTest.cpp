@@ -1,7 +1,7 @@
 // One member out of a cabinet through the system's cabinet API, with cabinets made by gcab
 // and damaged copies of them. Whatever the damage: an error with its cabinet text, and no
 // part of a member left behind.
-#include "CabinetExtract.h"
+#include "base/translate/CabinetExtract.h"
 #include "TranslateTestSupport.h"
 
 #include <gmock/gmock.h>

@@ -1,6 +1,6 @@
 // SetDialogText on a real window with a caption, a button and a static text, set through
 // the translator loaded with the shipped German cabinet.
-#include "Translator.h"
+#include "base/translate/Translator.h"
 #include "TranslateTestSupport.h"
 
 #include <gtest/gtest.h>

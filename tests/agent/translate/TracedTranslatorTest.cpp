@@ -1,8 +1,8 @@
 // The trace lines the translator writes where it gives up on a piece of its input. The
 // trace goes to a file of the test's own through the machine-wide trace key: these run
 // alone.
-#include "Trace.h"
-#include "Translator.h"
+#include "base/trace/Trace.h"
+#include "base/translate/Translator.h"
 #include "TranslateTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The translator's texts without the system: the language key, the first line, and the
 // reading of a translation file's lines, broken ones included.
-#include "TranslationText.h"
+#include "base/translate/TranslationText.h"
 
 #include <gtest/gtest.h>
 

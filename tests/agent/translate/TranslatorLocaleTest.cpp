@@ -3,7 +3,8 @@
 // root from a stand-in serving the adapter service's enumeration pipe, and the real
 // Windows directory. Run with --gtest_filter=GermanSystem.*, ChineseSystem.* or
 // EnglishSystem.* under the matching locale.
-#include "Translator.h"
+#include "base/translate/Translator.h"
+#include "devicelink/AdapterEnum.h"
 #include "TranslateTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -132,6 +133,8 @@ protected:
         if (!Exists(TestCabinet("shipped.cab"))) {
             GTEST_SKIP() << "the test cabinets were not made (gcab missing at build time)";
         }
+        // The root as the agent finds it: through the service's enumeration.
+        CTranslator::SetRegistryRootFinder(FindAdapterRegistryRoot);
         // Nothing of an earlier run, and no file in the current directory.
         SetCurrentDirectoryA(m_current.Path().c_str());
         Clean();

@@ -2,7 +2,7 @@
 // the Windows directory, the installation folder, the program's folder and the current
 // directory, and a registry root of its own. The file names, registry names and texts are
 // the installation's, written out.
-#include "Translator.h"
+#include "base/translate/Translator.h"
 #include "TranslateTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -8,11 +8,11 @@
 //
 // Output lines: "LISTENING", "DIGIT <d>", "DIGITS <all>", "PLAYING", "FINISHED".
 // Exit codes: 0 done, 1 not done in time, 2 no device or bad arguments.
-#include "Capture.h"
-#include "DTMFDetectorEnvelope.h"
-#include "Prompt.h"
-#include "RiffWave.h"
-#include "SoundManager.h"
+#include "audio/Capture.h"
+#include "audio/DTMFDetectorEnvelope.h"
+#include "audio/Prompt.h"
+#include "audio/RiffWave.h"
+#include "audio/SoundManager.h"
 
 #include <atomic>
 #include <cmath>

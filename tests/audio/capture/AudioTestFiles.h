@@ -2,7 +2,7 @@
 // WAV files written through CRiffWave, and key tones.
 #pragma once
 
-#include "RiffWave.h"
+#include "audio/RiffWave.h"
 
 #include <cmath>
 #include <cstdint>

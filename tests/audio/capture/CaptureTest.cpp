@@ -1,6 +1,6 @@
 // CCapture on a hand-driven capture buffer: the test writes "captured" samples into the
 // ring, moves the read position and calls RecordCapturedData as the capture thread would.
-#include "Capture.h"
+#include "audio/Capture.h"
 
 #include "AudioTestFiles.h"
 #include "FakeAudioBuffer.h"

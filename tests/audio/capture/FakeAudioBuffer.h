@@ -4,7 +4,7 @@
 // buffer the code has released.
 #pragma once
 
-#include "AudioBuffer.h"
+#include "audio/AudioBuffer.h"
 
 #include <cstring>
 #include <memory>

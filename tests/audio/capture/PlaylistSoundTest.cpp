@@ -1,8 +1,8 @@
 // CPlaylistSound and CPrompt on a hand-driven playback buffer. "Playing" a segment means:
 // what the buffer holds there is heard, the play cursor moves past its last byte and the
 // notification there refills it, as DirectSound and the IVR thread would.
-#include "PlaylistSound.h"
-#include "Prompt.h"
+#include "audio/PlaylistSound.h"
+#include "audio/Prompt.h"
 
 #include "AudioTestFiles.h"
 #include "FakeAudioBuffer.h"

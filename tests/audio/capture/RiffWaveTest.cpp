@@ -1,6 +1,6 @@
 // CRiffWave: the exact layout of the files the agent writes, and what it accepts when it
 // reads files made by others.
-#include "RiffWave.h"
+#include "audio/RiffWave.h"
 
 #include "AudioTestFiles.h"
 

@@ -1,9 +1,9 @@
 // The DTMF detector against generated key tones: timing of whole key presses, the level
 // and balance a block needs, every key, and the independence of results from how the
 // audio is cut into chunks.
-#include "DTMFDetectorEnvelope.h"
+#include "audio/DTMFDetectorEnvelope.h"
+#include "base/trace/Trace.h"
 #include "DtmfSignal.h"
-#include "Trace.h"
 
 #include <gtest/gtest.h>
 

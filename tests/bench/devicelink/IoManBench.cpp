@@ -16,8 +16,8 @@
 // Besides its sentences it prints one `figure NAME VALUE` line per figure, for scripts.
 // At the end it sends NotifyAgentStatus 3 (closing), for the stand-in's script to wait on.
 // Exit status 0 when the events came complete and in order, 1 otherwise.
-#include "IoManager.h"
-#include "MessageCatalogue.h"
+#include "devicelink/IoManager.h"
+#include "devicelink/MessageCatalogue.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
 // Bus throughput: messages posted by one thread and delivered by the polling thread, with
 // one subscriber and with four (fan-out shares one record). Prints the median of 5 runs.
 //   bench_bus [messages per run]
-#include "WorkerThread.h"
-#include "iBus.h"
+#include "devicelink/iBus.h"
+#include "devicelink/WorkerThread.h"
 
 #include <windows.h>
 

@@ -4,7 +4,7 @@
 // benchmark exits with status 1.
 //   bench_trace [lines per run]
 // Sets the trace settings in the registry for the run and removes them afterwards.
-#include "Trace.h"
+#include "base/trace/Trace.h"
 
 #include <windows.h>
 

@@ -2,10 +2,10 @@
 // with garbage between them, impossible sizes, and every way of cutting the bytes into
 // writes. A subscribed bus client collects what the bridge posts; a model of the framing
 // says what that must be.
+#include "base/trace/Trace.h"
+#include "devicelink/iBusNPBridge.h"
 #include "Fuzz.h"
 #include "FuzzPipeServer.h"
-#include "Trace.h"
-#include "iBusNPBridge.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The enumeration requester fed fuzzed answers by a "VCORE\HWENUM" served by the test:
 // random headers, sizes, statuses and results, answers cut into pieces, cut short, longer
 // than they say, or late. The caller's buffer ends where a no-access page begins.
-#include "AdapterEnum.h"
+#include "devicelink/AdapterEnum.h"
 #include "Fuzz.h"
 #include "FuzzPipeServer.h"
 #include "GuardedPage.h"

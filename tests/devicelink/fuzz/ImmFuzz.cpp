@@ -1,10 +1,10 @@
 // IMM unpacking fed fuzzed presence flags against fuzzed data lengths: directly, with every
 // input ending where a no-access page begins, and through the I/O manager's receive path
 // over a "VCORE\IOMAN" served by the test.
+#include "devicelink/IoManager.h"
 #include "Fuzz.h"
 #include "FuzzPipeServer.h"
 #include "GuardedPage.h"
-#include "IoManager.h"
 
 #include <gtest/gtest.h>
 

@@ -21,12 +21,12 @@
 //   SENT ...   for each request handed to SendEvent
 // Exit status: 0 when every command succeeded, 1 on the first failure (its line on
 // standard error), 2 for bad input.
-#include "AdapterEnum.h"
-#include "IoManager.h"
-#include "MessageCatalogue.h"
-#include "ScriptParser.h"
-#include "Trace.h"
-#include "WireFormat.h"
+#include "base/trace/Trace.h"
+#include "devicelink/AdapterEnum.h"
+#include "devicelink/IoManager.h"
+#include "devicelink/MessageCatalogue.h"
+#include "OrvinAdapterSim/ScriptParser.h"
+#include "OrvinAdapterSim/WireFormat.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
 // The stand-in's command language, without pipes: what each command means, and every
 // malformed form reported with its line number.
-#include "ScriptParser.h"
+#include "OrvinAdapterSim/ScriptParser.h"
 
-#include "MessageCatalogue.h"
+#include "devicelink/MessageCatalogue.h"
 
 #include <gtest/gtest.h>
 

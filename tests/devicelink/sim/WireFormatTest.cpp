@@ -3,14 +3,14 @@
 // could break the wire description is found, expectations match what they say, and the
 // enumeration answers follow the agent's protocol. The interface's numbers are written
 // out here (ids, sizes, flags), so a wrong constant in the code fails a test.
-#include "EnumProtocol.h"
-#include "ScriptParser.h"
-#include "WireFormat.h"
+#include "OrvinAdapterSim/EnumProtocol.h"
+#include "OrvinAdapterSim/ScriptParser.h"
+#include "OrvinAdapterSim/WireFormat.h"
 
-#include "Imm.h"
-#include "IoManager.h"
-#include "MessageCatalogue.h"
-#include "iBus.h"
+#include "devicelink/iBus.h"
+#include "devicelink/Imm.h"
+#include "devicelink/IoManager.h"
+#include "devicelink/MessageCatalogue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The pipe transport and the bridge over a real named pipe served by the test.
+#include "devicelink/iBusNPBridge.h"
 #include "TestPipeServer.h"
-#include "iBusNPBridge.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The bus's polling delivery: it wakes on a post rather than on its poll, and a callback
 // may leave the bus (or take others off it) without another client missing the message.
-#include "iBus.h"
+#include "devicelink/iBus.h"
 
 #include <gtest/gtest.h>
 

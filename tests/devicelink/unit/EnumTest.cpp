@@ -1,6 +1,6 @@
 // The adapter enumeration client against a scripted "VCORE\HWENUM" served by the test.
-#include "AdapterEnum.h"
-#include "IoManager.h"
+#include "devicelink/AdapterEnum.h"
+#include "devicelink/IoManager.h"
 #include "TestPipeServer.h"
 
 #include <gtest/gtest.h>

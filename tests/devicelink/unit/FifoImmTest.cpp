@@ -1,9 +1,9 @@
 // The byte FIFO and the packed form of IMM messages: no pipes, no threads.
-#include "ByteFifo.h"
-#include "Imm.h"
-#include "IoManager.h"
-#include "MessageCatalogue.h"
-#include "NPipe.h"
+#include "devicelink/ByteFifo.h"
+#include "devicelink/Imm.h"
+#include "devicelink/IoManager.h"
+#include "devicelink/MessageCatalogue.h"
+#include "devicelink/NPipe.h"
 
 #include <gtest/gtest.h>
 

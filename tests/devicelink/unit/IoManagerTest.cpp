@@ -1,7 +1,7 @@
 // The I/O manager against a "VCORE\IOMAN" served by the test: greeting, traffic both ways,
 // reconnection, and streams that must not confuse it.
-#include "IoManager.h"
-#include "MessageCatalogue.h"
+#include "devicelink/IoManager.h"
+#include "devicelink/MessageCatalogue.h"
 #include "TestPipeServer.h"
 
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
 // The device link with its trace lines going to a stand-in debug-output driver: the lines
 // the link writes, and a trace sink slow enough to hold a bus delivery at a chosen line.
 // Sets the trace key that every test process reads: these run alone.
-#include "DriverPipeServer.h"
-#include "IoManager.h"
-#include "MessageCatalogue.h"
+#include "base/trace/Trace.h"
+#include "devicelink/IoManager.h"
+#include "devicelink/MessageCatalogue.h"
 #include "TestPipeServer.h"
-#include "Trace.h"
+#include "tests/foundation/DriverPipeServer.h"
 
 #include <gtest/gtest.h>
 

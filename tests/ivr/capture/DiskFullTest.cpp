@@ -6,12 +6,12 @@
 // capture engine ends the recording with a trace and goes on capturing, and every tenth of
 // a second reaches the key detector once. The trace lines of the capture engine and of the
 // prompts are checked here too (this program runs alone, so it may turn the trace on).
-#include "Capture.h"
-#include "Prompt.h"
-#include "Trace.h"
+#include "audio/Capture.h"
+#include "audio/Prompt.h"
+#include "base/trace/Trace.h"
 
-#include "AudioTestFiles.h"
-#include "FakeAudioBuffer.h"
+#include "tests/audio/capture/AudioTestFiles.h"
+#include "tests/audio/capture/FakeAudioBuffer.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // taken, the keys of a take handed out with that take only. The test writes "captured"
 // samples into a hand-driven ring and calls RecordCapturedData as the thread would after
 // a notification, or after a wake-up that came late.
-#include "Capture.h"
+#include "audio/Capture.h"
 
-#include "AudioTestFiles.h"
-#include "FakeAudioBuffer.h"
+#include "tests/audio/capture/AudioTestFiles.h"
+#include "tests/audio/capture/FakeAudioBuffer.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // empty, cut short or not a WAV file at all. Only a file in the stream's own format (8000
 // Hz 16-bit mono PCM) reaches the playback buffer; the others count as files that cannot be
 // opened, and the buffer keeps silence.
-#include "AudioTestFiles.h"
-#include "FakeAudioBuffer.h"
-#include "PlaylistSound.h"
+#include "audio/PlaylistSound.h"
+#include "tests/audio/capture/AudioTestFiles.h"
+#include "tests/audio/capture/FakeAudioBuffer.h"
 
 #include <gtest/gtest.h>
 

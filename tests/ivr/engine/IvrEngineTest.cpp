@@ -1,11 +1,11 @@
 // The IVR state machine and manager with hand-driven audio devices: what they read from the
 // registry, the language they choose, the menu path's rules, what their reports carry, and
 // how the manager handles the service's control records.
-#include "FakeAudioBuffer.h"
-#include "FakeMenuHost.h"
-#include "IvrManager.h"
-#include "IvrStateMachine.h"
-#include "VoiceMenu.h"
+#include "ivr/IvrManager.h"
+#include "ivr/IvrStateMachine.h"
+#include "ivr/VoiceMenu.h"
+#include "tests/audio/capture/FakeAudioBuffer.h"
+#include "tests/ivr/menu/FakeMenuHost.h"
 
 #include <gtest/gtest.h>
 

@@ -7,13 +7,13 @@
 // Also: a temporary installation folder removed with everything in it, and the trace file.
 #pragma once
 
-#include "FakeAudioBuffer.h"
-#include "IvrMenuHost.h"
-#include "MessageMenus.h"
-#include "PlaylistSound.h"
-#include "RiffWave.h"
-#include "Trace.h"
-#include "VoiceMenu.h"
+#include "audio/PlaylistSound.h"
+#include "audio/RiffWave.h"
+#include "base/trace/Trace.h"
+#include "ivr/IvrMenuHost.h"
+#include "ivr/MessageMenus.h"
+#include "ivr/VoiceMenu.h"
+#include "tests/audio/capture/FakeAudioBuffer.h"
 
 #include <gtest/gtest.h>
 

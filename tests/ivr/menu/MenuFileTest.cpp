@@ -1,7 +1,7 @@
 // Menu.cfg read into menu trees: defaults, kinds, masks, prompts, submenu lines, the section
 // substitutions, values and sections too long for the reader, cycles, missing parts.
 #include "FakeMenuHost.h"
-#include "MenuFile.h"
+#include "ivr/MenuFile.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Recording voice messages, reminders and the greeting, playing and deleting messages,
 // through the fake state machine, on real files in a temporary installation folder.
 #include "FakeMenuHost.h"
-#include "MenuFile.h"
+#include "ivr/MenuFile.h"
 
 namespace {
 

@@ -2,13 +2,13 @@
 // the client's stop), the error box and the About box from the program's own resources,
 // and the web link's fall-backs and error texts. Message numbers, control ids, registry
 // names and trace texts are the interface's own, written out as they stand.
-#include "AboutDlg.h"
-#include "ErrorMessageDlg.h"
-#include "FakeRecorderDriver.h"
-#include "Hyperlink.h"
-#include "OrvinAgentDlg.h"
-#include "OrvinApiClient.h"
-#include "Trace.h"
+#include "agent/AboutDlg.h"
+#include "agent/ErrorMessageDlg.h"
+#include "agent/Hyperlink.h"
+#include "agent/OrvinAgentDlg.h"
+#include "base/trace/Trace.h"
+#include "softphone/OrvinApiClient.h"
+#include "tests/recorder/unit/FakeRecorderDriver.h"
 
 #include <gtest/gtest.h>
 

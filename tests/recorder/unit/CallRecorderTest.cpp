@@ -3,9 +3,9 @@
 // what it does with bad answers, bad records, a full or unknown disk and a driver that
 // goes. Numbers, names and texts are the driver's, the registry's and the trace's own,
 // written out as they stand.
-#include "CallRecorder.h"
+#include "base/trace/Trace.h"
 #include "FakeRecorderDriver.h"
-#include "Trace.h"
+#include "recorder/CallRecorder.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 // in 8 bytes, 1 at 8, payload length at 20) and their payload.
 #pragma once
 
-#include "DriverPipeServer.h"
+#include "tests/foundation/DriverPipeServer.h"
 
 #include <cstdint>
 #include <cstring>

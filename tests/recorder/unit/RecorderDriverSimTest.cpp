@@ -1,8 +1,8 @@
 // The adapter stand-in's recorder driver without its pipe: the layout checks it makes of
 // every request, the records it hands out, the WAV files it takes as a call's audio, and
 // its script words. The layouts are written out here as the driver defines them.
-#include "RecorderProtocol.h"
-#include "ScriptParser.h"
+#include "OrvinAdapterSim/RecorderProtocol.h"
+#include "OrvinAdapterSim/ScriptParser.h"
 
 #include <gtest/gtest.h>
 

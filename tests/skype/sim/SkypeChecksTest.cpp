@@ -1,5 +1,5 @@
 // The stand-in's checks of the agent's commands, one rule at a time.
-#include "SkypeChecks.h"
+#include "SkypeSim/SkypeChecks.h"
 
 #include <gtest/gtest.h>
 

@@ -18,8 +18,8 @@
 // printable ASCII as \xHH, "  (no terminating zero)" when it came without), "SENT text"
 // and "FAIL line N: ..." for a command that failed. Exit status 0 when every command did
 // what it says, 1 otherwise, 2 for a bad script.
-#include "SkypeChecks.h"
-#include "SkypeScript.h"
+#include "SkypeSim/SkypeChecks.h"
+#include "SkypeSim/SkypeScript.h"
 
 #include <windows.h>
 

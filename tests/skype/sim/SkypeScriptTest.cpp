@@ -1,7 +1,7 @@
 // The Skype stand-in's command language, without windows: what each command means,
 // patterns and the replies built from them, and every malformed form reported with its
 // line number.
-#include "SkypeScript.h"
+#include "SkypeSim/SkypeScript.h"
 
 #include <gtest/gtest.h>
 

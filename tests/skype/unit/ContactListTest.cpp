@@ -1,7 +1,7 @@
 // The contact list: filling it from the softphone's replies, the start-up's completion at
 // the last friend's first status, speed dial and the buddy-status changes.
-#include "ContactList.h"
-#include "OrvinApiClient.h"
+#include "softphone/ContactList.h"
+#include "softphone/OrvinApiClient.h"
 
 #include <gtest/gtest.h>
 

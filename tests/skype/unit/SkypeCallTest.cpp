@@ -2,9 +2,9 @@
 // only once its caller is known, the handset's keys dial and reach the far end, and the
 // service's requests become Skype's commands. What goes to the service is read from the
 // traffic the client logs for it ("[AG-->SM]": event name, info, first buffer).
+#include "devicelink/MessageCatalogue.h"
 #include "FakeSkype.h"
-#include "MessageCatalogue.h"
-#include "SkypeApiClient.h"
+#include "softphone/skype/SkypeApiClient.h"
 
 #include <gtest/gtest.h>
 

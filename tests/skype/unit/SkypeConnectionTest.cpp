@@ -1,10 +1,10 @@
 // The Skype client's connection over a fake Skype in this process: a window that answers
 // the discover broadcast with the attach message and keeps the commands it is sent
 // (WM_COPYDATA, UTF-8 with the terminating zero), and sends notifications back.
-#include "FakeMixers.h"
+#include "devicelink/MessageCatalogue.h"
 #include "FakeSkype.h"
-#include "MessageCatalogue.h"
-#include "SkypeApiClient.h"
+#include "softphone/skype/SkypeApiClient.h"
+#include "tests/agent/audiodevices/FakeMixers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The voicemail manager over a Skype client that keeps the commands it would send and the
 // tones it would ask the adapter for: the list from Skype's replies, the state rule, the
 // play list and the session's commands.
-#include "SkypeApiClient.h"
-#include "Tokenizer.h"
-#include "VoiceMailManager.h"
+#include "softphone/skype/SkypeApiClient.h"
+#include "softphone/skype/VoiceMailManager.h"
+#include "softphone/Tokenizer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,55 @@
+// CErrorMessageDlg: the agent's error box, a modeless dialog made once at start-up
+// (hidden) and reused for every error of the run: the API client raises it when the
+// adapter reports that the line and phone cables are swapped. Each error replaces the
+// box's caption and text and brings it to the front; OK or Cancel hides it again and, when
+// an API client owns the error, tells the service that the user has seen it (a hardware
+// event, code 6, Info 0).
+//
+// One instance per process: ShowErrorMessage reaches it through the process-wide
+// pointer, which the application sets after creating the box and clears before
+// destroying it; the softphone side reaches ShowErrorMessage through SetErrorBox.
+//
+// Threads: the GUI thread (the client's handlers run there).
+#pragma once
+
+#include "agent/DialogBase.h"
+
+#include <string>
+
+class COrvinApiClient;
+
+class CErrorMessageDlg : public CDialogBase {
+public:
+    CErrorMessageDlg();
+
+    // Caption, text and owner of the next showing; shows the box and brings it forward.
+    void ShowError(const char* caption, const char* message, COrvinApiClient* owner);
+    // The owning client goes away (the run ends): the box reports to nobody any more.
+    void ForgetOwner(COrvinApiClient* owner);
+
+    bool IsMarkedShown() const { return m_bShown; }
+    const std::string& Message() const { return m_Message; }
+    const std::string& Caption() const { return m_Caption; }
+
+protected:
+    BOOL OnInitDialog() override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    void OnCommand(UINT id, UINT code, HWND control) override;
+
+private:
+    void ApplyTexts();
+    void BringForward();
+
+    std::string m_Message;
+    std::string m_Caption;
+    COrvinApiClient* m_pOwner = nullptr;
+    bool m_bShown = false;
+    bool m_bActivating = false;
+};
+
+// The process's error box (null when there is none).
+extern CErrorMessageDlg* g_pErrorMessageDlg;
+
+// The error box's entry for the softphone side (SetErrorBox): traces "ShowErrorMessage()"
+// and shows the box when it exists.
+void ShowErrorMessage(const char* caption, const char* message, COrvinApiClient* owner);
