@@ -188,9 +188,11 @@ void COrvinAgentDlg::QueueLogLine(std::string line, bool scroll) {
         m_ullFirstPending = now;
     }
     m_PendingLines.push_back({std::move(line), scroll});
-    // Each line puts the drawing off again, until the oldest has waited long enough.
-    if (now - m_ullFirstPending < kLogMaxDelayMs) {
-        SetTimer(m_hWnd, kLogTimer, kLogQuietMs, nullptr);
+    // Each line puts the drawing off again: to the next pause, a shorter one once the
+    // oldest line has waited long, and no more once it has waited too long.
+    const ULONGLONG waited = now - m_ullFirstPending;
+    if (waited < kLogMaxWaitMs) {
+        SetTimer(m_hWnd, kLogTimer, waited < kLogMaxDelayMs ? kLogQuietMs : kLogShortQuietMs, nullptr);
     }
 }
 

@@ -7,11 +7,13 @@
 // every 3 seconds until it succeeds. It stays hidden unless Config\UI Enable is set.
 //
 // The event log is drawn when the traffic pauses, not line by line: a line is kept until
-// no other line has come for kLogQuietMs (or the oldest has waited kLogMaxDelayMs), then
-// every waiting line goes into the list at once, in order, with one redraw. Drawing a
-// list (and its scroll bar) takes milliseconds, and this thread also carries the
-// softphone's and the service's messages: a call must not wait for the picture of the
-// last one. The list keeps the newest kMaxLogLines lines, so a run of weeks does not grow.
+// no other line has come for kLogQuietMs, then every waiting line goes into the list at
+// once, in order, with one redraw. Once the oldest has waited kLogMaxDelayMs, a pause of
+// kLogShortQuietMs will do; after kLogMaxWaitMs the lines go in at the next chance, pause
+// or not. Drawing a list (and its scroll bar) takes milliseconds, and this thread also
+// carries the softphone's and the service's messages: a call must not wait for the picture
+// of the last one. The list keeps the newest kMaxLogLines lines, so a run of weeks does not
+// grow.
 //
 // Threads: GUI thread only. The API client calls it from there too (adapter events are
 // handed over to the GUI thread before they reach the client).
@@ -37,7 +39,9 @@ public:
     static constexpr UINT kBlinkMs = 500;
     static constexpr UINT_PTR kLogTimer = 0x2091104;
     static constexpr UINT kLogQuietMs = 50;
+    static constexpr UINT kLogShortQuietMs = 10;
     static constexpr ULONGLONG kLogMaxDelayMs = 500;
+    static constexpr ULONGLONG kLogMaxWaitMs = 2000;
     static constexpr LRESULT kMaxLogLines = 2000;
 
     // Reads DoNotTranslate, SoftwareInstallationFolder, MonitorExeName and Config\UI
