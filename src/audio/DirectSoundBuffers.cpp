@@ -1,8 +1,5 @@
 #include "audio/DirectSoundBuffers.h"
 
-#include <mutex>
-#include <vector>
-
 namespace {
 
 // The interface identifiers are spelt out here so that the library needs no dxguid.
@@ -66,63 +63,9 @@ public:
     HRESULT StartLooping() override { return m_pBuffer->Start(DSCBSTART_LOOPING); }
 };
 
-// The capture devices opened so far, kept for the life of the process. Wine keeps some 32 KB
-// each time a capture device is opened and its capture started, until the process ends; a
-// voice dialogue opens one each time, and a desktop agent runs for weeks. So each device is
-// opened once and every dialogue takes a reference of its own. A device that refuses a
-// capture buffer is forgotten, and the next dialogue opens it afresh (the adapter was
-// unplugged and plugged in again). Never destroyed: the process's end releases them.
-class CCaptureDevices {
-public:
-    static CCaptureDevices& Instance() {
-        static CCaptureDevices* devices = new CCaptureDevices;
-        return *devices;
-    }
-
-    // A reference of the caller's own, on the device opened before or now.
-    HRESULT Open(const GUID* pDevice, IDirectSoundCapture8** ppCapture) {
-        const GUID key = pDevice ? *pDevice : GUID{};
-        std::lock_guard<std::mutex> guard(m_Lock);
-        for (const Entry& entry : m_Entries) {
-            if (IsEqualGUID(entry.device, key)) {
-                entry.pCapture->AddRef();
-                *ppCapture = entry.pCapture;
-                return S_OK;
-            }
-        }
-        IDirectSoundCapture8* pCapture = nullptr;
-        HRESULT hr = DirectSoundCaptureCreate8(pDevice, &pCapture, nullptr);
-        if (FAILED(hr))
-            return hr;
-        pCapture->AddRef(); // the list's
-        m_Entries.push_back({key, pCapture});
-        *ppCapture = pCapture;
-        return S_OK;
-    }
-
-    void Forget(IDirectSoundCapture8* pCapture) {
-        std::lock_guard<std::mutex> guard(m_Lock);
-        for (auto it = m_Entries.begin(); it != m_Entries.end(); ++it) {
-            if (it->pCapture == pCapture) {
-                it->pCapture->Release();
-                m_Entries.erase(it);
-                return;
-            }
-        }
-    }
-
-private:
-    struct Entry {
-        GUID device;
-        IDirectSoundCapture8* pCapture;
-    };
-    std::mutex m_Lock;
-    std::vector<Entry> m_Entries;
-};
-
 class CDirectSoundCaptureDevice : public ICaptureDevice {
 public:
-    explicit CDirectSoundCaptureDevice(IDirectSoundCapture8* pCapture) : m_pCapture(pCapture) {}
+    explicit CDirectSoundCaptureDevice(IDirectSoundCapture* pCapture) : m_pCapture(pCapture) {}
     ~CDirectSoundCaptureDevice() override { ReleaseCom(m_pCapture); }
 
     HRESULT CreateCaptureBuffer(const WAVEFORMATEX& format, DWORD dwBufferBytes, bool bPre8Description,
@@ -135,16 +78,14 @@ public:
         desc.lpwfxFormat = &wfx;
         IDirectSoundCaptureBuffer* pBuffer = nullptr;
         HRESULT hr = m_pCapture->CreateCaptureBuffer(&desc, &pBuffer, nullptr);
-        if (FAILED(hr)) {
-            CCaptureDevices::Instance().Forget(m_pCapture);
+        if (FAILED(hr))
             return hr;
-        }
         *ppBuffer = std::make_unique<CDirectSoundCaptureBuffer>(pBuffer);
         return S_OK;
     }
 
 private:
-    IDirectSoundCapture8* m_pCapture;
+    IDirectSoundCapture* m_pCapture;
 };
 
 class CDirectSoundPlaybackBuffer : public CDirectSoundBufferBase<IDirectSoundBuffer8, IPlaybackBuffer> {
@@ -166,7 +107,7 @@ HRESULT CreateDirectSoundCaptureDevice(const GUID* pDevice, std::unique_ptr<ICap
     if (pDevice != nullptr && IsEqualGUID(*pDevice, GUID{}))
         pDevice = nullptr;
     IDirectSoundCapture8* pCapture = nullptr;
-    HRESULT hr = CCaptureDevices::Instance().Open(pDevice, &pCapture);
+    HRESULT hr = DirectSoundCaptureCreate8(pDevice, &pCapture, nullptr);
     if (FAILED(hr))
         return hr;
     *ppDevice = std::make_unique<CDirectSoundCaptureDevice>(pCapture);

@@ -5,9 +5,7 @@
 #include "audio/AudioBuffer.h"
 
 // A capture device opened with DirectSoundCaptureCreate8; pDevice null (or all zero) means
-// the default capture device. Returns DirectSound's result. Each device is opened once in
-// the process's life and shared by every capture made on it afterwards (opening it anew for
-// every capture costs memory that Wine never gives back).
+// the default capture device. Returns DirectSound's result.
 HRESULT CreateDirectSoundCaptureDevice(const GUID* pDevice, std::unique_ptr<ICaptureDevice>* ppDevice);
 
 // Takes over one reference of pBuffer.

@@ -5,21 +5,14 @@
 //   audio_probe listen SECONDS COUNT                  captures until COUNT digits are heard
 //   audio_probe play SECONDS FILE...                  plays the files as one prompt
 //   audio_probe detect RAW_FILE                       digits in 8000 Hz s16le mono audio
-//   audio_probe cycles COUNT                          COUNT captures, one after another, each
-//                                                     made, run for three notifications and
-//                                                     destroyed, as voice dialogues do
 //
-// Output lines: "LISTENING", "DIGIT <d>", "DIGITS <all>", "PLAYING", "FINISHED"; cycles
-// prints "GROWTH_KB <n>": the private memory (commit charge) after the last capture less
-// that after the first.
+// Output lines: "LISTENING", "DIGIT <d>", "DIGITS <all>", "PLAYING", "FINISHED".
 // Exit codes: 0 done, 1 not done in time, 2 no device or bad arguments.
 #include "audio/Capture.h"
 #include "audio/DTMFDetectorEnvelope.h"
 #include "audio/Prompt.h"
 #include "audio/RiffWave.h"
 #include "audio/SoundManager.h"
-
-#include <psapi.h>
 
 #include <atomic>
 #include <cmath>
@@ -35,7 +28,7 @@ namespace {
 
 int Usage() {
     std::fprintf(stderr, "usage: audio_probe tone OUT.wav DIGITS [TONE_MS GAP_MS] | listen SECONDS COUNT |"
-                         " play SECONDS FILE... | detect RAW_FILE | cycles COUNT\n");
+                         " play SECONDS FILE... | detect RAW_FILE\n");
     return 2;
 }
 
@@ -161,45 +154,6 @@ int Listen(int argc, char** argv) {
     return rc;
 }
 
-SIZE_T PrivateBytes() {
-    PROCESS_MEMORY_COUNTERS_EX memory = {};
-    memory.cb = sizeof memory;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
-                         sizeof memory);
-    // Wine fills only PagefileUsage, which Windows defines as the same commit charge.
-    return memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;
-}
-
-int Cycles(int argc, char** argv) {
-    if (argc < 3)
-        return Usage();
-    const int count = std::atoi(argv[2]);
-    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    SIZE_T afterFirst = 0;
-    for (int i = 0; i < count; ++i) {
-        {
-            CCapture capture;
-            const long init = capture.Initialize(nullptr, event, CCapture::kDirectX8);
-            if (init != 0 || FAILED(capture.StartCapture())) {
-                Say("no capture device: err = 0x%lx", static_cast<unsigned long>(init));
-                return 2;
-            }
-            for (int n = 0; n < 3; ++n) {
-                if (WaitForSingleObject(event, 15000) != WAIT_OBJECT_0) {
-                    Say("capture %d: no notification", i + 1);
-                    return 1;
-                }
-            }
-            capture.StopCapture();
-        }
-        if (i == 0)
-            afterFirst = PrivateBytes();
-    }
-    Say("GROWTH_KB %ld", static_cast<long>((static_cast<long long>(PrivateBytes()) - afterFirst) / 1024));
-    CloseHandle(event);
-    return 0;
-}
-
 int Play(int argc, char** argv) {
     if (argc < 4)
         return Usage();
@@ -297,7 +251,5 @@ int main(int argc, char** argv) {
         return Play(argc, argv);
     if (mode == "detect")
         return Detect(argc, argv);
-    if (mode == "cycles")
-        return Cycles(argc, argv);
     return Usage();
 }
