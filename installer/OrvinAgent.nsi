@@ -335,6 +335,8 @@ Section "${PRODUCT}" SectionMain
     !insertmacro ORVIN_REGISTRY_DEFAULTS
     WriteRegStr HKLM "${ROOT_KEY}" "SoftwareInstallationFolder" "$INSTDIR"
     ${If} $Choice != ""
+        ; The record as it is now, the default's on a new installation.
+        Call ReadSoftPhoneType
         StrCpy $R8 $Choice
         Call WriteSoftPhoneType
         ${If} ${Errors}

@@ -1,14 +1,18 @@
 // SetupProbe.exe: drives the setup's and the uninstaller's pages as a user would, for the
 // installer's tests and its screenshot. A page is found by the title of the setup's
-// top-level window and the text of one of its visible controls (a button's label with its
+// top-level window (its beginning: the setup adds the page's name, "OrvinAgent Setup:
+// Installation Folder") and the text of one of its visible controls (a button's label with its
 // "&", a radio button's, a label's). Prints NAME=VALUE lines:
 //
-//   wait TITLE TEXT [MS]   until the window TITLE shows a control TEXT (default 20000 ms);
+//   wait TITLE TEXT [MS]   until the window TITLE shows a control TEXT, enabled (default
+//                          20000 ms);
 //                          rect=LEFT,TOP,RIGHT,BOTTOM of the window (screen)
-//   click TITLE TEXT       clicks the control TEXT (BM_CLICK): a button, a radio button
-//                          or a check box; clicked=TEXT
+//   click TITLE TEXT       clicks the control TEXT (posts BM_CLICK): a button, a radio
+//                          button or a check box; clicked=TEXT. The next wait sees its effect
 //   checked TITLE TEXT     checked=1 or checked=0: the state of a radio button or check box
 //   gone TITLE [MS]        until no window is titled TITLE (default 20000 ms)
+//   texts TITLE            text=TEXT for each visible control with a text (what a page
+//                          shows, for a test's failure message)
 //
 // Exit status 0 when the command did what it says, 1 when not, 2 for bad usage.
 #include <windows.h>
@@ -19,9 +23,11 @@
 
 namespace {
 
+// WM_GETTEXT itself: GetWindowText gives another process's edit control no text.
 std::string Text(HWND window) {
     char text[1024] = {};
-    GetWindowTextA(window, text, sizeof text);
+    DWORD_PTR length = 0;
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 5000, &length);
     return text;
 }
 
@@ -33,7 +39,7 @@ HWND TopLevel(const std::string& title) {
     EnumWindows(
         [](HWND window, LPARAM data) -> BOOL {
             auto* search = reinterpret_cast<Search*>(data);
-            if (IsWindowVisible(window) && Text(window) == search->title) {
+            if (IsWindowVisible(window) && Text(window).rfind(search->title, 0) == 0) {
                 search->found = window;
                 return FALSE;
             }
@@ -43,7 +49,8 @@ HWND TopLevel(const std::string& title) {
     return search.found;
 }
 
-// The visible control with this text anywhere below the window.
+// The visible, enabled control with this text anywhere below the window (a button that
+// waits for the work to end is disabled until then).
 HWND Control(HWND top, const std::string& text) {
     struct Search {
         std::string text;
@@ -53,7 +60,7 @@ HWND Control(HWND top, const std::string& text) {
         top,
         [](HWND window, LPARAM data) -> BOOL {
             auto* search = reinterpret_cast<Search*>(data);
-            if (IsWindowVisible(window) && Text(window) == search->text) {
+            if (IsWindowVisible(window) && IsWindowEnabled(window) && Text(window) == search->text) {
                 search->found = window;
                 return FALSE;
             }
@@ -80,7 +87,7 @@ bool ParseMs(const char* text, DWORD* ms) {
 
 int Usage() {
     fputs("usage: SetupProbe.exe wait TITLE TEXT [MS] | click TITLE TEXT | checked TITLE TEXT |\n"
-          "       gone TITLE [MS]\n",
+          "       gone TITLE [MS] | texts TITLE\n",
           stderr);
     return 2;
 }
@@ -121,6 +128,24 @@ int main(int argc, char** argv) {
         printf("gone=1\n");
         return 0;
     }
+    if (command == "texts" && argc == 3) {
+        HWND top = TopLevel(title);
+        if (!top) {
+            fprintf(stderr, "SetupProbe: no window \"%s\"\n", title.c_str());
+            return 1;
+        }
+        EnumChildWindows(
+            top,
+            [](HWND window, LPARAM) -> BOOL {
+                const std::string text = Text(window);
+                if (IsWindowVisible(window) && !text.empty()) {
+                    printf("text=%s\n", text.c_str());
+                }
+                return TRUE;
+            },
+            0);
+        return 0;
+    }
     if ((command == "click" || command == "checked") && argc == 4) {
         HWND control = Find(title, argv[3]);
         if (!control) {
@@ -133,8 +158,10 @@ int main(int argc, char** argv) {
             printf("checked=%d\n", result == BST_CHECKED ? 1 : 0);
             return 0;
         }
-        if (!SendMessageTimeoutA(control, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &result)) {
-            fprintf(stderr, "SetupProbe: \"%s\" did not take the click\n", argv[3]);
+        // Posted: the setup's page functions run their own message loops inside the
+        // click's handling, so a sent click would return only when the next page is left.
+        if (!PostMessageA(control, BM_CLICK, 0, 0)) {
+            fprintf(stderr, "SetupProbe: the click on \"%s\" could not be posted\n", argv[3]);
             return 1;
         }
         printf("clicked=%s\n", argv[3]);

@@ -83,11 +83,11 @@ uninstall() {
     done
 }
 
-# uninstaller_copy: the process id of an uninstaller's working copy (Un_A.exe in the
-# temporary folder) in this driver's prefix, if one runs.
+# uninstaller_copy: the process id of an uninstaller's working copy (~nsuN.tmp\Un.exe in
+# the temporary folder) in this driver's prefix, if one runs.
 uninstaller_copy() {
     local pid
-    for pid in $(pgrep -f 'Un_[A-Z]\.exe' 2>/dev/null); do
+    for pid in $(pgrep -f 'nsu[^ ]*\.tmp.Un[^ ]*\.exe' 2>/dev/null); do
         if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$PREFIX"; then
             echo "$pid"
             return
