@@ -6,7 +6,7 @@
 ;
 ; Command line (both setup and uninstaller also run silently with /S, for administrators):
 ;   OrvinAgentSetup.exe [/S] [/SOFTPHONE=skype|qq|thinkit|eyebeam|teltel|answering-machine]
-;                       [/D=FOLDER, last, for a new installation]
+;                       [/D=FOLDER, last: the folder of a new installation]
 ;   Uninstall.exe [/S] [/REMOVECONFIG]
 ; Exit status: 0 done, 1 cancelled, 2 a wrong command line, 3 the running agent did not
 ; end (nothing was changed), 4 not run by an administrator.
@@ -155,6 +155,26 @@ FunctionEnd
 !insertmacro ORVIN_END_AGENT_FUNCTION ""
 !insertmacro ORVIN_END_AGENT_FUNCTION "un."
 
+; Users may write below $R8: the agent runs as the logged-on user and keeps the voice
+; messages and the greeting in the voice-menu folders of Program Files, which only
+; administrators may change otherwise. BUILTIN\Users get modify rights there, inherited
+; by every folder and file below, besides what Program Files grants.
+Function GrantUsersModify
+    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW( \
+        w "D:(A;OICI;0x1301bf;;;BU)", i 1, *p .R1, p 0) i .R0'
+    ${If} $R0 = 0
+        DetailPrint "Users cannot be given write access to $R8."
+        Return
+    ${EndIf}
+    System::Call 'advapi32::GetSecurityDescriptorDacl(p R1, *i .R2, *p .R3, *i .R4) i .R0'
+    ; SE_FILE_OBJECT, DACL_SECURITY_INFORMATION: the inherited entries stay.
+    System::Call 'advapi32::SetNamedSecurityInfoW(w R8, i 1, i 4, p 0, p 0, p R3, p 0) i .R0'
+    System::Call 'kernel32::LocalFree(p R1)'
+    ${If} $R0 != 0
+        DetailPrint "Users cannot be given write access to $R8 (error $R0)."
+    ${EndIf}
+FunctionEnd
+
 !macro ORVIN_REQUIRE_ADMIN
     UserInfo::GetAccountType
     Pop $0
@@ -296,20 +316,20 @@ skype, qq, thinkit, eyebeam, teltel, answering-machine." /SD IDOK
             Quit
         ${EndSelect}
     ${EndIf}
-    ; An installation (or the configuration an uninstall kept) says where the programs are.
+    ; An installation is upgraded where it is. Otherwise the folder the configuration
+    ; names (an uninstall kept it) is offered, unless /D= chose one (NSIS has put it in
+    ; $INSTDIR already).
     StrCpy $Upgrade 0
     ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
     ${If} $0 != ""
     ${AndIf} ${FileExists} "$0\OrvinAgent.exe"
         StrCpy $Upgrade 1
-    ${Else}
-        ReadRegStr $0 HKLM "${ROOT_KEY}" "SoftwareInstallationFolder"
-    ${EndIf}
-    ClearErrors
-    ${GetOptions} $R9 "/D=" $1
-    ${If} ${Errors}
-    ${AndIf} $0 != ""
         StrCpy $INSTDIR $0
+    ${ElseIf} $INSTDIR == "$PROGRAMFILES64\Orvin\VoipAdapter"
+        ReadRegStr $0 HKLM "${ROOT_KEY}" "SoftwareInstallationFolder"
+        ${If} $0 != ""
+            StrCpy $INSTDIR $0
+        ${EndIf}
     ${EndIf}
     Call ReadSoftPhoneType
 FunctionEnd
@@ -328,6 +348,8 @@ Section "${PRODUCT}" SectionMain
     !insertmacro ORVIN_INSTALL_IVR
     ; Where the answering machine keeps the voice messages.
     CreateDirectory "$INSTDIR\IVR\VoiceMail"
+    StrCpy $R8 "$INSTDIR\IVR"
+    Call GrantUsersModify
     WriteUninstaller "$INSTDIR\Uninstall.exe"
 
     ; The configuration: the defaults where values are missing, the folder always, the

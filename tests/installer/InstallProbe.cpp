@@ -6,6 +6,7 @@
 //                    "SoftPhoneType=binary:000000c021000000" (other types: "type7:HEX");
 //                    exit 1 when the key does not exist
 //   exists KEY       exists=1 or exists=0
+//   dacl PATH        dacl=SDDL: the access entries of a file or folder
 //   softphone ROOT   the selection record as the agent's start-up reads and decodes it
 //                    below the registry root ROOT: record=HEX (or record=none),
 //                    valid=0|1 and type=N (11: no client)
@@ -14,6 +15,9 @@
 #include "base/config/ConfigParams.h"
 
 #include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstring>
@@ -87,7 +91,7 @@ void PrintTree(HKEY key, const std::string& prefix) {
 }
 
 int Usage() {
-    fputs("usage: InstallProbe.exe tree KEY | exists KEY | softphone ROOT\n", stderr);
+    fputs("usage: InstallProbe.exe tree KEY | exists KEY | dacl PATH | softphone ROOT\n", stderr);
     return 2;
 }
 
@@ -112,6 +116,24 @@ int main(int argc, char** argv) {
             RegCloseKey(key);
         }
         return open || command == "exists" ? 0 : 1;
+    }
+    if (command == "dacl") {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        PACL dacl = nullptr;
+        const DWORD error = GetNamedSecurityInfoA(argv[2], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                                  nullptr, &dacl, nullptr, &descriptor);
+        char* text = nullptr;
+        if (error != ERROR_SUCCESS ||
+            !ConvertSecurityDescriptorToStringSecurityDescriptorA(
+                descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+            fprintf(stderr, "InstallProbe: no access entries for %s (%lu)\n", argv[2], (unsigned long)error);
+            LocalFree(descriptor);
+            return 1;
+        }
+        printf("dacl=%s\n", text);
+        LocalFree(text);
+        LocalFree(descriptor);
+        return 0;
     }
     if (command == "softphone") {
         // The agent's own reading: LoadRegistryParameters and the record's decoder.

@@ -11,6 +11,10 @@ fresh_prefix
 
 expect_setup install /S
 expect_program_files
+# Both programs ask Windows for an administrator's rights.
+for exe in "$SETUP" "$INSTALL_DIR/Uninstall.exe"; do
+    grep -aqF 'level="requireAdministrator"' "$exe" || fail "$(basename "$exe") has no manifest asking for an administrator"
+done
 [ -d "$INSTALL_DIR/IVR/VoiceMail" ] || fail "no IVR\\VoiceMail folder for the voice messages"
 
 reg_tree root.txt "$ROOT"

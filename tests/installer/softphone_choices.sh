@@ -8,9 +8,11 @@
 source "$(dirname "$0")/installer-lib.sh"
 fresh_prefix
 
-# Without a choice a new installation has the default configuration's record: Skype.
-expect_setup install /S
+# Without a choice a new installation has the default configuration's record: Skype. (It
+# goes to a folder of its own choosing, where the later ones follow it.)
+expect_setup install /S '/D=C:\OrvinTest\Agent'
 expect_softphone 0 000000c021000000
+[ -f "$PREFIX/drive_c/OrvinTest/Agent/OrvinAgent.exe" ] || fail "/D= did not choose the folder"
 
 # name type record (its selection word in the comment)
 while read -r name type record; do
@@ -52,4 +54,7 @@ expect_softphone 2 0000000c48000000
 setup setup-tessaro /S /SOFTPHONE=tessaro
 [ "$STATUS" = 2 ] || fail "/SOFTPHONE=tessaro exited with $STATUS, expected 2"
 expect_softphone 2 0000000c48000000
+reg_tree root.txt "$ROOT"
+expect_line root.txt 'SoftwareInstallationFolder=sz:C:\OrvinTest\Agent'
+[ ! -e "$INSTALL_DIR" ] || fail "an installation over the first one went to the default folder"
 echo "PASS"
