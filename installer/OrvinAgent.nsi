@@ -122,6 +122,23 @@ Var RemoveConfigBox
 ; about to be replaced or removed). OrvinAppCtl waits about 40 s for the agent to end.
 
 !macro ORVIN_END_AGENT_FUNCTION UN
+; The agent leaves the application manager before its process has quite gone, and Windows
+; keeps a running program's file from being written: up to 10 s for it to come free.
+Function ${UN}WaitForProgramFile
+    StrCpy $1 0
+    ${DoWhile} ${FileExists} "$INSTDIR\OrvinAgent.exe"
+        ClearErrors
+        FileOpen $2 "$INSTDIR\OrvinAgent.exe" a
+        ${IfNot} ${Errors}
+            FileClose $2
+            ${Break}
+        ${EndIf}
+        IntOp $1 $1 + 1
+        ${IfThen} $1 > 50 ${|} ${Break} ${|}
+        Sleep 200
+    ${Loop}
+FunctionEnd
+
 Function ${UN}EndRunningAgent
     StrCpy $AgentWasRunning 0
     InitPluginsDir
@@ -138,6 +155,7 @@ Function ${UN}EndRunningAgent
         ${If} $0 == 0
             StrCpy $AgentWasRunning 1
             DetailPrint "${PRODUCT} has ended."
+            Call ${UN}WaitForProgramFile
             Return
         ${EndIf}
         DetailPrint "${PRODUCT} did not end (OrvinAppCtl: $0)."
@@ -200,8 +218,9 @@ $\r$\n$\r$\n$_CLICK"
 !insertmacro MUI_PAGE_DIRECTORY
 Page custom SoftphonePage SoftphonePageLeave
 !insertmacro MUI_PAGE_INSTFILES
-!define MUI_FINISHPAGE_RUN "$INSTDIR\OrvinAgent.exe"
+!define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_TEXT "Start ${PRODUCT} now"
+!define MUI_FINISHPAGE_RUN_FUNCTION StartAgent
 !define MUI_PAGE_CUSTOMFUNCTION_SHOW FinishPageShow
 !insertmacro MUI_PAGE_FINISH
 
@@ -274,6 +293,14 @@ Function SoftphonePageLeave
     ${IfThen} $0 = ${BST_CHECKED} ${|} StrCpy $Choice 10 ${|}
     ${NSD_GetState} $Radio8 $0
     ${IfThen} $0 = ${BST_CHECKED} ${|} StrCpy $Choice 8 ${|}
+FunctionEnd
+
+; The agent starts as the logged-on user, as it does at logon: the shell, asked to open
+; it, starts it without the administrator's rights this setup runs with (an elevated
+; agent would not hear the softphones, whose window messages Windows keeps from programs
+; of a higher integrity level).
+Function StartAgent
+    Exec '"$WINDIR\explorer.exe" "$INSTDIR\OrvinAgent.exe"'
 FunctionEnd
 
 ; Setup has started the agent again itself: no second start from the finish page.
@@ -394,7 +421,7 @@ Section "${PRODUCT}" SectionMain
 
     ${If} $AgentWasRunning = 1
         DetailPrint "Starting ${PRODUCT} again."
-        Exec '"$INSTDIR\OrvinAgent.exe"'
+        Call StartAgent
     ${EndIf}
 SectionEnd
 
