@@ -500,9 +500,11 @@ Section "Uninstall"
     ${EndIf}
     ${If} $RemoveConfig = 1
         DetailPrint "Removing the configuration."
-        ; The agent's own trees below the root, then every value setup writes.
+        ; The agent's own trees below the root and its trace level, then every value
+        ; setup writes (and each key that is left empty).
         DeleteRegKey HKLM "${ROOT_KEY}\Config"
         DeleteRegKey HKLM "${ROOT_KEY}\Recorder"
+        DeleteRegValue HKLM "${TRACE_KEY}" "DebugLevel"
         !insertmacro ORVIN_REGISTRY_REMOVE
     ${EndIf}
     DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -48,6 +48,8 @@ reg_tree reinstalled.txt "$ROOT"
 cmp -s "$WORK/kept.txt" "$WORK/reinstalled.txt" ||
     fail "the new installation changed the kept configuration: $(diff "$WORK/kept.txt" "$WORK/reinstalled.txt")"
 
+# A trace level the user set is a trace setting too.
+reg_add "HKLM\\$TRACE_KEY" /v DebugLevel /t REG_DWORD /d 2
 uninstall /S /REMOVECONFIG
 expect_no_program_files
 expect_user_files
