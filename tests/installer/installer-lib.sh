@@ -98,9 +98,10 @@ uninstaller_copy() {
 # reg_tree FILE KEY: every value below HKLM\KEY into $WORK/FILE ("path\name=type:value"),
 # sorted; fails when the key is missing.
 reg_tree() {
-    "$WINE_RUN" "$PROBE" tree "$2" </dev/null 2>"$WORK/probe.err" | tr -d '\r' | LC_ALL=C sort >"$WORK/$1" ||
-        true
-    [ "${PIPESTATUS[0]}" = 0 ] || fail "HKLM\\$2 is missing: $(cat "$WORK/probe.err")"
+    "$WINE_RUN" "$PROBE" tree "$2" </dev/null >"$WORK/$1.raw" 2>"$WORK/probe.err" ||
+        fail "HKLM\\$2 is missing: $(cat "$WORK/probe.err")"
+    tr -d '\r' <"$WORK/$1.raw" | LC_ALL=C sort >"$WORK/$1"
+    rm -f "$WORK/$1.raw"
 }
 
 # key_exists KEY: prints 1 or 0.
