@@ -3,9 +3,9 @@
 #   template-prefix.sh make DIR      made as the build's runner makes a prefix (the null
 #                                    display driver, no debugger), its server stopped
 #   template-prefix.sh remove DIR
-# The user's folders (Documents, Desktop ...) that Wine links to the home folder become
-# folders of the prefix, so that nothing an installed agent writes there (the default
-# recording folder) leaves the build folder.
+# The build's runner makes the user's folders (Documents, Desktop ...) folders of the
+# prefix, so that nothing an installed agent writes there (the default recording folder)
+# leaves the build folder.
 set -euo pipefail
 : "${WINE_RUN:?WINE_RUN is set by CTest}"
 [ $# = 2 ] || { echo "usage: template-prefix.sh make|remove DIR" >&2; exit 2; }
@@ -17,10 +17,6 @@ make)
     ORVIN_WINEPREFIX=$DIR "$WINE_RUN" --start
     ORVIN_WINEPREFIX=$DIR "$WINE_RUN" --stop
     timeout 60 env WINEPREFIX="$DIR" wineserver -w
-    find "$DIR/drive_c/users" -type l | while read -r link; do
-        rm "$link"
-        mkdir -p "$link"
-    done
     [ -f "$DIR/.orvin-prefix-v2" ] || { echo "template-prefix.sh: $DIR was not made" >&2; exit 1; }
     ;;
 remove)
