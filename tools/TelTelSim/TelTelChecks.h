@@ -26,7 +26,7 @@
 
 namespace orvin::teltelsim {
 
-constexpr double kMaxCallbackMs = 1000;
+constexpr double kMaxCallbackMs = 2000;
 constexpr size_t kMaxDeviceNameBytes = 259;
 
 class CallChecker {

@@ -48,7 +48,7 @@ the agent's own process and only once until TelTel_Unregister (with that window)
 other function but TelTel_WndProc only while a window is registered; callbacks that are
 code of the agent's process; TelTel_RegisterAudioDevices2 with one readable device name
 (at most 259 bytes) three times; no call from inside one of the library's callbacks; a
-callback returns within 1000 ms. Each fault is an error naming the call, and fails the
+callback returns within 2000 ms. Each fault is an error naming the call, and fails the
 command that runs (or the script at its end).
 
 Options:

@@ -171,9 +171,9 @@ TEST(TelTelChecksTest, EachRuleOfTheLibraryIsChecked) {
 
     FiredRecord fired;
     fired.qpcStart = 1000000;
-    fired.qpcEnd = fired.qpcStart + 1500 * 1000; // 1500 ms at 1 MHz
+    fired.qpcEnd = fired.qpcStart + 2500 * 1000; // 2500 ms at 1 MHz
     EXPECT_EQ(checker.OnFired(CallbackEvent::RingStart, fired, 1000000).size(), 1u);
-    fired.qpcEnd = fired.qpcStart + 5000;
+    fired.qpcEnd = fired.qpcStart + 1900 * 1000;
     EXPECT_EQ(checker.OnFired(CallbackEvent::RingStart, fired, 1000000).size(), 0u);
 }
 
