@@ -350,6 +350,10 @@ if [ "$SOFTPHONE" = teltel ]; then
     cp "$AGENT" "$INSTALL_DIR/OrvinAgent.exe"
     cp "$TELTEL_LIBRARY" "$INSTALL_DIR/TelTelAPI.DLL"
     AGENT="$INSTALL_DIR/OrvinAgent.exe"
+    remove_installed_agent() {
+        rm -f "$INSTALL_DIR/OrvinAgent.exe" "$INSTALL_DIR/TelTelAPI.DLL"
+    }
+    at_exit remove_installed_agent
 fi
 rm -f "$TRACE"
 # The voice menus, and an empty VoiceMail folder for the messages of this run.

@@ -56,6 +56,7 @@ cleanup() {
     "$RUN" reg delete "HKLM\\$ROOT" /f </dev/null >/dev/null 2>&1 || true
     "$RUN" reg delete "$TRACE_KEY" /v DebugType /f </dev/null >/dev/null 2>&1 || true
     rm -rf "$WORK" "$INSTALLED"
+    rmdir "$(dirname "$INSTALLED")" 2>/dev/null || true
     [ -n "$SERVER_BEFORE" ] || "$RUN" --stop
 }
 trap cleanup EXIT

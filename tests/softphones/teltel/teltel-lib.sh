@@ -17,6 +17,7 @@ INSTALLED=""
 remove_installation() {
     if [ -n "$INSTALLED" ]; then
         rm -rf "$INSTALLED"
+        rmdir "$(dirname "$INSTALLED")" 2>/dev/null || true
     fi
 }
 at_exit remove_installation
