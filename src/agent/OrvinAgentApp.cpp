@@ -8,6 +8,7 @@
 #include "devicelink/AdapterEnum.h"
 #include "softphone/AnsweringMachineClient.h"
 #include "softphone/skype/SkypeApiClient.h"
+#include "softphone/teltel/TelTelApiClient.h"
 
 #include <commctrl.h>
 
@@ -107,6 +108,9 @@ int COrvinAgentApp::InitializeSoftPhone() {
         break;
     case 9:
         m_pClient = std::make_unique<CAnsweringMachineClient>(1);
+        break;
+    case 10:
+        m_pClient = std::make_unique<CTelTelApiClient>();
         break;
     default: // the softphone clients come with their own programs of work
         break;

@@ -16,6 +16,7 @@ namespace {
 const UINT kAdapterEventMessage = WM_APP + 0x41;
 const UINT kTrafficLineMessage = WM_APP + 0x42; // lParam: a heap copy of the text
 const UINT kStandbyReviewMessage = WM_APP + 0x43;
+const UINT kHandOverWorkMessage = WM_APP + 0x44; // lParam: a heap std::function<void()>
 const char* const kHandOverClass = "OrvinApiClientEvents";
 
 const char* const kPrefixes[] = {"[AG]==>", "[SF-->AG]==>", "[AG-->SF]==>", "[SM-->AG]==>", "[AG-->SM]==>"};
@@ -323,6 +324,19 @@ void COrvinApiClient::SendRecordToService(const IMM& message) {
     }
 }
 
+bool COrvinApiClient::HandOverToGuiThread(std::function<void()> work) {
+    auto* copy = new (std::nothrow) std::function<void()>(std::move(work));
+    if (!copy) {
+        return false;
+    }
+    if (!m_hHandOverWindow ||
+        !PostMessageA(m_hHandOverWindow, kHandOverWorkMessage, 0, reinterpret_cast<LPARAM>(copy))) {
+        delete copy;
+        return false;
+    }
+    return true;
+}
+
 void COrvinApiClient::RequestStandbyReview() {
     if (m_hHandOverWindow) {
         PostMessageA(m_hHandOverWindow, kStandbyReviewMessage, 0, 0);
@@ -486,6 +500,14 @@ LRESULT CALLBACK COrvinApiClient::HandOverWindowProc(HWND window, UINT message, 
         delete copy;
         return 0;
     }
+    if (message == kHandOverWorkMessage) {
+        auto* work = reinterpret_cast<std::function<void()>*>(lParam);
+        if (work && *work && GetWindowLongPtrA(window, GWLP_USERDATA)) {
+            (*work)();
+        }
+        delete work;
+        return 0;
+    }
     if (message == kTrafficLineMessage || message == kStandbyReviewMessage) {
         auto* self = reinterpret_cast<COrvinApiClient*>(GetWindowLongPtrA(window, GWLP_USERDATA));
         char* text = reinterpret_cast<char*>(lParam);
@@ -511,6 +533,9 @@ void COrvinApiClient::DestroyHandOverWindow() {
     }
     while (PeekMessageA(&message, m_hHandOverWindow, kTrafficLineMessage, kTrafficLineMessage, PM_REMOVE)) {
         free(reinterpret_cast<char*>(message.lParam));
+    }
+    while (PeekMessageA(&message, m_hHandOverWindow, kHandOverWorkMessage, kHandOverWorkMessage, PM_REMOVE)) {
+        delete reinterpret_cast<std::function<void()>*>(message.lParam);
     }
     DestroyWindow(m_hHandOverWindow);
     m_hHandOverWindow = nullptr;
