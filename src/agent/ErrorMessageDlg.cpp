@@ -21,6 +21,11 @@ void ShowErrorMessage(const char* caption, const char* message, COrvinApiClient*
 
 CErrorMessageDlg::CErrorMessageDlg() : CDialogBase(IDD_ERROR_MESSAGE) {}
 
+CErrorMessageDlg::~CErrorMessageDlg() {
+    // Normally gone with the window already; never left behind pointing at this box.
+    OnDestroy();
+}
+
 BOOL CErrorMessageDlg::OnInitDialog() {
     TRACE("CErrorMessageDlg::OnInitDialog");
     m_bShown = true;

@@ -27,6 +27,7 @@ class COrvinApiClient;
 class CErrorMessageDlg : public CDialogBase {
 public:
     CErrorMessageDlg();
+    ~CErrorMessageDlg() override;
 
     // Caption, text and owner of the next showing; shows the box and brings it forward.
     void ShowError(const char* caption, const char* message, COrvinApiClient* owner);
