@@ -144,6 +144,9 @@ REG_FILE="$PWD/data/registry/OrvinAgent.reg"
 WORK="$BUILD_DIR/demo"
 ROOT='SOFTWARE\Orvin\VoipAdapter'
 TRACE_KEY='HKLM\Software\Velcora\Quendo'
+# The switch that lets the agent use a device's stand-in pipe (a value named after the
+# device): for tests and this demo only, never set by an installation.
+PIPE_SWITCH_KEY='HKLM\SOFTWARE\OrvinTest\DriverPipes'
 WINE_ENV=$("$WINE_RUN" --env)   # WINEPREFIX=... WINEDEBUG=...
 WINEPREFIX=$(sed -n 's/^WINEPREFIX=\([^ ]*\) .*/\1/p' <<<"$WINE_ENV")
 [ -n "$WINEPREFIX" ] || { echo "run-agent.sh: no Wine prefix from $WINE_RUN --env" >&2; exit 1; }
@@ -205,6 +208,7 @@ SERVER_STARTED=0        # the wine server: stopped at the end
 TRACE_MOVED=0           # the trace key points at the tools' file: the registry file's again
 TYPE_CHANGED=0          # SoftPhoneType is another softphone's: the registry file's again
 DESKTOP_SET=0           # the prefix's X11 virtual desktop: back to the null driver
+PIPE_SWITCHED=0         # the recorder driver's stand-in pipe allowed: the switch goes again
 XVFB_PID=""
 FOLLOWER=""
 
@@ -269,6 +273,9 @@ cleanup() {
     fi
     if [ "$TRACE_MOVED" = 1 ] || [ "$TYPE_CHANGED" = 1 ]; then
         wine_do regedit /S "$(winpath "$REG_FILE")" </dev/null >/dev/null 2>&1 || true
+    fi
+    if [ "$PIPE_SWITCHED" = 1 ]; then
+        wine_do reg delete "$PIPE_SWITCH_KEY" /v ovrecagentDevice0 /f </dev/null >/dev/null 2>&1 || true
     fi
     if [ "$DESKTOP_SET" = 1 ]; then
         wine_do reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f </dev/null >/dev/null 2>&1 || true
@@ -336,6 +343,9 @@ else
 fi
 say "importing data/registry/OrvinAgent.reg"
 "$WINE_RUN" regedit /S "$(winpath "$REG_FILE")" </dev/null >/dev/null 2>&1 || fail "regedit could not import $REG_FILE"
+say "allowing the agent the recorder driver's stand-in pipe (the adapter stand-in serves it)"
+PIPE_SWITCHED=1
+reg_add "$PIPE_SWITCH_KEY" /v ovrecagentDevice0 /t REG_DWORD /d 1 || fail "could not set the stand-in pipe's switch"
 if [ -n "$PHONE_RECORD" ]; then
     say "selecting the $SOFTPHONE client (SoftPhoneType $PHONE_RECORD)"
     TYPE_CHANGED=1
