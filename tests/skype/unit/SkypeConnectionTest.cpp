@@ -173,10 +173,21 @@ struct BoxWatcher {
             thread = nullptr;
         }
     }
+    // Of this process only: another program's box says nothing about this test.
+    static HWND FindOwnBox() {
+        for (HWND box = nullptr; (box = FindWindowExA(nullptr, box, "#32770", "OrvinAgent"));) {
+            DWORD process = 0;
+            GetWindowThreadProcessId(box, &process);
+            if (process == GetCurrentProcessId()) {
+                return box;
+            }
+        }
+        return nullptr;
+    }
     static DWORD WINAPI Watch(void* data) {
         auto* self = static_cast<BoxWatcher*>(data);
         for (int i = 0; i < 200; ++i) {
-            if (HWND box = FindWindowA("#32770", "OrvinAgent")) {
+            if (HWND box = FindOwnBox()) {
                 self->owner = GetWindowThreadProcessId(box, nullptr);
                 char text[256] = {};
                 GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // the box's static text
