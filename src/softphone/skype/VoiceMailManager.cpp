@@ -7,6 +7,7 @@
 #include "softphone/Tokenizer.h"
 
 #include <cstdlib>
+#include <optional>
 
 namespace {
 
@@ -135,12 +136,13 @@ void VoiceMailManager::OnStatus(const VString& tokens) {
         // When the deleted one itself was current, the position stays where it is and so
         // names the one that came after it (nothing after the last).
         const CVoiceMail* current = Current();
-        const int currentId = current && current->m_nId != id ? current->m_nId : -1;
+        const std::optional<int> follow =
+            current && current->m_nId != id ? std::optional<int>(current->m_nId) : std::nullopt;
         Remove(id);
         BuildPlayList();
-        if (currentId != -1) {
+        if (follow) {
             for (size_t position = 0; position < m_PlayList.size(); ++position) {
-                if (m_Entries[m_PlayList[position]]->m_nId == currentId) {
+                if (m_Entries[m_PlayList[position]]->m_nId == *follow) {
                     m_nCurrent = position;
                     break;
                 }
