@@ -21,10 +21,18 @@ const char* const kHandOverClass = "OrvinApiClientEvents";
 
 const char* const kPrefixes[] = {"[AG]==>", "[SF-->AG]==>", "[AG-->SF]==>", "[SM-->AG]==>", "[AG-->SM]==>"};
 
+// Into a zeroed field: at most size - 1 characters, so that a zero always ends the text
+// (the service reads each field up to its zero). Never past the caller's text.
 void CopyText(char* to, size_t size, const char* from) {
-    // Never past the caller's text: a text of `size` bytes or more fills the field unterminated.
-    if (from) {
-        memcpy(to, from, strnlen(from, size));
+    if (from && size) {
+        memcpy(to, from, strnlen(from, size - 1));
+    }
+}
+
+void PutLittleEndian32(char* to, int32_t value) {
+    const uint32_t bits = (uint32_t)value;
+    for (int i = 0; i < 4; ++i) {
+        to[i] = (char)(bits >> (8 * i) & 0xFF);
     }
 }
 
@@ -344,9 +352,17 @@ void COrvinApiClient::RequestStandbyReview() {
 }
 
 void COrvinApiClient::SendPlaybackSignalRequest(int a, int b, int c, int d) {
-    char numbers[32];
-    snprintf(numbers, sizeof numbers, "%d %d %d %d", a, b, c, d);
-    SendToService(MSG_TYPE_AGENT_EVENT, PlaybackSignalRequest, 1, numbers);
+    // Numbers, not text: the first 16 bytes of Buffer1 hold them little-endian, the rest of
+    // Buffer1 stays zero, and every byte goes (SendToService would stop at the first zero).
+    IMM message = {};
+    message.Type = MSG_TYPE_AGENT_EVENT;
+    message.Code = PlaybackSignalRequest;
+    message.Info = 1;
+    const int32_t numbers[4] = {a, b, c, d};
+    for (int i = 0; i < 4; ++i) {
+        PutLittleEndian32(message.Buffer1 + 4 * i, numbers[i]);
+    }
+    SendRecordToService(message);
 }
 
 void COrvinApiClient::OnApiServerConnect() {

@@ -27,8 +27,10 @@ const CommandSpec kSpecs[] = {
     {SkypeCommandKind::ExpectCommand, "expect-command", Argument::Pattern, "timeout"},
     {SkypeCommandKind::Notify, "notify", Argument::Text, "zero"},
     {SkypeCommandKind::Answer, "answer", Argument::Answer, ""},
+    {SkypeCommandKind::AnswerInside, "answer-inside", Argument::Answer, ""},
     {SkypeCommandKind::Sleep, "sleep", Argument::Ms, ""},
     {SkypeCommandKind::Vanish, "vanish", Argument::None, "close"},
+    {SkypeCommandKind::Hang, "hang", Argument::Ms, ""},
     {SkypeCommandKind::Discover, "discover", Argument::None, "timeout"},
     {SkypeCommandKind::Send, "send", Argument::Text, "zero data from"},
     {SkypeCommandKind::ExpectNotification, "expect-notification", Argument::Pattern, "timeout"},
@@ -198,30 +200,31 @@ bool ParseReply(const std::vector<std::string>& words, int runs, Reply* reply, s
     return true;
 }
 
-bool ParseAnswer(const std::vector<std::string>& words, SkypeCommand* command, std::string* error) {
+bool ParseAnswer(const std::string& name, const std::vector<std::string>& words, SkypeCommand* command,
+                 std::string* error) {
     auto arrow = std::find(words.begin(), words.end(), "=>");
     if (arrow == words.end()) {
-        *error = "answer: needs COMMAND => NOTIFICATION";
+        *error = name + ": needs COMMAND => NOTIFICATION";
         return false;
     }
     std::vector<std::string> left(words.begin(), arrow);
     if (left.empty()) {
-        *error = "answer: needs a COMMAND before =>";
+        *error = name + ": needs a COMMAND before =>";
         return false;
     }
     if (!ParsePattern(left, &command->pattern, error)) {
-        *error = "answer: " + *error;
+        *error = name + ": " + *error;
         return false;
     }
     std::vector<std::string> group;
     auto flush = [&]() {
         if (group.empty()) {
-            *error = "answer: an empty NOTIFICATION (after => or around |)";
+            *error = name + ": an empty NOTIFICATION (after => or around |)";
             return false;
         }
         Reply reply;
         if (!ParseReply(group, command->pattern.runs, &reply, error)) {
-            *error = "answer: " + *error;
+            *error = name + ": " + *error;
             return false;
         }
         command->replies.push_back(std::move(reply));
@@ -494,9 +497,10 @@ bool ParseSkypeScriptLine(const std::string& text, int line, uint32_t allowed,
         }
         break;
     case Argument::Answer:
-        if (!ParseAnswer(positional, &result, error)) {
+        if (!ParseAnswer(name, positional, &result, error)) {
             return false;
         }
+        result.inside = spec->kind == SkypeCommandKind::AnswerInside;
         break;
     }
     if (!timeoutGiven) {

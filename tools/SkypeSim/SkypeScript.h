@@ -13,7 +13,7 @@
 // characters themselves. Matching is exact otherwise: case counts, and the whole text
 // must match.
 //
-// Replies (`answer`): in each NOTIFICATION, $1 to $9 stand for what the first to ninth
+// Replies (`answer`, `answer-inside`): in each NOTIFICATION, $1 to $9 stand for what the first to ninth
 // '*' of the COMMAND matched, $0 for the whole command, $$ for a dollar sign.
 //
 // Parsing does no I/O and needs no window: a whole script is checked, and every fault
@@ -35,8 +35,10 @@ enum class SkypeCommandKind : uint32_t {
     ExpectCommand, // expect-command PATTERN [timeout=MS]
     Notify,        // notify TEXT [zero=0|1]
     Answer,        // answer PATTERN => NOTIFICATION [| NOTIFICATION ...]
+    AnswerInside,  // answer-inside PATTERN => NOTIFICATION [| NOTIFICATION ...]
     Sleep,         // sleep MS
     Vanish,        // vanish [close=MS]
+    Hang,          // hang MS
     // The test peer's side (the agent).
     Discover,           // discover [timeout=MS]
     Send,               // send TEXT [zero=0|1] [data=N] [from=attached|other]
@@ -53,7 +55,8 @@ constexpr uint32_t SkypeCommandBit(SkypeCommandKind kind) {
 constexpr uint32_t kSkypeSimCommands =
     SkypeCommandBit(SkypeCommandKind::Attach) | SkypeCommandBit(SkypeCommandKind::ExpectCommand) |
     SkypeCommandBit(SkypeCommandKind::Notify) | SkypeCommandBit(SkypeCommandKind::Answer) |
-    SkypeCommandBit(SkypeCommandKind::Sleep) | SkypeCommandBit(SkypeCommandKind::Vanish);
+    SkypeCommandBit(SkypeCommandKind::AnswerInside) | SkypeCommandBit(SkypeCommandKind::Sleep) |
+    SkypeCommandBit(SkypeCommandKind::Vanish) | SkypeCommandBit(SkypeCommandKind::Hang);
 constexpr uint32_t kSkypePeerCommands =
     SkypeCommandBit(SkypeCommandKind::Discover) | SkypeCommandBit(SkypeCommandKind::Send) |
     SkypeCommandBit(SkypeCommandKind::ExpectNotification) | SkypeCommandBit(SkypeCommandKind::WaitGone) |
@@ -103,12 +106,13 @@ struct SkypeCommand {
     uint32_t status = 0;        // attach
     Pattern pattern;            // expect-command, answer, expect-notification
     std::string text;           // notify, send
-    std::vector<Reply> replies; // answer
+    std::vector<Reply> replies; // answer, answer-inside
+    bool inside = false;        // answer-inside: sent before the agent's SendMessage returns
     bool zero = true;           // notify, send: the terminating zero goes with the text
     uint32_t data = 0;          // send: the copy-data's data word
     bool fromOther = false;     // send: from the peer's second window
     uint32_t timeoutMs = 0;     // the waiting commands
-    uint32_t ms = 0;            // sleep; vanish: until the window closes
+    uint32_t ms = 0;            // sleep; vanish: until the window closes; hang
 };
 
 struct SkypeScriptError {

@@ -70,7 +70,10 @@ Script: one command per line; '#' outside quotes starts a comment.
                                   is not available); with no such window, wait for a
                                   discover (default 10000 ms). STATUS available is
                                   broadcast to every top-level window at once, and the
-                                  agent must attach again.
+                                  agent must attach again. After unavailable the attached
+                                  window's commands are still taken (it ends its call and
+                                  gives back the audio devices then), but nothing is sent
+                                  to it any more.
   expect-command PATTERN [timeout=MS]
                                   the next command that matches; the ones before it are
                                   logged and passed over (default 5000 ms)
@@ -80,10 +83,19 @@ Script: one command per line; '#' outside quotes starts a comment.
                                   from now on, answer every command that matches with these
                                   notifications, in order (the first answer given that
                                   matches wins; the command is still there for
-                                  expect-command)
+                                  expect-command). They are sent once the command's
+                                  WM_COPYDATA has been handled, as Skype does.
+  answer-inside PATTERN => NOTIFICATION [| NOTIFICATION ...]
+                                  the same, but sent from within the command's
+                                  WM_COPYDATA, before the agent's SendMessage returns: the
+                                  agent takes the notification in the middle of sending
+                                  (expect-command takes the command once they are sent)
   sleep MS
   vanish [close=MS]               no more answers, attach messages or notifications (Skype
                                   hangs); the window closes after MS ms (default at once)
+  hang MS                         the window takes no message at all for MS ms (a hung
+                                  Skype: the agent's SendMessage waits); the script goes
+                                  on at once
 
 Values:
   STATUS   success (0), pending (1), refused (2), unavailable (3), available (0x8001), or
@@ -192,7 +204,11 @@ bool Run(SkypeWindow& window, const SkypeCommand& command, std::string* failure)
         ok = window.Notify(command.text, command.zero, failure);
         break;
     case SkypeCommandKind::Answer:
+    case SkypeCommandKind::AnswerInside:
         window.AddAnswer(command);
+        break;
+    case SkypeCommandKind::Hang:
+        window.Hang(command.ms);
         break;
     case SkypeCommandKind::Sleep:
         Sleep(command.ms);

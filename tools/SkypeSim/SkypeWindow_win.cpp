@@ -14,6 +14,7 @@ namespace {
 // Private messages of the window thread.
 constexpr UINT kSendPendingMessage = WM_APP + 1; // notifications are queued
 constexpr UINT kVanishMessage = WM_APP + 2;      // wParam: ms until the window closes
+constexpr UINT kHangMessage = WM_APP + 3;        // wParam: ms the window takes no message
 constexpr UINT_PTR kCloseTimer = 1;
 
 // A notification that the agent does not take within this time counts as not delivered.
@@ -113,6 +114,11 @@ LRESULT SkypeWindow::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case kSendPendingMessage:
         SendPending();
         return 0;
+    case kHangMessage:
+        m_log.Line("hang: the window takes no message for %u ms", (unsigned)wParam);
+        Sleep((DWORD)wParam);
+        m_log.Line("hang: over");
+        return 0;
     case kVanishMessage:
         if (wParam == 0) {
             DestroyWindow(hwnd);
@@ -173,12 +179,14 @@ void SkypeWindow::OnCopyData(HWND from, const COPYDATASTRUCT* data) {
     }
     std::string text = CommandText(received.bytes);
     bool post = false;
+    bool inside = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         int number = ++m_received;
         received.attached = m_agent != nullptr;
         received.fromAttachedWindow = from == m_agent;
-        m_log.LineAt(receivedAt, "RX %s%s", ShowText(text).c_str(), m_bVanished ? "  (not answered: vanished)" : "");
+        m_log.LineAt(receivedAt, "RX %s%s", ShowText(text).c_str(),
+                     m_bVanished ? "  (not answered: vanished)" : "");
         for (const std::string& violation : CheckCommand(received)) {
             std::string described = "command " + std::to_string(number) + " (" + ShowText(text) + ") from " +
                                     HandleText(from) + ": " + violation;
@@ -197,20 +205,35 @@ void SkypeWindow::OnCopyData(HWND from, const COPYDATASTRUCT* data) {
                 if (!answer.pattern.Match(text, &captures)) {
                     continue;
                 }
-                if (!m_agent) {
+                if (!m_agent || !m_bAgentAttached) {
                     m_log.Line("answer (line %d) not sent: no window attached", answer.line);
                     break;
                 }
                 for (const Reply& reply : answer.replies) {
-                    m_outgoing.push_back({m_nextSequence++, reply.Expand(text, captures) + '\0', false});
+                    m_outgoing.push_back(
+                        {m_nextSequence++, reply.Expand(text, captures) + '\0', false, answer.inside});
                 }
-                post = true;
+                (answer.inside ? inside : post) = true;
                 break;
             }
         }
+        if (inside) {
+            ++m_insideAnswers;
+        }
     }
     m_changed.notify_all();
-    if (post) {
+    if (inside) {
+        // Now, while the agent still waits in its SendMessage: it takes the notification
+        // in the middle of sending its command (what a Skype that answers at once does).
+        // expect-command takes no command meanwhile, so that the script's next step comes
+        // after the answer.
+        SendPending();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            --m_insideAnswers;
+        }
+        m_changed.notify_all();
+    } else if (post) {
         // Sent after this handler returns, as Skype does: the agent is still in its
         // SendMessage now.
         PostMessageW(m_hwnd, kSendPendingMessage, 0, 0);
@@ -228,7 +251,7 @@ void SkypeWindow::SendPending() {
             }
             item = std::move(m_outgoing.front());
             m_outgoing.pop_front();
-            agent = m_agent;
+            agent = m_bAgentAttached ? m_agent : nullptr;
         }
         std::string failure;
         std::string text = CommandText(item.bytes);
@@ -247,8 +270,9 @@ void SkypeWindow::SendPending() {
             }
         }
         if (failure.empty()) {
-            m_log.LineAt(sentAt, "TX %s%s", ShowText(text).c_str(),
-                       item.bytes.empty() || item.bytes.back() != '\0' ? "  (no terminating zero)" : "");
+            m_log.LineAt(sentAt, "TX %s%s%s", ShowText(text).c_str(),
+                         item.bytes.empty() || item.bytes.back() != '\0' ? "  (no terminating zero)" : "",
+                         item.bInside ? "  (inside the agent's send)" : "");
         } else {
             m_log.Line("TX %s: %s", ShowText(text).c_str(), failure.c_str());
         }
@@ -272,6 +296,7 @@ bool SkypeWindow::Attach(uint32_t status, uint32_t timeoutMs, std::string* failu
     if (status == kAttachApiAvailable) {
         // A new handshake follows: the agents that hear this discover again.
         m_agent = nullptr;
+        m_bAgentAttached = false;
         m_lastAnswered = nullptr;
         m_discovers.clear();
         HWND self = m_hwnd;
@@ -299,8 +324,17 @@ bool SkypeWindow::Attach(uint32_t status, uint32_t timeoutMs, std::string* failu
         target = m_discovers.front();
         m_discovers.pop_front();
     }
-    // Recorded before the message goes, so that the agent's first command finds it.
-    m_agent = status == kAttachSuccess ? target : nullptr;
+    // Recorded before the message goes, so that the agent's first command finds it. "Not
+    // available" to the attached window keeps that window for the commands it still sends.
+    if (status == kAttachSuccess) {
+        m_agent = target;
+        m_bAgentAttached = true;
+    } else if (status != kAttachNotAvailable || target != m_agent) {
+        m_agent = nullptr;
+        m_bAgentAttached = false;
+    } else {
+        m_bAgentAttached = false;
+    }
     m_lastAnswered = target;
     HWND self = m_hwnd;
     lock.unlock();
@@ -317,7 +351,7 @@ bool SkypeWindow::ExpectCommand(const Pattern& pattern, uint32_t timeoutMs, std:
     auto deadline = DeadlineAfter(timeoutMs);
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        while (!m_commands.empty()) {
+        while (!m_commands.empty() && m_insideAnswers == 0) {
             std::string text = std::move(m_commands.front());
             m_commands.pop_front();
             if (pattern.Match(text)) {
@@ -333,7 +367,8 @@ bool SkypeWindow::ExpectCommand(const Pattern& pattern, uint32_t timeoutMs, std:
             *failure = "the window closed before a command matched";
             return false;
         }
-        if (m_changed.wait_until(lock, deadline) == std::cv_status::timeout && m_commands.empty()) {
+        if (m_changed.wait_until(lock, deadline) == std::cv_status::timeout &&
+            (m_commands.empty() || m_insideAnswers != 0)) {
             *failure = "no command matching '" + ShowText(pattern.Written()) + "' within " +
                        std::to_string(timeoutMs) + " ms";
             return false;
@@ -350,12 +385,12 @@ bool SkypeWindow::Notify(const std::string& text, bool zero, std::string* failur
             *failure = "the window is gone (vanish)";
             return false;
         }
-        if (!m_agent) {
+        if (!m_agent || !m_bAgentAttached) {
             *failure = "no window attached";
             return false;
         }
         sequence = m_nextSequence++;
-        m_outgoing.push_back({sequence, zero ? text + '\0' : text, true});
+        m_outgoing.push_back({sequence, zero ? text + '\0' : text, true, false});
         self = m_hwnd;
     }
     PostMessageW(self, kSendPendingMessage, 0, 0);
@@ -388,6 +423,17 @@ void SkypeWindow::Vanish(uint32_t closeMs) {
     m_log.Line("vanish: no more answers; the window closes in %u ms", closeMs);
     if (self) {
         PostMessageW(self, kVanishMessage, closeMs, 0);
+    }
+}
+
+void SkypeWindow::Hang(uint32_t ms) {
+    HWND self;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        self = m_bClosed ? nullptr : m_hwnd;
+    }
+    if (self) {
+        PostMessageW(self, kHangMessage, ms, 0);
     }
 }
 

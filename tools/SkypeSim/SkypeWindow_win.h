@@ -49,9 +49,13 @@ public:
     // One notification to the attached window; returns once it was delivered.
     bool Notify(const std::string& text, bool zero, std::string* failure);
     // A standing reply from now on (the first answer defined that matches a command wins).
+    // An answer-inside is sent from within the command's WM_COPYDATA, before the agent's
+    // SendMessage returns; the others once that handler has returned.
     void AddAnswer(const SkypeCommand& answer);
     // No more answers, attach messages or notifications; the window closes after closeMs.
     void Vanish(uint32_t closeMs);
+    // The window thread takes no message for ms (a hung Skype); returns at once.
+    void Hang(uint32_t ms);
 
     // The first violation not yet reported, if any (each is reported once).
     bool TakeViolation(std::string* violation);
@@ -62,6 +66,7 @@ private:
         uint64_t sequence;
         std::string bytes;
         bool bFromScript; // a notify, which waits for the outcome
+        bool bInside;     // an answer-inside, sent while the agent's command is handled
     };
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -82,10 +87,15 @@ private:
     HWND m_hwnd = nullptr;
     bool m_bClosed = false;
     bool m_bVanished = false;
-    std::deque<HWND> m_discovers;       // discovering windows not yet answered
-    HWND m_lastAnswered = nullptr;      // the window the last attach message went to
-    HWND m_agent = nullptr;             // the window that attached (status 0), while attached
+    std::deque<HWND> m_discovers;  // discovering windows not yet answered
+    HWND m_lastAnswered = nullptr; // the window the last attach message went to
+    // The window that attached (status 0). Attach status 3 keeps it, so that the commands
+    // it still sends then (ending its call, giving back the audio devices) are taken, but
+    // clears m_bAgentAttached: answers and notifications go to m_agent only while it is set.
+    HWND m_agent = nullptr;
+    bool m_bAgentAttached = false;
     std::deque<std::string> m_commands; // received texts not yet taken by an expect
+    int m_insideAnswers = 0;            // answer-insides being sent: no expect takes a command
     int m_received = 0;                 // commands received, for the log
     std::vector<std::string> m_violations;
     size_t m_violationsTaken = 0;

@@ -46,9 +46,10 @@ void CSkypeApiClient::Construct() {
 }
 
 CSkypeApiClient::~CSkypeApiClient() {
+    // The search thread sends through the engine: it ends before the engine goes.
+    StopAudioDeviceSearch();
     m_pEngine.reset();
     m_pMessageEngine = nullptr;
-    StopAudioDeviceSearch();
     if (m_hAudioTermination) {
         CloseHandle(m_hAudioTermination);
     }
@@ -132,6 +133,8 @@ void CSkypeApiClient::SelectAudioDevices(bool toAdapter) {
 }
 
 void CSkypeApiClient::Ping() {
+    // A ping that cannot be sent (a hung Skype: the send times out) is as unanswered as one
+    // that gets no pong.
     SendMessageToApiServer("ping");
     if (++m_nPendingPings > 2) {
         OnApiServerDetached();
@@ -168,6 +171,8 @@ void CSkypeApiClient::OnApiServerAttached() {
         LogTraffic("===========================", kTrafficAgent);
     }
     m_hSkypeMainWindow = FindWindowA("tSkMainForm.UnicodeClass", nullptr);
+    // A Skype that has just attached (perhaps after its restart) owes no pongs.
+    m_nPendingPings = 0;
     SetConnectionFlags(kFlagApiAttached, 0);
     OnApiServerConnected();
 }
@@ -273,7 +278,10 @@ void CSkypeApiClient::OnApiServerMessage(const COPYDATASTRUCT* message) {
         TRACE("Skype Version %s \n", tokens[1].c_str());
         CheckVersion(tokens[1]);
     } else if (first == "pong") {
-        --m_nPendingPings;
+        // A late pong (for a ping sent before an attach) gives no credit for later pings.
+        if (m_nPendingPings > 0) {
+            --m_nPendingPings;
+        }
     } else if (first == "error") {
         OnError(tokens);
     } else if (first == "audio_in") {

@@ -3,7 +3,9 @@
 // only while Skype is ready) and dispatches Skype's notifications (lower-cased and split
 // into tokens). Right after the connection it asks for Skype's version, the protocol, the
 // user's status, points Skype's audio at the adapter, and asks for the voicemails and the
-// friends; a ping every 10 s notices a Skype that went away (the third ping unanswered).
+// friends; a ping every 10 s notices a Skype that went away or hangs (the third ping
+// unanswered; the count starts afresh at every attach and a late pong never takes it
+// below zero).
 //
 // Call, voicemail and contact notifications each have a handler of their own; the contact
 // list is kept here, the call and voicemail handlers belong to the call-control side.

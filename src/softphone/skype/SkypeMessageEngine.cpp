@@ -61,9 +61,17 @@ LRESULT CSkypeMessageEngine::DispatchMessageToSkype(COPYDATASTRUCT* data) {
     if (!skype || !data) {
         return 0;
     }
-    const LRESULT result = SendMessageA(skype, WM_COPYDATA, (WPARAM)m_hWnd, (LPARAM)data);
+    // A hung Skype must not hang the agent: the send gives up after a while (at once when
+    // the system already knows Skype hangs), and the next pings find Skype gone. Messages
+    // sent to this thread meanwhile are still taken (Skype's answers among them).
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(skype, WM_COPYDATA, (WPARAM)m_hWnd, (LPARAM)data, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                             kSendTimeoutMs, &result)) {
+        TRACE("DispatchMessageToSkype: Skype did not take the message (Err=%d)", (int)GetLastError());
+        return 0;
+    }
     TRACE_LEVEL(1, "DispatchMessageToSkype returned - %x", (unsigned)result);
-    return result;
+    return (LRESULT)result;
 }
 
 void CSkypeMessageEngine::OnTimer(UINT_PTR id) {

@@ -7,8 +7,12 @@
 // Attach status: 0 attached, 1 pending authorisation, 2 refused, 3 not available,
 // 0x8001 available again (a new discover follows at once).
 //
+// Commands go by SendMessageTimeout (at most kSendTimeoutMs, not at all to a Skype the
+// system knows to hang), so a hung Skype cannot freeze the agent; Skype's notifications
+// sent meanwhile are handled inside the wait, as with SendMessage.
+//
 // Threads: GUI thread, except DispatchMessageToApiServer, which the audio-device search
-// thread may also call (a synchronous SendMessage of a record of its own).
+// thread may also call (a synchronous send of a record of its own).
 #pragma once
 
 #include "softphone/MessageEngine.h"
@@ -21,6 +25,7 @@ class CSkypeMessageEngine : public CMessageEngine {
 public:
     static constexpr UINT_PTR kPingTimer = 16;
     static constexpr UINT kPingMs = 10000;
+    static constexpr UINT kSendTimeoutMs = 5000; // the longest a command waits for Skype
 
     explicit CSkypeMessageEngine(CSkypeApiClient* client);
 

@@ -11,6 +11,10 @@
 // on a current entry; they go to Skype through the owning client, and the playback's start
 // and end come back to the client from the status notifications.
 //
+// Skype may answer a command before the send returns (its notification is delivered while
+// the agent waits in SendMessage), so no entry, iterator or index is held across a send:
+// walks go over a copy of the ids, and entries are looked up again after every send.
+//
 // Threads: GUI thread only.
 #pragma once
 
@@ -75,6 +79,10 @@ public:
     void Print() const;
 
 private:
+    // The ids in list order: what a walk that sends to Skype goes over, since Skype may
+    // answer inside each send and so change the list.
+    std::vector<int> Ids() const;
+
     CSkypeApiClient* m_pOwner;
     int m_nState = 0;
     std::vector<std::unique_ptr<CVoiceMail>> m_Entries;
