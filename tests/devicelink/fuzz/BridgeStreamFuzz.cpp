@@ -4,8 +4,8 @@
 // says what that must be.
 #include "base/trace/Trace.h"
 #include "devicelink/iBusNPBridge.h"
-#include "Fuzz.h"
-#include "FuzzPipeServer.h"
+#include "tests/lib/fuzz/Fuzz.h"
+#include "tests/lib/fuzz/FuzzPipeServer.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // random headers, sizes, statuses and results, answers cut into pieces, cut short, longer
 // than they say, or late. The caller's buffer ends where a no-access page begins.
 #include "devicelink/AdapterEnum.h"
-#include "Fuzz.h"
-#include "FuzzPipeServer.h"
-#include "GuardedPage.h"
+#include "tests/lib/fuzz/Fuzz.h"
+#include "tests/lib/fuzz/FuzzPipeServer.h"
+#include "tests/lib/fuzz/GuardedPage.h"
 
 #include <gtest/gtest.h>
 

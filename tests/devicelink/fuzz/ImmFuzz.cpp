@@ -2,9 +2,9 @@
 // input ending where a no-access page begins, and through the I/O manager's receive path
 // over a "VCORE\IOMAN" served by the test.
 #include "devicelink/IoManager.h"
-#include "Fuzz.h"
-#include "FuzzPipeServer.h"
-#include "GuardedPage.h"
+#include "tests/lib/fuzz/Fuzz.h"
+#include "tests/lib/fuzz/FuzzPipeServer.h"
+#include "tests/lib/fuzz/GuardedPage.h"
 
 #include <gtest/gtest.h>
 
