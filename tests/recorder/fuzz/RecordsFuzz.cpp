@@ -339,7 +339,7 @@ TEST(RecorderFuzz, RecordsHandedInDirectly) {
 
 TEST(RecorderFuzz, RecordsThroughThePoll) {
     FuzzRandom r = FuzzStream("recorder poll");
-    FuzzBudget budget(5000);
+    FuzzBudget budget(3000);
     const DWORD automation = r.Percent(70) ? 1 : 0;
     RecorderPlace place("RecordsPollFuzz", automation);
     FuzzWatchdog watchdog;
