@@ -5,7 +5,7 @@
 #include "base/trace/Trace.h"
 #include "devicelink/iBusNPBridge.h"
 #include "tests/lib/fuzz/Fuzz.h"
-#include "tests/lib/fuzz/FuzzPipeServer.h"
+#include "FuzzPipeServer.h"
 
 #include <gtest/gtest.h>
 

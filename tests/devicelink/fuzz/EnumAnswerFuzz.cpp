@@ -3,7 +3,7 @@
 // than they say, or late. The caller's buffer ends where a no-access page begins.
 #include "devicelink/AdapterEnum.h"
 #include "tests/lib/fuzz/Fuzz.h"
-#include "tests/lib/fuzz/FuzzPipeServer.h"
+#include "FuzzPipeServer.h"
 #include "tests/lib/fuzz/GuardedPage.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // over a "VCORE\IOMAN" served by the test.
 #include "devicelink/IoManager.h"
 #include "tests/lib/fuzz/Fuzz.h"
-#include "tests/lib/fuzz/FuzzPipeServer.h"
+#include "FuzzPipeServer.h"
 #include "tests/lib/fuzz/GuardedPage.h"
 
 #include <gtest/gtest.h>
