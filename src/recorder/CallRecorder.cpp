@@ -573,11 +573,13 @@ int CCallRecorder::StopRecording() {
     if (m_hWavFile == INVALID_HANDLE_VALUE) {
         return 1;
     }
-    NotifyGui(2);
+    // All done before the interface hears of it: a command it sends back at once (a new
+    // start, another stop) finds the recording over and its file complete.
     FinishFile();
     ChooseChannels(false);
     m_bAutoStarted = false;
     m_bRecording = false;
+    NotifyGui(2);
     return 1;
 }
 

@@ -147,6 +147,9 @@ protected:
     // Seams for tests: the clock of the file names and the free-space measurement.
     virtual SYSTEMTIME LocalTime() const;
     virtual DWORD MeasureFreeSpace();
+    // The records of one read (`length` bytes, as the driver returned them); tests hand
+    // records in here directly, where they can end at memory that may not be read.
+    void HandleRecords(const uint8_t* data, uint32_t length);
 
 private:
     bool OpenDriver();
@@ -154,7 +157,6 @@ private:
     bool ChooseChannels(bool withAudio);
     // One read; false when nothing came back. *more: another read is due.
     bool ReadOnce(bool* more);
-    void HandleRecords(const uint8_t* data, uint32_t length);
     void HandleEvent(const uint8_t* payload, uint32_t length, uint32_t valid);
     void WriteAudio(const uint8_t* payload, uint32_t length);
     bool CreateRecordingFile();
