@@ -55,9 +55,7 @@ TEST(RecorderFuzzRegression, AStartAnsweringTheStopNotificationStartsANewRecordi
 
 // A stop that arrives while the start is being told finished the file, and the start then
 // went on and set the recording flag: "recording" without a file.
-// Disabled until the recorder checks its file after telling the interface (issue 15, "a stop
-// that arrives while the start notifies the interface"); enable it with that change.
-TEST(RecorderFuzzRegression, DISABLED_AStopAnsweringTheStartNotificationLeavesNoRecording) {
+TEST(RecorderFuzzRegression, AStopAnsweringTheStartNotificationLeavesNoRecording) {
     InterfaceRig rig("RecRegStart");
     ASSERT_TRUE(rig.Start());
     HWND gui = rig.windows[0]->hWnd;

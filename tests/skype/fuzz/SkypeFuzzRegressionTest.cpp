@@ -18,9 +18,7 @@ size_t Count(const std::vector<std::string>& commands, const std::string& comman
 // Skype answers "get voicemail 11 status" with the voicemail's deletion before the send
 // returns, while the client still walks the list it is asking about. The walk went on
 // over the shortened list and read the entry past its end.
-// Disabled until the voicemail list is walked by a copy of its ids (issue 15, "Deleting
-// all voicemails can crash the agent"); enable it with that change.
-TEST(SkypeFuzzRegression, DISABLED_AVoicemailDeletedWhileTheListIsAskedForIsPassedOver) {
+TEST(SkypeFuzzRegression, AVoicemailDeletedWhileTheListIsAskedForIsPassedOver) {
     SkypeRig rig;
     ASSERT_TRUE(rig.Start());
     rig.Notify("PROTOCOL 5");
@@ -41,9 +39,7 @@ TEST(SkypeFuzzRegression, DISABLED_AVoicemailDeletedWhileTheListIsAskedForIsPass
 // Key 9 in a voice-mail session deletes every voicemail; Skype reports each deletion
 // inside the agent's send of it, and each report removes an entry from the list being
 // walked.
-// Disabled until the voicemail list is walked by a copy of its ids (issue 15, "Deleting
-// all voicemails can crash the agent"); enable it with that change.
-TEST(SkypeFuzzRegression, DISABLED_DeletingAllWhileSkypeReportsEachDeletion) {
+TEST(SkypeFuzzRegression, DeletingAllWhileSkypeReportsEachDeletion) {
     SkypeRig rig;
     ASSERT_TRUE(rig.Start());
     rig.Notify("PROTOCOL 5");

@@ -351,11 +351,9 @@ TEST(SkypeFuzz, NotificationsAnsweredInsideTheAgentsSends) {
     FuzzNotifications("Skype answers inside sends", NotificationMix::kNoVoicemail, 15, 15000);
 }
 
-// The same with the voicemail notifications too. It ends the program within seconds: the
-// voicemail list is walked while each send lets Skype's answers change it (the regression
-// tests of SkypeFuzzRegressionTest.cpp). Disabled until the list is walked by a copy of its
-// ids (issue 15, "Deleting all voicemails can crash the agent"); enable it with that change.
-TEST(SkypeFuzz, DISABLED_VoicemailNotificationsAnsweredInsideTheAgentsSends) {
+// The same with the voicemail notifications too: the voicemail list is walked while each
+// send lets Skype's answers change it (the regression tests of SkypeFuzzRegressionTest.cpp).
+TEST(SkypeFuzz, VoicemailNotificationsAnsweredInsideTheAgentsSends) {
     FuzzNotifications("Skype voicemail answers inside sends", NotificationMix::kAll, 15, 15000);
 }
 
