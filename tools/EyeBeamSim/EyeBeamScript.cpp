@@ -42,7 +42,8 @@ bool ParseMs(const std::string& word, uint32_t* ms) {
 
 bool ParseInt32(const std::string& word, int32_t* value) {
     int64_t number;
-    if (!ParseNumber(word, std::numeric_limits<int32_t>::min(), std::numeric_limits<uint32_t>::max(), &number)) {
+    if (!ParseNumber(word, std::numeric_limits<int32_t>::min(), std::numeric_limits<uint32_t>::max(),
+                     &number)) {
         return false;
     }
     *value = (int32_t)(uint32_t)number;
@@ -85,14 +86,15 @@ bool ParseEyeBeamLine(const std::string& text, int line, std::optional<EyeBeamCo
     }
     std::vector<std::string> positional;
     std::vector<std::pair<std::string, std::string>> options;
-    if (!orvin::sim::SeparateOptions(name, std::vector<std::string>(words.begin() + 1, words.end()), spec->options,
-                                     false, &positional, &options, error)) {
+    if (!orvin::sim::SeparateOptions(name, std::vector<std::string>(words.begin() + 1, words.end()),
+                                     spec->options, false, &positional, &options, error)) {
         return false;
     }
     if ((int)positional.size() != spec->positional) {
-        *error = (int)positional.size() > spec->positional
-                     ? name + ": unexpected '" + positional[spec->positional] + "'"
-                     : name + (spec->positional == 1 ? ": needs a time in milliseconds" : ": needs TYPE and CODE");
+        *error =
+            (int)positional.size() > spec->positional
+                ? name + ": unexpected '" + positional[spec->positional] + "'"
+                : name + (spec->positional == 1 ? ": needs a time in milliseconds" : ": needs TYPE and CODE");
         return false;
     }
     EyeBeamCommand result;
@@ -183,7 +185,8 @@ std::vector<std::string> CheckEyeBeamRecord(const EyeBeamRecordReceived& record)
         }
     } else if (type == 1 && code == 13) {
         if (info != eyebeam::kKeypadDial && info != eyebeam::kKeypadHangUp) {
-            faults.push_back("keypad event " + std::to_string(info) + " is neither 16 (dial) nor 17 (hang up)");
+            faults.push_back("keypad event " + std::to_string(info) +
+                             " is neither 16 (dial) nor 17 (hang up)");
         }
     } else {
         faults.push_back("type " + std::to_string(type) + " code " + std::to_string(code) +

@@ -47,10 +47,10 @@ struct EyeBeamCommand {
     int line = 0;
     std::string source; // the line as written, comment removed and trimmed
 
-    int32_t type = 0;  // expect, send
-    int32_t code = 0;  // expect, send (the event)
+    int32_t type = 0;            // expect, send
+    int32_t code = 0;            // expect, send (the event)
     std::optional<int32_t> info; // expect: matched when given; send: 0 when not
-    uint32_t size = 0; // send: the record's length
+    uint32_t size = 0;           // send: the record's length
     uint32_t timeoutMs = 0;
     uint32_t ms = 0; // sleep; vanish: until the window closes
 };

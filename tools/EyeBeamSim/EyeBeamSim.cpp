@@ -108,9 +108,12 @@ public:
             return true;
         };
         protocol.show = [](const ReceivedRecord& received) { return ShowEyeBeamRecord(received.bytes); };
-        protocol.showOutgoing = [](const OutgoingRecord& record, bool) { return ShowEyeBeamRecord(record.bytes); };
+        protocol.showOutgoing = [](const OutgoingRecord& record, bool) {
+            return ShowEyeBeamRecord(record.bytes);
+        };
         protocol.check = [](const ReceivedRecord& received) {
-            return CheckEyeBeamRecord({received.data, received.bytes, received.attached, received.fromAttachedWindow});
+            return CheckEyeBeamRecord(
+                {received.data, received.bytes, received.attached, received.fromAttachedWindow});
         };
         return m_window.Start(kWindowClass, L"EyeBeam", std::move(protocol), error);
     }
@@ -157,8 +160,8 @@ public:
                 described += " info=" + std::to_string(*command.info);
             }
             ok = m_window.Expect(
-                [&](const ReceivedRecord& received) { return MatchesExpect(command, received.bytes); }, described,
-                command.timeoutMs, failure);
+                [&](const ReceivedRecord& received) { return MatchesExpect(command, received.bytes); },
+                described, command.timeoutMs, failure);
             break;
         }
         case EyeBeamCommandKind::Send:
@@ -247,7 +250,9 @@ int main(int argc, char** argv) {
     }
     log.Line("window of class OrvinEyeBeamSim open");
 
-    auto run = [&](const EyeBeamCommand& command, std::string* failure) { return window.Run(command, failure); };
+    auto run = [&](const EyeBeamCommand& command, std::string* failure) {
+        return window.Run(command, failure);
+    };
     int status = options.interactive ? RunInteractiveCommands<EyeBeamCommand>(log, ParseEyeBeamLine, run)
                                      : RunScriptCommands(log, commands, run);
     window.Stop();

@@ -90,11 +90,13 @@ bool ParseItem(const std::string& word, bool forExpect, ItemSpec* item, std::str
     }
     item->tag = (uint8_t)tag;
     const size_t second = word.find(':', first + 1);
-    const std::string kind = word.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
+    const std::string kind =
+        word.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
     const std::string value = second == std::string::npos ? std::string() : word.substr(second + 1);
     if (kind == "any") {
         if (!forExpect || second != std::string::npos) {
-            *error = forExpect ? "'" + word + "': any takes no value" : "'" + word + "': any is for expect only";
+            *error =
+                forExpect ? "'" + word + "': any takes no value" : "'" + word + "': any is for expect only";
             return false;
         }
         item->kind = ItemSpec::Kind::Any;
@@ -289,7 +291,8 @@ bool ParseQQLine(const std::string& text, int line, std::optional<QQCommand>* co
     case QQCommandKind::Send:
     case QQCommandKind::SendRaw: {
         int64_t event;
-        if (positional.empty() || !ParseNumber(positional[0], 0, std::numeric_limits<uint32_t>::max(), &event)) {
+        if (positional.empty() ||
+            !ParseNumber(positional[0], 0, std::numeric_limits<uint32_t>::max(), &event)) {
             *error = name + (positional.empty() ? ": needs an EVENT" : ": bad event '" + positional[0] + "'");
             return false;
         }
@@ -359,8 +362,8 @@ bool SplitItems(const std::string& data, std::vector<ParsedItem>* items, std::st
         at += sizeof header;
         if (header.Length > data.size() - at) {
             *fault = "item " + std::to_string(items->size() + 1) + " (tag " + std::to_string(header.Tag) +
-                     ") claims " + std::to_string(header.Length) + " bytes, " + std::to_string(data.size() - at) +
-                     " are left";
+                     ") claims " + std::to_string(header.Length) + " bytes, " +
+                     std::to_string(data.size() - at) + " are left";
             return false;
         }
         items->push_back({header.Tag, header.Length, data.substr(at, header.Length)});
@@ -391,16 +394,16 @@ std::vector<std::string> CheckQQMessage(const QQMessageReceived& message) {
             got.append(got.empty() ? "" : ",").append(std::to_string(item.tag));
         }
         if (want != got) {
-            faults.push_back("items of tags [" + got + "]: event " + std::to_string(message.event) + " carries [" +
-                             want + "]");
+            faults.push_back("items of tags [" + got + "]: event " + std::to_string(message.event) +
+                             " carries [" + want + "]");
             return false;
         }
         return true;
     };
     auto expectLength = [&](const ParsedItem& item, uint32_t length) {
         if (item.length != length) {
-            faults.push_back("item of tag " + std::to_string(item.tag) + " is " + std::to_string(item.length) +
-                             " bytes long, not " + std::to_string(length));
+            faults.push_back("item of tag " + std::to_string(item.tag) + " is " +
+                             std::to_string(item.length) + " bytes long, not " + std::to_string(length));
             return false;
         }
         return true;
@@ -408,7 +411,8 @@ std::vector<std::string> CheckQQMessage(const QQMessageReceived& message) {
     switch (message.event) {
     case qq::EVENT_QQAPI_SET_AUDIO_DEVICE:
         if (items.size() == 1) {
-            if (expectTags({qq::QQ_TAG_DEVICE_ID}) && expectLength(items[0], 4) && Number(items[0].value) != 0) {
+            if (expectTags({qq::QQ_TAG_DEVICE_ID}) && expectLength(items[0], 4) &&
+                Number(items[0].value) != 0) {
                 faults.push_back("a device id without a name must be 0 (QQ's own devices)");
             }
         } else if (expectTags({qq::QQ_TAG_DEVICE_NAME, qq::QQ_TAG_DEVICE_ID})) {
@@ -423,12 +427,14 @@ std::vector<std::string> CheckQQMessage(const QQMessageReceived& message) {
         if (expectTags({qq::QQ_TAG_CALL_ACTION}) && expectLength(items[0], 1)) {
             const unsigned action = (unsigned char)items[0].value[0];
             if (action != qq::QQ_CALL_ANSWER && action != qq::QQ_CALL_END) {
-                faults.push_back("call action " + std::to_string(action) + " is neither 145 (answer) nor 146 (end)");
+                faults.push_back("call action " + std::to_string(action) +
+                                 " is neither 145 (answer) nor 146 (end)");
             }
         }
         break;
     case qq::EVENT_QQAPI_CALL_NUMBER:
-        if (items.size() != 1 || (items[0].tag != qq::QQ_TAG_NUMBER && items[0].tag != qq::QQ_TAG_SHORT_NUMBER)) {
+        if (items.size() != 1 ||
+            (items[0].tag != qq::QQ_TAG_NUMBER && items[0].tag != qq::QQ_TAG_SHORT_NUMBER)) {
             faults.push_back("a number to call is one item of tag 1 or 3");
         } else {
             const ParsedItem& number = items[0];
@@ -437,8 +443,9 @@ std::vector<std::string> CheckQQMessage(const QQMessageReceived& message) {
             }
             const uint8_t tag = number.value.size() < 3 ? qq::QQ_TAG_SHORT_NUMBER : qq::QQ_TAG_NUMBER;
             if (number.tag != tag) {
-                faults.push_back("a number of " + std::to_string(number.value.size()) + " digits goes with tag " +
-                                 std::to_string(tag) + ", not " + std::to_string(number.tag));
+                faults.push_back("a number of " + std::to_string(number.value.size()) +
+                                 " digits goes with tag " + std::to_string(tag) + ", not " +
+                                 std::to_string(number.tag));
             }
         }
         break;
@@ -452,7 +459,8 @@ std::vector<std::string> CheckQQMessage(const QQMessageReceived& message) {
         }
         break;
     default:
-        faults.push_back("event " + std::to_string(message.event) + " is none the agent sends (10, 12, 13, 19)");
+        faults.push_back("event " + std::to_string(message.event) +
+                         " is none the agent sends (10, 12, 13, 19)");
         break;
     }
     return faults;

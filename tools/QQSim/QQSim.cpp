@@ -110,18 +110,22 @@ public:
                                       std::to_string((long long)lParam) + ": it carries 100");
             }
             if (!IsWindow(from)) {
-                m_window.AddViolation("a discover whose first parameter " + HandleText(from) + " is no window");
+                m_window.AddViolation("a discover whose first parameter " + HandleText(from) +
+                                      " is no window");
                 return true;
             }
             m_window.AddDiscover(from);
             return true;
         };
-        protocol.show = [](const ReceivedRecord& received) { return ShowQQMessage(received.data, received.bytes); };
+        protocol.show = [](const ReceivedRecord& received) {
+            return ShowQQMessage(received.data, received.bytes);
+        };
         protocol.showOutgoing = [](const OutgoingRecord& record, bool) {
             return ShowQQMessage(record.data, record.bytes);
         };
         protocol.check = [](const ReceivedRecord& received) {
-            return CheckQQMessage({received.data, received.bytes, received.attached, received.fromAttachedWindow});
+            return CheckQQMessage(
+                {received.data, received.bytes, received.attached, received.fromAttachedWindow});
         };
         return m_window.Start(kWindowClass, L"QQ", std::move(protocol), error);
     }
@@ -135,7 +139,8 @@ public:
             ok = m_window.TakeAttachTarget(command.timeoutMs, true, &target, failure);
             if (ok) {
                 m_log.Line("attach to %s", HandleText(target).c_str());
-                if (!PostMessageW(target, m_responseMessage, kRegisteredParameter, (LPARAM)m_window.Window())) {
+                if (!PostMessageW(target, m_responseMessage, kRegisteredParameter,
+                                  (LPARAM)m_window.Window())) {
                     *failure = "the response could not be posted to " + HandleText(target) + ": " +
                                std::to_string(GetLastError());
                     ok = false;
@@ -156,11 +161,14 @@ public:
         case QQCommandKind::Expect: {
             std::string what = "message of event " + std::to_string(command.event);
             if (!command.anyItems) {
-                what += " with " + ShowQQMessage(command.event, MakeQQData(command)).substr(
-                                       std::string("event=").size() + std::to_string(command.event).size() + 1);
+                what += " with " +
+                        ShowQQMessage(command.event, MakeQQData(command))
+                            .substr(std::string("event=").size() + std::to_string(command.event).size() + 1);
             }
             ok = m_window.Expect(
-                [&](const ReceivedRecord& received) { return MatchesExpect(command, received.data, received.bytes); },
+                [&](const ReceivedRecord& received) {
+                    return MatchesExpect(command, received.data, received.bytes);
+                },
                 what, command.timeoutMs, failure);
             break;
         }
@@ -231,8 +239,8 @@ int main(int argc, char** argv) {
         return kSimExitBadInput;
     }
     SingleInstance single;
-    if (!single.Claim(L"OrvinQQSim.SingleInstance", kWindowClass, "QQSim", "another QQSim", kOtherInstanceGraceMs,
-                      log)) {
+    if (!single.Claim(L"OrvinQQSim.SingleInstance", kWindowClass, "QQSim", "another QQSim",
+                      kOtherInstanceGraceMs, log)) {
         return kSimExitOtherInstance;
     }
     QQWindow window(log, options.lenient);

@@ -3,6 +3,7 @@
 #include "base/trace/Trace.h"
 #include "devicelink/MessageCatalogue.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -305,18 +306,26 @@ void QQApiClient::OnCallStatusMessage(CQQItemReader& reader, int status, size_t 
     default:
         return;
     }
+    IMM record = {};
+    record.Type = MSG_TYPE_CALL_EVENT;
+    record.Code = m_Session.m_nState;
+    record.Info = m_Session.m_nCallId;
+    memcpy(record.Buffer1, caller.data(), std::min(caller.size(), sizeof record.Buffer1 - 1));
     if (status == QQ_CALL_STATUS_ACCEPT && previous != m_Session.m_nCallId) {
         // The handle QQ named before goes along, as the 4 bytes of Buffer2.
-        IMM record = {};
-        record.Type = MSG_TYPE_CALL_EVENT;
-        record.Code = m_Session.m_nState;
-        record.Info = m_Session.m_nCallId;
         memcpy(record.Buffer2, &previous, sizeof previous);
-        SendRecordToService(record);
+    }
+    ReportCallStatus(record);
+}
+
+void QQApiClient::ReportCallStatus(const IMM& record) {
+    static const char kNoBuffer[sizeof record.Buffer2] = {};
+    if (memcmp(record.Buffer2, kNoBuffer, sizeof kNoBuffer) != 0) {
+        SendRecordToService(record); // every byte as it is
         return;
     }
-    SendToService(MSG_TYPE_CALL_EVENT, m_Session.m_nState, m_Session.m_nCallId,
-                  caller.empty() ? nullptr : caller.c_str());
+    // Buffer1 holds the caller's text, at most 23 bytes and its NUL.
+    SendToService(record.Type, record.Code, record.Info, record.Buffer1[0] ? record.Buffer1 : nullptr);
 }
 
 // ---- The service's requests and the handset

@@ -54,6 +54,9 @@ public:
     virtual void SendToSoftphone(uint32_t event, const void* data, size_t length);
     void HandleCallStatusChange(int status);
     void UpdateVoiceMailsState();
+    // A call status for the service: Type, Code (the session state), Info (the call id),
+    // Buffer1 (the caller's text) and Buffer2 (a former call handle), the rest zero.
+    virtual void ReportCallStatus(const IMM& record);
 
     CQQMessageEngine* Engine() const { return m_pEngine.get(); }
 
