@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs OrvinAgent on its default installation (the telephone as a Skype handset) against
-# the adapter-service stand-in and the Skype stand-in, and shows the traffic as it
+# the adapter-service stand-in and a softphone's stand-in, and shows the traffic as it
 # happens: the lines of the agent's event log, with their prefixes.
 #
 #   scripts/run-agent.sh                         the Skype demo, in this terminal
+#   scripts/run-agent.sh --softphone NAME        the demo with another softphone: skype, eyebeam, qq
 #   scripts/run-agent.sh --screenshot FILE.png   the same on a virtual X display, saving a
 #                                                picture of the main dialog while it runs
 #   scripts/run-agent.sh --answering-machine     the answering-machine client's demo instead
@@ -24,6 +25,10 @@
 # then shuts it down through the application manager (OrvinAppCtl shutdown 2), as an
 # installer would; on Ctrl-C it shuts the agent down the same way.
 #
+# With --softphone eyebeam or qq the imported SoftPhoneType is replaced by that client's
+# record, and the softphone's stand-in (EyeBeamSim, QQSim) plays data/demo/demo-NAME.txt
+# beside the service's data/demo/demo-service-NAME.txt (the softphones' table below).
+#
 # With --answering-machine the imported SoftPhoneType is replaced by the answering-machine
 # client's record and the adapter stand-in alone plays data/demo/demo-service.txt (the
 # adapter attaches, the handset is lifted and put down, the line switches, a call rings,
@@ -34,8 +39,33 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() {
-    sed -n '6,9s/^# \{0,1\}//p' "$0"
+    sed -n '6,10s/^# \{0,1\}//p' "$0"
     exit "$1"
+}
+
+# The softphones the demo can drive, one line each: the name of --softphone, the client's
+# SoftPhoneType record (REG_BINARY hex: the selection word with its CRC-8 check byte), the
+# stand-in program in tools/, the class of its window, and a line of its log (after "] ")
+# that marks the moment for --screenshot. Each has its scripts in data/demo/: the
+# stand-in's demo-NAME.txt and the adapter stand-in's demo-service-NAME.txt.
+SOFTPHONE_TABLE="
+skype    000000c021000000  SkypeSim    tSkMainForm.UnicodeClass  TX VOICEMAIL 101 STATUS PLAYING
+eyebeam  0000c0005f000000  EyeBeamSim  OrvinEyeBeamSim           TX type=0 code=900 info=0
+qq       0000003055000000  QQSim       OrvinQQSim                RX event=13 1:text:555
+"
+# softphone_row NAME: sets SP_RECORD, SP_PROGRAM, SP_CLASS and SP_MOMENT; 1 for an unknown name.
+softphone_row() {
+    local name record program class moment
+    while read -r name record program class moment; do
+        if [ -n "$name" ] && [ "$name" = "$1" ]; then
+            SP_RECORD=$record SP_PROGRAM=$program SP_CLASS=$class SP_MOMENT=$moment
+            return 0
+        fi
+    done <<<"$SOFTPHONE_TABLE"
+    return 1
+}
+softphone_names() {
+    awk 'NF { printf "%s%s", sep, $1; sep = ", " }' <<<"$SOFTPHONE_TABLE"
 }
 
 SCREENSHOT=""
@@ -55,6 +85,15 @@ while [ $# -gt 0 ]; do
         SOFTPHONE=answering-machine
         shift
         ;;
+    --softphone)
+        [ $# -ge 2 ] || usage 2 >&2
+        SOFTPHONE=$2
+        shift 2
+        ;;
+    --softphone=*)
+        SOFTPHONE=${1#--softphone=}
+        shift
+        ;;
     -h | --help) usage 0 ;;
     *)
         echo "run-agent.sh: unknown argument: $1" >&2
@@ -62,6 +101,10 @@ while [ $# -gt 0 ]; do
         ;;
     esac
 done
+if [ "$SOFTPHONE" != answering-machine ] && ! softphone_row "$SOFTPHONE"; then
+    echo "run-agent.sh: unknown softphone '$SOFTPHONE' (known: $(softphone_names))" >&2
+    exit 2
+fi
 if [ -n "$SCREENSHOT" ]; then
     [[ $SCREENSHOT == /* ]] || SCREENSHOT="$PWD/$SCREENSHOT"
     mkdir -p "$(dirname "$SCREENSHOT")"
@@ -73,24 +116,23 @@ scripts/install-deps.sh
 BUILD_DIR="${BUILD_DIR:-build}"
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD_DIR" -j 2 --target OrvinAgent OrvinAdapterSim SkypeSim OrvinAppCtl \
+cmake --build "$BUILD_DIR" -j 2 --target OrvinAgent OrvinAdapterSim ${SP_PROGRAM:-} OrvinAppCtl \
       OrvinMonitor OrvinPowerEvent OrvinDtmf
 
 BUILD_DIR=$(cd "$BUILD_DIR" && pwd)
 WINE_RUN="$BUILD_DIR/wine-run"
 AGENT="$BUILD_DIR/src/agent/OrvinAgent.exe"
 SIM="$BUILD_DIR/tools/OrvinAdapterSim/OrvinAdapterSim.exe"
-SKYPESIM="$BUILD_DIR/tools/SkypeSim/SkypeSim.exe"
 APPCTL="$BUILD_DIR/tools/OrvinAppCtl/OrvinAppCtl.exe"
 MONITOR="$BUILD_DIR/tools/OrvinMonitor/OrvinMonitor.exe"
 POWER="$BUILD_DIR/tools/OrvinPowerEvent/OrvinPowerEvent.exe"
 DTMF="$BUILD_DIR/tools/OrvinDtmf/OrvinDtmf.exe"
-if [ "$SOFTPHONE" = skype ]; then
-    DEMO_SCRIPT="$PWD/data/demo/demo-service-skype.txt"
-    SKYPE_SCRIPT="$PWD/data/demo/demo-skype.txt"
+if [ "$SOFTPHONE" != answering-machine ]; then
+    SOFTPHONE_SIM="$BUILD_DIR/tools/$SP_PROGRAM/$SP_PROGRAM.exe"
+    SOFTPHONE_SCRIPT="$PWD/data/demo/demo-$SOFTPHONE.txt"
 else
     DEMO_SCRIPT="$PWD/data/demo/demo-service.txt"
-    SKYPE_SCRIPT=""
+    SOFTPHONE_SCRIPT=""
 fi
 # The softphone selection record of the answering-machine client (index 8, variant 0, its
 # CRC-8 check byte), as REG_BINARY hex.
@@ -108,9 +150,9 @@ INSTALL_DIR="$WINEPREFIX/drive_c/Program Files/Orvin/VoipAdapter"
 
 rm -rf "$WORK"
 mkdir -p "$WORK"
-if [ "$SOFTPHONE" = skype ]; then
-    # The Skype session, then the answering-machine call.
-    cat "$PWD/data/demo/demo-service-skype.txt" "$PWD/data/demo/demo-service-answering-machine.txt" \
+if [ -n "$SOFTPHONE_SCRIPT" ]; then
+    # The softphone's session, then the answering-machine call.
+    cat "$PWD/data/demo/demo-service-$SOFTPHONE.txt" "$PWD/data/demo/demo-service-answering-machine.txt" \
         >"$WORK/demo-service.txt"
     DEMO_SCRIPT="$WORK/demo-service.txt"
 fi
@@ -297,6 +339,11 @@ if [ "$SOFTPHONE" = answering-machine ]; then
     TYPE_CHANGED=1
     reg_add "HKLM\\$ROOT\\Config\\General" /v SoftPhoneType /t REG_BINARY /d "$TAM_RECORD" ||
         fail "could not set SoftPhoneType"
+elif [ "$SOFTPHONE" != skype ]; then
+    say "selecting the $SOFTPHONE client (SoftPhoneType $SP_RECORD)"
+    TYPE_CHANGED=1
+    reg_add "HKLM\\$ROOT\\Config\\General" /v SoftPhoneType /t REG_BINARY /d "$SP_RECORD" ||
+        fail "could not set SoftPhoneType"
 fi
 mkdir -p "$(dirname "$TRACE")" "$INSTALL_DIR"
 cp "$MONITOR" "$INSTALL_DIR/OrvinMonitor.exe"
@@ -373,8 +420,8 @@ alive() {
     if [ -n "${STARTED[service]:-}" ] && ! running service; then
         fail "the stand-in service ended early: $(tail -n 3 "$WORK/service.log")"
     fi
-    if [ -n "${STARTED[skype]:-}" ] && ! running skype; then
-        fail "SkypeSim ended early: $(tail -n 3 "$WORK/skype.log")"
+    if [ -n "${STARTED[softphone]:-}" ] && ! running softphone; then
+        fail "$SP_PROGRAM ended early: $(tail -n 3 "$WORK/softphone.log")"
     fi
 }
 # wait_sent N SECONDS: until the adapter stand-in has sent N messages, while all run.
@@ -399,9 +446,9 @@ wait_logged() {
 # expectations met (exit status 0), while the agent runs.
 wait_scripts() {
     local deadline=$((SECONDS + $1)) name
-    local -A label=([service]="the adapter stand-in" [skype]="SkypeSim")
-    while [ -n "${STARTED[service]:-}" ] || [ -n "${STARTED[skype]:-}" ]; do
-        for name in service skype; do
+    local -A label=([service]="the adapter stand-in" [softphone]="${SP_PROGRAM:-}")
+    while [ -n "${STARTED[service]:-}" ] || [ -n "${STARTED[softphone]:-}" ]; do
+        for name in service softphone; do
             if [ -n "${STARTED[$name]:-}" ] && ! running "$name"; then
                 wait_gone "$name" 0 || true
                 [ "$STATUS" = 0 ] ||
@@ -424,18 +471,18 @@ until grep -qF "] serving " "$WORK/service.log" 2>/dev/null; do
     sleep 0.1
 done
 
-if [ -n "$SKYPE_SCRIPT" ]; then
-    say "starting the Skype stand-in (SkypeSim) with ${SKYPE_SCRIPT#"$PWD/"}"
-    start skype "$SKYPESIM" --quiet --log "$(winpath "$WORK/skype.log")" "$(winpath "$SKYPE_SCRIPT")"
+if [ -n "$SOFTPHONE_SCRIPT" ]; then
+    say "starting the $SOFTPHONE stand-in ($SP_PROGRAM) with ${SOFTPHONE_SCRIPT#"$PWD/"}"
+    start softphone "$SOFTPHONE_SIM" --quiet --log "$(winpath "$WORK/softphone.log")" "$(winpath "$SOFTPHONE_SCRIPT")"
     deadline=$((SECONDS + 30))
-    until grep -qF "] window of class " "$WORK/skype.log" 2>/dev/null; do
-        running skype || fail "SkypeSim ended before its window opened: $(cat "$WORK/skype.out")"
-        [ $SECONDS -lt $deadline ] || fail "SkypeSim's window did not open within 30 s"
+    until grep -qF "] window of class $SP_CLASS open" "$WORK/softphone.log" 2>/dev/null; do
+        running softphone || fail "$SP_PROGRAM ended before its window opened: $(cat "$WORK/softphone.out")"
+        [ $SECONDS -lt $deadline ] || fail "$SP_PROGRAM's window did not open within 30 s"
         sleep 0.1
     done
 fi
 
-if [ "$SOFTPHONE" = skype ]; then
+if [ -n "$SOFTPHONE_SCRIPT" ]; then
     # The caller speaks once the answering machine has begun to record.
     (
         until grep -qF "RX IMM MSG_TYPE_IVR_EVENT IVR_SET_TIMEOUT_FOR_LEAVE_MESSAGE_MODE" "$WORK/service.log" \
@@ -453,10 +500,11 @@ tail -n +1 -F "$TRACE" 2>/dev/null > >(event_log) &
 FOLLOWER=$!
 start agent "$AGENT"
 
-if [ -n "$SKYPE_SCRIPT" ]; then
+if [ -n "$SOFTPHONE_SCRIPT" ]; then
     if [ -n "$SCREENSHOT" ]; then
-        # While the voicemail plays, the whole session in the event log.
-        wait_logged skype.log "TX VOICEMAIL 101 STATUS PLAYING" 180
+        # Late in the session (for Skype while the voicemail plays): the whole session in
+        # the event log.
+        wait_logged softphone.log "] $SP_MOMENT" 180
         sleep 1.5
         DISPLAY=":$DISPLAY_NUM" import -window root "$SCREENSHOT" || fail "import could not grab the display"
         say "screenshot saved: $SCREENSHOT ($(event_lines) event-log lines)"
@@ -486,7 +534,7 @@ sleep 1
 say "shutting the agent down (OrvinAppCtl shutdown 2)"
 shutdown_agent || fail "OrvinAppCtl shutdown 2 failed: $(cat "$WORK/appctl.out")"
 wait_gone agent 30 || fail "the agent still runs 30 s after its shutdown command"
-if [ -n "$SKYPE_SCRIPT" ]; then
+if [ -n "$SOFTPHONE_SCRIPT" ]; then
     sleep 0.5
     shopt -s nullglob
     messages=("$INSTALL_DIR"/IVR/VoiceMail/vm*.wav)
@@ -500,8 +548,8 @@ if [ -n "$SKYPE_SCRIPT" ]; then
         say "what the caller heard on the line (greeting, beep): $WORK/line.wav"
     say "the demo ran through: both stand-ins' scripts met every expectation" \
         "(the adapter stand-in received $(grep -c '\] RX ' "$WORK/service.log") messages and sent $(sent_count);" \
-        "SkypeSim received $(grep -c '\] RX ' "$WORK/skype.log") commands and sent" \
-        "$(grep -c '\] TX ' "$WORK/skype.log") notifications; $(event_lines) event-log lines; files in $WORK)"
+        "$SP_PROGRAM received $(grep -c '\] RX ' "$WORK/softphone.log") messages and sent" \
+        "$(grep -c '\] TX ' "$WORK/softphone.log"); $(event_lines) event-log lines; files in $WORK)"
 else
     wait_gone service 30 || fail "the stand-in service still runs 30 s after the agent's end"
     [ "$STATUS" = 0 ] || fail "the stand-in's script failed (status $STATUS): $(tail -n 3 "$WORK/service.log")"

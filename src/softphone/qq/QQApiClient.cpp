@@ -17,13 +17,12 @@ bool NoCall(int state) {
            (state >= CALL_STATUS_FINISHED && state <= CALL_STATUS_CANCELLED);
 }
 
-// Items are binary: their bytes up to the first zero, anything unprintable as '.'.
+// Items are binary: every byte as text, anything unprintable (tags, lengths, numbers) as '.'.
 std::string ItemsAsText(const void* data, size_t length) {
     std::string text;
-    const char* bytes = static_cast<const char*>(data);
-    for (size_t i = 0; bytes && i < length && bytes[i] && text.size() < 128; ++i) {
-        const unsigned char c = (unsigned char)bytes[i];
-        text += c >= 0x20 && c < 0x7F ? (char)c : '.';
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; bytes && i < length && text.size() < 128; ++i) {
+        text += bytes[i] >= 0x20 && bytes[i] < 0x7F ? (char)bytes[i] : '.';
     }
     return text;
 }
