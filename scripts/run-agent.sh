@@ -5,7 +5,7 @@
 #
 #   scripts/run-agent.sh                         the Skype demo, in this terminal
 #   scripts/run-agent.sh --softphone NAME        the demo with that softphone's stand-in:
-#                                                skype (the default) or teltel
+#                                                skype (the default), eyebeam, qq or teltel
 #   scripts/run-agent.sh --screenshot FILE.png   the same on a virtual X display, saving a
 #                                                picture of the main dialog while it runs
 #   scripts/run-agent.sh --answering-machine     the answering-machine client's demo instead
@@ -26,6 +26,9 @@
 # then shuts it down through the application manager (OrvinAppCtl shutdown 2), as an
 # installer would; on Ctrl-C it shuts the agent down the same way.
 #
+# With --softphone eyebeam or qq the imported SoftPhoneType is replaced by that client's
+# record, and the softphone's stand-in (EyeBeamSim, QQSim) plays data/demo/demo-NAME.txt
+# beside the service's data/demo/demo-service-NAME.txt.
 # With --softphone teltel the imported SoftPhoneType selects TelTel, the agent runs from
 # the installation folder with the stand-in TelTelAPI.DLL beside it, and TelTel's control
 # program TelTelSim plays data/demo/demo-teltel.txt beside the adapter stand-in's
@@ -82,9 +85,9 @@ while [ $# -gt 0 ]; do
     esac
 done
 case "$SOFTPHONE" in
-skype | teltel | answering-machine) ;;
+skype | eyebeam | qq | teltel | answering-machine) ;;
 *)
-    echo "run-agent.sh: unknown softphone: $SOFTPHONE (skype, teltel)" >&2
+    echo "run-agent.sh: unknown softphone: $SOFTPHONE (skype, eyebeam, qq, teltel)" >&2
     usage 2 >&2
     ;;
 esac
@@ -99,7 +102,7 @@ scripts/install-deps.sh
 BUILD_DIR="${BUILD_DIR:-build}"
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD_DIR" -j 2 --target OrvinAgent OrvinAdapterSim SkypeSim TelTelSim TelTelAPI OrvinAppCtl \
+cmake --build "$BUILD_DIR" -j 2 --target OrvinAgent OrvinAdapterSim SkypeSim EyeBeamSim QQSim TelTelSim TelTelAPI OrvinAppCtl \
       OrvinMonitor OrvinPowerEvent OrvinDtmf
 
 BUILD_DIR=$(cd "$BUILD_DIR" && pwd)
@@ -127,6 +130,20 @@ skype)
     PHONE_SCRIPT="$PWD/data/demo/demo-skype.txt"
     DEMO_SCRIPT="$PWD/data/demo/demo-service-skype.txt"
     PHONE_UP="] window of class " PHONE_SHOT="TX VOICEMAIL 101 STATUS PLAYING"
+    ;;
+eyebeam)
+    PHONE=eyebeam PHONE_LABEL=EyeBeamSim PHONE_PROGRAM="$BUILD_DIR/tools/EyeBeamSim/EyeBeamSim.exe"
+    PHONE_SCRIPT="$PWD/data/demo/demo-eyebeam.txt"
+    DEMO_SCRIPT="$PWD/data/demo/demo-service-eyebeam.txt"
+    PHONE_UP="] window of class " PHONE_SHOT="TX type=0 code=900 info=0"
+    PHONE_RECORD=0000c0005f000000 # index 4
+    ;;
+qq)
+    PHONE=qq PHONE_LABEL=QQSim PHONE_PROGRAM="$BUILD_DIR/tools/QQSim/QQSim.exe"
+    PHONE_SCRIPT="$PWD/data/demo/demo-qq.txt"
+    DEMO_SCRIPT="$PWD/data/demo/demo-service-qq.txt"
+    PHONE_UP="] window of class " PHONE_SHOT="RX event=13 1:text:555"
+    PHONE_RECORD=0000003055000000 # index 1
     ;;
 teltel)
     PHONE=teltel PHONE_LABEL=TelTelSim PHONE_PROGRAM=$TELTELSIM

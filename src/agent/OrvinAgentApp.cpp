@@ -7,6 +7,8 @@
 #include "base/translate/Translator.h"
 #include "devicelink/AdapterEnum.h"
 #include "softphone/AnsweringMachineClient.h"
+#include "softphone/eyebeam/EyebeamApiClient.h"
+#include "softphone/qq/QQApiClient.h"
 #include "softphone/skype/SkypeApiClient.h"
 #include "softphone/teltel/TelTelApiClient.h"
 
@@ -102,6 +104,12 @@ int COrvinAgentApp::InitializeSoftPhone() {
     switch (m_nSoftPhoneType) {
     case 0:
         m_pClient = std::make_unique<CSkypeApiClient>();
+        break;
+    case 1:
+        m_pClient = std::make_unique<QQApiClient>();
+        break;
+    case 4:
+        m_pClient = std::make_unique<CEyebeamApiClient>();
         break;
     case 8:
         m_pClient = std::make_unique<CAnsweringMachineClient>(0);

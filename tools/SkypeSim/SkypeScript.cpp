@@ -1,5 +1,7 @@
 #include "SkypeScript.h"
 
+#include "SimCommon/SimProgram.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -46,21 +48,6 @@ const CommandSpec* FindSpec(const std::string& name) {
         }
     }
     return nullptr;
-}
-
-bool HasOption(const std::string& list, const std::string& name) {
-    size_t at = 0;
-    while (at < list.size()) {
-        size_t end = list.find(' ', at);
-        if (end == std::string::npos) {
-            end = list.size();
-        }
-        if (list.compare(at, end - at, name) == 0) {
-            return true;
-        }
-        at = end + 1;
-    }
-    return false;
 }
 
 bool IsQuoted(const std::string& word) {
@@ -423,32 +410,21 @@ bool ParseSkypeScriptLine(const std::string& text, int line, uint32_t allowed,
     result.source = source;
 
     std::vector<std::string> positional;
-    std::vector<std::string> seen;
-    for (size_t i = 1; i < words.size(); ++i) {
-        const std::string& word = words[i];
-        size_t equals = word.find('=');
-        if (spec->argument == Argument::Answer || IsQuoted(word) || equals == std::string::npos ||
-            equals == 0) {
-            positional.push_back(word);
-            continue;
-        }
-        std::string option = word.substr(0, equals);
-        if (!HasOption(spec->options, option)) {
-            *error = name + ": unknown option '" + option + "' (a text that holds '=' is written quoted)";
-            return false;
-        }
-        if (std::find(seen.begin(), seen.end(), option) != seen.end()) {
-            *error = name + ": option '" + option + "' given twice";
-            return false;
-        }
-        seen.push_back(option);
+    std::vector<std::pair<std::string, std::string>> options;
+    if (!orvin::sim::SeparateOptions(name, std::vector<std::string>(words.begin() + 1, words.end()),
+                                     spec->options, spec->argument == Argument::Answer, &positional, &options,
+                                     error)) {
+        return false;
+    }
+    bool timeoutGiven = false;
+    for (const auto& [option, value] : options) {
         std::string optionError;
-        if (!ApplyOption(option, word.substr(equals + 1), &result, &optionError)) {
+        if (!ApplyOption(option, value, &result, &optionError)) {
             *error = name + ": " + optionError;
             return false;
         }
+        timeoutGiven = timeoutGiven || option == "timeout";
     }
-    bool timeoutGiven = std::find(seen.begin(), seen.end(), "timeout") != seen.end();
 
     std::string argumentError;
     switch (spec->argument) {
@@ -527,24 +503,22 @@ bool ParseSkypeScriptLine(const std::string& text, int line, uint32_t allowed,
 
 bool ParseSkypeScript(const std::string& text, uint32_t allowed, std::vector<SkypeCommand>* commands,
                       std::vector<SkypeScriptError>* errors) {
-    bool ok = true;
-    int line = 0;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        ++line;
-        std::optional<SkypeCommand> command;
-        std::string error;
-        if (!ParseSkypeScriptLine(text.substr(start, end - start), line, allowed, &command, &error)) {
-            errors->push_back({line, error});
-            ok = false;
-        } else if (command) {
-            commands->push_back(std::move(*command));
-        }
-        start = end + 1;
+    std::vector<orvin::sim::SimScriptError> faults;
+    const bool ok = orvin::sim::ParseScriptLines(
+        text,
+        [&](const std::string& line, int number, std::string* error) {
+            std::optional<SkypeCommand> command;
+            if (!ParseSkypeScriptLine(line, number, allowed, &command, error)) {
+                return false;
+            }
+            if (command) {
+                commands->push_back(std::move(*command));
+            }
+            return true;
+        },
+        &faults);
+    for (const orvin::sim::SimScriptError& fault : faults) {
+        errors->push_back({fault.line, fault.message});
     }
     return ok;
 }

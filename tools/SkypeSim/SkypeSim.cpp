@@ -5,29 +5,30 @@
 // and by standing answers. It also checks every command the agent sends (SkypeChecks.h),
 // so a test catches an agent fault even where no expect-command names it.
 #include "SimCommon/SimLog.h"
+#include "SimCommon/SimProgram.h"
+#include "SimCommon/SoftphoneWindow_win.h"
 #include "SkypeScript.h"
 #include "SkypeWindow_win.h"
 
 #include <windows.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iostream>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 using namespace orvin::skypesim;
 using orvin::sim::SimLog;
+using Options = orvin::sim::SimOptions;
 
 namespace {
 
 enum ExitStatus {
-    kExitOk = 0,
-    kExitScriptFailed = 1, // an expectation was not met, a command could not be done, or the
-                           // agent broke the protocol
-    kExitBadInput = 2,     // bad options, or faults in the script
-    kExitOtherSkype = 3,   // a window of Skype's class exists already
+    kExitOk = orvin::sim::kSimExitOk,
+    kExitScriptFailed = orvin::sim::kSimExitFailed,      // an expectation was not met, a command could not be
+                                                         // done, or the agent broke the protocol
+    kExitBadInput = orvin::sim::kSimExitBadInput,        // bad options, or faults in the script
+    kExitOtherSkype = orvin::sim::kSimExitOtherInstance, // a window of Skype's class exists already
 };
 
 // How long a starting stand-in waits for one that is ending.
@@ -119,76 +120,6 @@ faults (all reported with their line numbers before anything runs); 3 when a win
 Skype's class exists already (a Skype or another SkypeSim) and stays for 3 s.
 )";
 
-bool ReadWholeFile(const std::string& path, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    std::stringstream content;
-    content << in.rdbuf();
-    *text = content.str();
-    return true;
-}
-
-struct Options {
-    std::string scriptPath;
-    std::string logPath;
-    bool interactive = false;
-    bool quiet = false;
-    bool logCounter = false;
-    bool checkOnly = false;
-    bool lenient = false;
-};
-
-bool ParseOptions(int argc, char** argv, Options* options, bool* help) {
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](std::string* out) {
-            if (i + 1 >= argc) {
-                fprintf(stderr, "SkypeSim: %s needs a value\n", arg.c_str());
-                return false;
-            }
-            *out = argv[++i];
-            return true;
-        };
-        if (arg == "--help" || arg == "-h" || arg == "/?") {
-            *help = true;
-            return true;
-        } else if (arg == "--script") {
-            if (!value(&options->scriptPath)) {
-                return false;
-            }
-        } else if (arg == "--log") {
-            if (!value(&options->logPath)) {
-                return false;
-            }
-        } else if (arg == "--interactive") {
-            options->interactive = true;
-        } else if (arg == "--quiet") {
-            options->quiet = true;
-        } else if (arg == "--log-qpc") {
-            options->logCounter = true;
-        } else if (arg == "--lenient") {
-            options->lenient = true;
-        } else if (arg == "--check") {
-            options->checkOnly = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            fprintf(stderr, "SkypeSim: unknown option %s (see --help)\n", arg.c_str());
-            return false;
-        } else if (options->scriptPath.empty()) {
-            options->scriptPath = arg;
-        } else {
-            fprintf(stderr, "SkypeSim: more than one script given\n");
-            return false;
-        }
-    }
-    if (options->interactive == !options->scriptPath.empty()) {
-        fprintf(stderr, "SkypeSim: give a script or --interactive (see --help)\n");
-        return false;
-    }
-    return true;
-}
-
 // One command; false with *failure when it could not do what it says, or when the agent
 // broke the protocol while it ran or before.
 bool Run(SkypeWindow& window, const SkypeCommand& command, std::string* failure) {
@@ -228,52 +159,12 @@ bool Run(SkypeWindow& window, const SkypeCommand& command, std::string* failure)
     return ok;
 }
 
-// Runs each line from standard input as it comes. Faults are reported and the session
-// goes on; the exit status tells whether every command succeeded.
-int RunInteractive(SkypeWindow& window, SimLog& log) {
-    int status = kExitOk;
-    std::string text;
-    for (int line = 1; std::getline(std::cin, text); ++line) {
-        std::optional<SkypeCommand> command;
-        std::string error;
-        if (!ParseSkypeScriptLine(text, line, kSkypeSimCommands, &command, &error)) {
-            log.Error("line %d: %s", line, error.c_str());
-            status = kExitScriptFailed;
-            continue;
-        }
-        if (!command) {
-            continue;
-        }
-        std::string failure;
-        if (!Run(window, *command, &failure)) {
-            log.Error("line %d: %s: %s", line, command->source.c_str(), failure.c_str());
-            status = kExitScriptFailed;
-        } else {
-            log.Line("line %d done: %s", line, command->source.c_str());
-        }
-    }
-    return status;
-}
-
-int RunScript(SkypeWindow& window, SimLog& log, const std::vector<SkypeCommand>& commands) {
-    for (const SkypeCommand& command : commands) {
-        std::string failure;
-        if (!Run(window, command, &failure)) {
-            log.Error("line %d: %s: %s", command.line, command.source.c_str(), failure.c_str());
-            return kExitScriptFailed;
-        }
-        log.Line("line %d done: %s", command.line, command.source.c_str());
-    }
-    log.Line("script done: %u commands", (unsigned)commands.size());
-    return kExitOk;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     Options options;
     bool help = false;
-    if (!ParseOptions(argc, argv, &options, &help)) {
+    if (!orvin::sim::ParseSimOptions("SkypeSim", argc, argv, &options, &help)) {
         return kExitBadInput;
     }
     if (help) {
@@ -283,17 +174,17 @@ int main(int argc, char** argv) {
 
     std::vector<SkypeCommand> commands;
     if (!options.interactive) {
-        std::string text;
-        if (!ReadWholeFile(options.scriptPath, &text)) {
-            fprintf(stderr, "SkypeSim: can not read the script %s\n", options.scriptPath.c_str());
-            return kExitBadInput;
-        }
-        std::vector<SkypeScriptError> errors;
-        if (!ParseSkypeScript(text, kSkypeSimCommands, &commands, &errors)) {
-            for (const SkypeScriptError& error : errors) {
-                fprintf(stderr, "SkypeSim: %s: %s\n", options.scriptPath.c_str(),
-                        FormatSkypeScriptError(error).c_str());
+        auto parseLine = [&](const std::string& text, int line, std::string* error) {
+            std::optional<SkypeCommand> command;
+            if (!ParseSkypeScriptLine(text, line, kSkypeSimCommands, &command, error)) {
+                return false;
             }
+            if (command) {
+                commands.push_back(std::move(*command));
+            }
+            return true;
+        };
+        if (!orvin::sim::LoadScript("SkypeSim", options, parseLine)) {
             return kExitBadInput;
         }
     }
@@ -302,40 +193,12 @@ int main(int argc, char** argv) {
     }
 
     SimLog log("SkypeSim");
-    log.SetQuiet(options.quiet);
-    log.SetCounterStamps(options.logCounter);
-    if (!options.logPath.empty() && !log.OpenFile(options.logPath)) {
-        fprintf(stderr, "SkypeSim: can not write the log %s\n", options.logPath.c_str());
+    if (!orvin::sim::OpenSimLog("SkypeSim", options, &log)) {
         return kExitBadInput;
     }
-    if (options.logCounter) {
-        log.Line("performance counter frequency %lld", log.Frequency());
-    }
-    // One Skype per desktop: the agent would attach to whichever answered first. The mutex
-    // covers two stand-ins started together, before either has its window. A stand-in
-    // that has just ended may still hold both for a moment (the system notes a process's
-    // end a little after its parent sees it), so each gets a short grace.
-    HANDLE single = CreateMutexW(nullptr, TRUE, L"OrvinSkypeSim.SingleInstance");
-    if (single && GetLastError() == ERROR_ALREADY_EXISTS) {
-        DWORD wait = WaitForSingleObject(single, kOtherSkypeGraceMs);
-        if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
-            log.Error("another SkypeSim runs already");
-            CloseHandle(single);
-            return kExitOtherSkype;
-        }
-    }
-    HWND other = FindWindowW(kSkypeWindowClass, nullptr);
-    for (DWORD waited = 0; other && waited < kOtherSkypeGraceMs; waited += 50) {
-        Sleep(50);
-        other = FindWindowW(kSkypeWindowClass, nullptr);
-    }
-    if (other) {
-        log.Error("a window of class tSkMainForm.UnicodeClass exists already (%p): another Skype or SkypeSim",
-                  (void*)other);
-        if (single) {
-            ReleaseMutex(single);
-            CloseHandle(single);
-        }
+    orvin::sim::SingleInstance single;
+    if (!single.Claim(L"OrvinSkypeSim.SingleInstance", kSkypeWindowClass, "SkypeSim",
+                      "another Skype or SkypeSim", kOtherSkypeGraceMs, log)) {
         return kExitOtherSkype;
     }
 
@@ -347,7 +210,15 @@ int main(int argc, char** argv) {
     }
     log.Line("window of class tSkMainForm.UnicodeClass open");
 
-    int status = options.interactive ? RunInteractive(window, log) : RunScript(window, log, commands);
+    auto run = [&](const SkypeCommand& command, std::string* failure) {
+        return Run(window, command, failure);
+    };
+    auto parse = [](const std::string& text, int line, std::optional<SkypeCommand>* command,
+                    std::string* error) {
+        return ParseSkypeScriptLine(text, line, kSkypeSimCommands, command, error);
+    };
+    int status = options.interactive ? orvin::sim::RunInteractiveCommands<SkypeCommand>(log, parse, run)
+                                     : orvin::sim::RunScriptCommands(log, commands, run);
 
     window.Stop();
     // What the agent sent after the last command counts too.
@@ -360,9 +231,5 @@ int main(int argc, char** argv) {
         log.Line("%d fault(s) against the protocol passed over (--lenient)", window.Warnings());
     }
     log.Line("exit %d", status);
-    if (single) {
-        ReleaseMutex(single);
-        CloseHandle(single);
-    }
     return status;
 }
