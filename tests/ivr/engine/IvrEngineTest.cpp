@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -90,6 +91,12 @@ protected:
         TestStateMachine machine(&sink, 1, true);
         return machine.Initialize(nullptr, root, kRoot) ? machine.GetWavPath() : "(failed)";
     }
+    // Whether a line was traced with exactly this text, line feeds included.
+    bool TracedAsIs(const std::string& text) {
+        std::ifstream in(traceFile, std::ios::binary);
+        const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return all.find("{OrvinAgent} " + text + "\n\r\n") != std::string::npos;
+    }
     Sink sink;
 };
 
@@ -98,7 +105,8 @@ TEST_F(IvrEngineTest, LanguageIsTheUsersElseTheSystemsWhenSupportedElseTheFirst)
     EXPECT_EQ("\\IVR\\German", LanguageFor("French"));
     SetText("Config\\IVR", "UserDefinedLanguage", "German");
     EXPECT_EQ("\\IVR\\German", LanguageFor("English"));
-    EXPECT_TRUE(Traced("CIvrStateMachine::SetLanguage: m_WavPath = \\IVR\\German"));
+    // The text's own line feed, then the trace entry's.
+    EXPECT_TRUE(TracedAsIs("CIvrStateMachine::SetLanguage: m_WavFilesPath = \\IVR\\German\n"));
     SetText("Config\\IVR", "UserDefinedLanguage", "");
     SetText("Config\\IVR", "SupportedLanguages", "");
     EXPECT_EQ("(failed)", LanguageFor("English"));
