@@ -311,6 +311,8 @@ CVoiceMenu* CIvrStateMachine::CreateVoiceMenuFromFile(const std::string& install
 
 HRESULT CIvrStateMachine::Start() {
     m_bCapturing = true;
+    m_ullCaptureHeard = GetTickCount64();
+    m_bCaptureRestarted = false;
     return StartCapture();
 }
 
@@ -475,11 +477,13 @@ void CIvrStateMachine::ThreadBody() {
     }
     HANDLE events[3] = {m_hCaptureEvent, m_hPlaybackEvent, m_hStopEvent};
     while (!m_bExit && !IsStopRequested()) {
-        DWORD wait = WaitForMultipleObjects(3, events, FALSE, INFINITE);
+        DWORD wait = WaitForMultipleObjects(3, events, FALSE, CaptureWaitMs());
         if (m_bExit || IsStopRequested()) {
             break;
         }
         if (wait == WAIT_OBJECT_0) {
+            m_ullCaptureHeard = GetTickCount64();
+            m_bCaptureRestarted = false;
             if (!m_bPlaybackStarted) {
                 m_bPlaybackStarted = true;
                 TRACE("Starting Playback");
@@ -505,10 +509,41 @@ void CIvrStateMachine::ThreadBody() {
         } else if (wait == WAIT_OBJECT_0 + 2) {
             TRACE("CIvrStateMachine::MyThreadProc IVR_TERMINATE_THREAD");
             break;
-        } else {
+        } else if (wait != WAIT_TIMEOUT) {
             Sleep(10); // a failed wait: look again
         }
+        WatchCapture();
     }
+}
+
+DWORD CIvrStateMachine::CaptureWaitMs() const {
+    if (!m_bCapturing) {
+        return INFINITE;
+    }
+    const ULONGLONG silent = GetTickCount64() - m_ullCaptureHeard;
+    return silent >= kCaptureSilenceMs ? 0 : (DWORD)(kCaptureSilenceMs - silent);
+}
+
+void CIvrStateMachine::WatchCapture() {
+    if (!m_bCapturing || m_bExit || IsStopRequested() || CaptureWaitMs() > 0) {
+        return;
+    }
+    const unsigned silentMs = (unsigned)(GetTickCount64() - m_ullCaptureHeard);
+    if (!m_bCaptureRestarted) {
+        TRACE("CIvrStateMachine::MyThreadProc: no capture notification for %u ms: the capture is restarted",
+              silentMs);
+        m_bCaptureRestarted = true;
+        m_ullCaptureHeard = GetTickCount64();
+        const HRESULT hr = RestartCapture();
+        if (FAILED(hr)) {
+            TRACE("CIvrStateMachine::MyThreadProc: the capture did not restart (err = 0x%x)", (unsigned)hr);
+        }
+        return;
+    }
+    TRACE("CIvrStateMachine::MyThreadProc: no capture notification for %u ms after its restart: the dialogue "
+          "ends (IVR_TERMINATE_REQUEST)",
+          silentMs);
+    Report(nullptr);
 }
 
 void CIvrStateMachine::DispatchKey(char key) {
