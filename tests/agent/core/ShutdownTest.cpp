@@ -71,9 +71,16 @@ public:
         if (!m_server.Accept() || m_server.Read(4) != std::vector<uint8_t>{0, 0, 0, 0}) {
             return false;
         }
-        m_reader = std::thread([this] {
-            while (!m_bStop) {
+        m_reader = std::thread([this] { // on until told to stop and nothing is left to read
+            for (;;) {
                 auto bytes = m_server.Read(4096, 10);
+                if (bytes.empty()) {
+                    if (m_bStop) {
+                        break;
+                    }
+                    Sleep(1);
+                    continue;
+                }
                 std::lock_guard<std::mutex> guard(m_Lock);
                 m_Bytes.insert(m_Bytes.end(), bytes.begin(), bytes.end());
             }
@@ -166,7 +173,14 @@ TEST_F(AgentShutdownTest, DialoguesReportingThroughTheEndFinishBeforeTheClosingS
         client->OnApiServerDetached();
         client->PrepareForClosing();
         client.reset();
-        Sleep(100);
+        // Everything the agent wrote has been read once the closing status has: it is last.
+        const auto closingSeen = [&] {
+            for (const Message& m : service.Messages())
+                if (m.kind == 3 && m.type == 3 && m.code == 1 && m.info == 3)
+                    return true;
+            return false;
+        };
+        EXPECT_TRUE(WaitUntil(closingSeen, 10000)) << "no NotifyAgentStatus 3";
         service.Stop();
 
         bool whole = false;

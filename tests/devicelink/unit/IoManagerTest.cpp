@@ -256,11 +256,14 @@ TEST_F(IoManagerTest, SendsFromOtherThreadsDuringCloseGoOutWholeOrNotAtAll) {
         std::atomic<bool> stop{false}, closing{false};
         std::atomic<int> sent{0};
         std::vector<uint8_t> got;
-        std::thread reader([&] {
-            while (!stop) {
+        std::thread reader([&] { // on until told to stop and nothing is left to read
+            for (;;) {
                 auto bytes = m_server->Read(4096, 10);
                 got.insert(got.end(), bytes.begin(), bytes.end());
                 if (bytes.empty()) {
+                    if (stop) {
+                        break;
+                    }
                     Sleep(1);
                 }
             }
