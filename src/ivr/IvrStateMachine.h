@@ -24,8 +24,8 @@
 // notification: traced, and the capture restarted on a fresh buffer, the recording going
 // on. Silent again as long after the restart, the dialogue ends with its report
 // (IVR_TERMINATE_REQUEST), so that the service can go on with the call. (Wine's capture
-// over PulseAudio leaves about one buffer in fifty standing at position 0 although it
-// reports itself capturing; stopping and starting it again does not help, a fresh one does.)
+// over PulseAudio now and then leaves a started buffer standing at position 0 although it
+// reports itself capturing; stopping and starting it again does not help, a fresh one has.)
 //
 // Threads: the manager's dispatcher thread constructs, initializes, starts and destroys
 // it; everything else (menus, playback refills, capture reads, reports, registry writes)
