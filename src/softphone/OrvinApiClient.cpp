@@ -52,10 +52,7 @@ COrvinApiClient::COrvinApiClient(IMixerApi& mixers) : m_AudioDevices(mixers) {
 
 COrvinApiClient::~COrvinApiClient() {
     // The voice dialogues report through this client: they end before it does.
-    if (m_pIvrManager) {
-        m_pIvrManager->Release();
-        m_pIvrManager = nullptr;
-    }
+    EndVoiceDialogues();
     Close();
     DestroyHandOverWindow();
     if (m_bHoldingStandby) {
@@ -430,6 +427,9 @@ void COrvinApiClient::HandleJackSwapNotification(const IMM& message) {
 
 void COrvinApiClient::PrepareForClosing() {
     TRACE("COrvinApiClient: PrepareForClosing...");
+    // The voice dialogues end while the link is open: a report one sends on its way out
+    // reaches the service before the closing status, and none can follow it.
+    EndVoiceDialogues();
     SendToService(MSG_TYPE_AGENT_EVENT, NotifyAgentStatus, AgentStatusClosing);
     Close();
     Sleep(200);
@@ -438,6 +438,14 @@ void COrvinApiClient::PrepareForClosing() {
         m_bHoldingStandby = false;
         SetThreadExecutionState(ES_CONTINUOUS);
         TRACE("COrvinApiClient: the system may sleep again");
+    }
+}
+
+void COrvinApiClient::EndVoiceDialogues() {
+    if (m_pIvrManager) {
+        IIvrManagerLink* manager = m_pIvrManager;
+        m_pIvrManager = nullptr;
+        manager->Release(); // waits for every dialogue's thread
     }
 }
 

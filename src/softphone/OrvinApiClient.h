@@ -118,6 +118,8 @@ public:
     void RingIndicationOff();
     void BusyIndication();
     void HandleJackSwapNotification(const IMM& message);
+    // Shutdown: the voice dialogues end (their last reports still go out), NotifyAgentStatus
+    // 3, the link to the service closed, a 200 ms pause, StopActivity.
     void PrepareForClosing();
 
     // Set by the application manager's shutdown notification; from then on every adapter
@@ -190,6 +192,8 @@ private:
     static void EventEntry(const IMM* message, uint32_t length, void* userData);
     static LRESULT CALLBACK HandOverWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void DestroyHandOverWindow();
+    // Ends every voice dialogue and the IVR manager (GUI thread; once).
+    void EndVoiceDialogues();
     void OnAudioDevicesRoot(const std::string& root);
     void OnAudioDevicesReset();
     void OnAudioDevicesReinitialize(const std::string& root);
