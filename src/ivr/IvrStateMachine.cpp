@@ -312,7 +312,7 @@ CVoiceMenu* CIvrStateMachine::CreateVoiceMenuFromFile(const std::string& install
 HRESULT CIvrStateMachine::Start() {
     m_bCapturing = true;
     m_ullCaptureHeard = GetTickCount64();
-    m_bCaptureRestarted = false;
+    m_nCaptureRestarts = 0;
     return StartCapture();
 }
 
@@ -483,7 +483,7 @@ void CIvrStateMachine::ThreadBody() {
         }
         if (wait == WAIT_OBJECT_0) {
             m_ullCaptureHeard = GetTickCount64();
-            m_bCaptureRestarted = false;
+            m_nCaptureRestarts = 0;
             if (!m_bPlaybackStarted) {
                 m_bPlaybackStarted = true;
                 TRACE("Starting Playback");
@@ -521,7 +521,8 @@ DWORD CIvrStateMachine::CaptureWaitMs() const {
         return INFINITE;
     }
     const ULONGLONG silent = GetTickCount64() - m_ullCaptureHeard;
-    return silent >= kCaptureSilenceMs ? 0 : (DWORD)(kCaptureSilenceMs - silent);
+    const DWORD allowed = m_nCaptureRestarts == 0 ? kCaptureSilenceMs : kRestartSilenceMs;
+    return silent >= allowed ? 0 : (DWORD)(allowed - silent);
 }
 
 void CIvrStateMachine::WatchCapture() {
@@ -529,10 +530,10 @@ void CIvrStateMachine::WatchCapture() {
         return;
     }
     const unsigned silentMs = (unsigned)(GetTickCount64() - m_ullCaptureHeard);
-    if (!m_bCaptureRestarted) {
+    if (m_nCaptureRestarts < kMaxCaptureRestarts) {
         TRACE("CIvrStateMachine::MyThreadProc: no capture notification for %u ms: the capture is restarted",
               silentMs);
-        m_bCaptureRestarted = true;
+        ++m_nCaptureRestarts;
         m_ullCaptureHeard = GetTickCount64();
         const HRESULT hr = RestartCapture();
         if (FAILED(hr)) {
@@ -540,9 +541,9 @@ void CIvrStateMachine::WatchCapture() {
         }
         return;
     }
-    TRACE("CIvrStateMachine::MyThreadProc: no capture notification for %u ms after its restart: the dialogue "
+    TRACE("CIvrStateMachine::MyThreadProc: no capture notification for %u ms after %d restarts: the dialogue "
           "ends (IVR_TERMINATE_REQUEST)",
-          silentMs);
+          silentMs, m_nCaptureRestarts);
     Report(nullptr);
 }
 

@@ -22,10 +22,12 @@
 // A capture that stops notifying (or never starts: the dialogue would wait for its first
 // tenth, silent, for ever) is noticed after kCaptureSilenceMs without a capture
 // notification: traced, and the capture restarted on a fresh buffer, the recording going
-// on. Silent again as long after the restart, the dialogue ends with its report
-// (IVR_TERMINATE_REQUEST), so that the service can go on with the call. (Wine's capture
-// over PulseAudio now and then leaves a started buffer standing at position 0 although it
-// reports itself capturing; stopping and starting it again does not help, a fresh one has.)
+// on. A fresh buffer that stays silent for kRestartSilenceMs is replaced again, up to
+// kMaxCaptureRestarts times; then the dialogue ends with its report (IVR_TERMINATE_REQUEST),
+// so that the service can go on with the call. (Wine's capture over PulseAudio now and
+// then leaves a started buffer standing at position 0 although it reports itself
+// capturing; stopping and starting it again does not help, a fresh one mostly has, and
+// once in a while only the next one did.)
 //
 // Threads: the manager's dispatcher thread constructs, initializes, starts and destroys
 // it; everything else (menus, playback refills, capture reads, reports, registry writes)
@@ -65,8 +67,11 @@ protected:
 class CIvrStateMachine : private CIvrEvents, public CCapture, public IIvrMenuHost {
 public:
     // How long a capturing dialogue waits for a capture notification before it restarts the
-    // capture, and again before it gives up.
+    // capture; how long it gives each fresh buffer (one notifies within 100 ms); how many
+    // fresh buffers it tries before it gives up.
     static constexpr DWORD kCaptureSilenceMs = 2000;
+    static constexpr DWORD kRestartSilenceMs = 1000;
+    static constexpr int kMaxCaptureRestarts = 3;
 
     CIvrStateMachine(IIvrReportSink* pManager, int nIvrId, bool bPstn);
     ~CIvrStateMachine() override;
@@ -178,8 +183,8 @@ private:
     int m_VoipEnableAdminMode = 0;
     bool m_AttachLineOnDCFToPstn = false;
     bool m_bPlaybackStarted = false;
-    bool m_bCapturing = false;        // cleared by a report that hands the call back
-    ULONGLONG m_ullCaptureHeard = 0;  // start of the capture, or its last notification
-    bool m_bCaptureRestarted = false; // and silent since
+    bool m_bCapturing = false;       // cleared by a report that hands the call back
+    ULONGLONG m_ullCaptureHeard = 0; // start of the capture, or its last notification
+    int m_nCaptureRestarts = 0;      // fresh buffers started since the last notification
     std::atomic<bool> m_bExit{false};
 };

@@ -222,8 +222,9 @@ TEST_F(IvrEngineTest, KeysGoDownThePathAndGoingBackStopsAtTheLastMenuAndTheFloor
 }
 
 // A capture whose notifications never come is noticed within kCaptureSilenceMs (2 s) of
-// its start: traced and restarted on a fresh buffer; silent as long again, the dialogue
-// ends with its report (IVR_TERMINATE_REQUEST, 7 6) so that the service can go on.
+// its start: traced and restarted on a fresh buffer; each fresh buffer gets 1 s, three of
+// them, then the dialogue ends with its report (IVR_TERMINATE_REQUEST, 7 6) so that the
+// service can go on.
 TEST_F(IvrEngineTest, SilentCaptureIsRestartedThenTheDialogueEndsWithItsReport) {
     SetNumber("Config\\IVR", "VoiceMessageWaiting", 1);
     TestStateMachine machine(&sink, 21, true);
@@ -241,12 +242,15 @@ TEST_F(IvrEngineTest, SilentCaptureIsRestartedThenTheDialogueEndsWithItsReport) 
     EXPECT_EQ(6, reports[0].Code);
     EXPECT_EQ(1, reports[0].Info);
     EXPECT_EQ(21, Word(reports[0], 0));
-    EXPECT_GE(ended, 3900u) << "two silences of 2 s";
-    // Restarted once: the start's buffer stopped, a fresh one started; the report stopped it.
-    ASSERT_EQ(3u, capture->buffers.size());
-    EXPECT_GE(capture->buffers[1]->nStopCalls, 1);
-    EXPECT_EQ(1, capture->buffers[2]->nStartCalls);
-    EXPECT_FALSE(capture->buffers[2]->bRunning);
+    EXPECT_GE(ended, 4900u) << "a silence of 2 s, then 1 s for each of three fresh buffers";
+    // Restarted three times: each silent buffer stopped and a fresh one started; the report
+    // stopped the last.
+    ASSERT_EQ(5u, capture->buffers.size());
+    for (size_t i = 1; i < 4; ++i) {
+        EXPECT_GE(capture->buffers[i]->nStopCalls, 1) << "buffer " << i;
+        EXPECT_EQ(1, capture->buffers[i + 1]->nStartCalls) << "buffer " << i + 1;
+    }
+    EXPECT_FALSE(capture->buffers[4]->bRunning);
     EXPECT_TRUE(Traced("CCapture::RestartCapture"));
     EXPECT_FALSE(Traced("Starting Playback"));
 }
