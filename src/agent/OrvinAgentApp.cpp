@@ -9,6 +9,7 @@
 #include "softphone/AnsweringMachineClient.h"
 #include "softphone/skype/SkypeApiClient.h"
 #include "softphone/teltel/TelTelApiClient.h"
+#include "softphone/thinkit/ThinkItApiClient.h"
 
 #include <commctrl.h>
 
@@ -102,6 +103,9 @@ int COrvinAgentApp::InitializeSoftPhone() {
     switch (m_nSoftPhoneType) {
     case 0:
         m_pClient = std::make_unique<CSkypeApiClient>();
+        break;
+    case 2:
+        m_pClient = std::make_unique<CThinkItApiClient>();
         break;
     case 8:
         m_pClient = std::make_unique<CAnsweringMachineClient>(0);
