@@ -356,18 +356,24 @@ std::string FormatSkypeScriptError(const SkypeScriptError& error) {
     return "line " + std::to_string(error.line) + ": " + error.message;
 }
 
-bool ParseAttachStatus(const std::string& word, uint32_t* status) {
-    static const struct {
-        const char* name;
-        uint32_t status;
-    } kNames[] = {{"success", kAttachSuccess},
-                  {"pending", kAttachPendingAuthorization},
-                  {"refused", kAttachRefused},
-                  {"unavailable", kAttachNotAvailable},
-                  {"available", kAttachApiAvailable}};
-    for (const auto& entry : kNames) {
-        if (word == entry.name) {
-            *status = entry.status;
+namespace {
+
+const AttachStatusNames::Entry kSkypeAttachNames[] = {{"success", kAttachSuccess},
+                                                      {"pending", kAttachPendingAuthorization},
+                                                      {"refused", kAttachRefused},
+                                                      {"unavailable", kAttachNotAvailable},
+                                                      {"available", kAttachApiAvailable}};
+
+} // namespace
+
+const AttachStatusNames kSkypeAttachStatuses = {kSkypeAttachNames,
+                                                sizeof kSkypeAttachNames / sizeof kSkypeAttachNames[0],
+                                                kAttachSuccess, kAttachNotAvailable, kAttachApiAvailable};
+
+bool ParseAttachStatus(const std::string& word, uint32_t* status, const AttachStatusNames& statuses) {
+    for (size_t i = 0; i < statuses.count; ++i) {
+        if (word == statuses.entries[i].name) {
+            *status = statuses.entries[i].status;
             return true;
         }
     }
@@ -379,25 +385,31 @@ bool ParseAttachStatus(const std::string& word, uint32_t* status) {
     return true;
 }
 
-std::string AttachStatusName(uint32_t status) {
-    switch (status) {
-    case kAttachSuccess:
-        return "success";
-    case kAttachPendingAuthorization:
-        return "pending";
-    case kAttachRefused:
-        return "refused";
-    case kAttachNotAvailable:
-        return "unavailable";
-    case kAttachApiAvailable:
-        return "available";
-    default:
-        return std::to_string(status);
+std::string AttachStatusName(uint32_t status, const AttachStatusNames& statuses) {
+    for (size_t i = 0; i < statuses.count; ++i) {
+        if (statuses.entries[i].status == status) {
+            return statuses.entries[i].name;
+        }
     }
+    return std::to_string(status);
+}
+
+std::string AttachStatusChoices(const AttachStatusNames& statuses) {
+    std::string text;
+    for (size_t i = 0; i < statuses.count; ++i) {
+        text += statuses.entries[i].name;
+        text += ", ";
+    }
+    if (!text.empty()) {
+        text.resize(text.size() - 2);
+        text += " ";
+    }
+    return text + "or a number";
 }
 
 bool ParseSkypeScriptLine(const std::string& text, int line, uint32_t allowed,
-                          std::optional<SkypeCommand>* command, std::string* error) {
+                          std::optional<SkypeCommand>* command, std::string* error,
+                          const AttachStatusNames& statuses) {
     command->reset();
     std::vector<std::string> words;
     std::string source;
@@ -467,12 +479,11 @@ bool ParseSkypeScriptLine(const std::string& text, int line, uint32_t allowed,
         }
         break;
     case Argument::Status:
-        if (positional.size() != 1 || !ParseAttachStatus(positional[0], &result.status)) {
+        if (positional.size() != 1 || !ParseAttachStatus(positional[0], &result.status, statuses)) {
             *error = positional.empty()      ? name + ": needs a status"
                      : positional.size() > 1 ? name + ": unexpected '" + positional[1] + "'"
-                                             : name + ": unknown status '" + positional[0] +
-                                                   "' (success, pending, refused, unavailable, "
-                                                   "available or a number)";
+                                             : name + ": unknown status '" + positional[0] + "' (" +
+                                                   AttachStatusChoices(statuses) + ")";
             return false;
         }
         break;
@@ -526,7 +537,7 @@ bool ParseSkypeScriptLine(const std::string& text, int line, uint32_t allowed,
 }
 
 bool ParseSkypeScript(const std::string& text, uint32_t allowed, std::vector<SkypeCommand>* commands,
-                      std::vector<SkypeScriptError>* errors) {
+                      std::vector<SkypeScriptError>* errors, const AttachStatusNames& statuses) {
     bool ok = true;
     int line = 0;
     size_t start = 0;
@@ -538,7 +549,8 @@ bool ParseSkypeScript(const std::string& text, uint32_t allowed, std::vector<Sky
         ++line;
         std::optional<SkypeCommand> command;
         std::string error;
-        if (!ParseSkypeScriptLine(text.substr(start, end - start), line, allowed, &command, &error)) {
+        if (!ParseSkypeScriptLine(text.substr(start, end - start), line, allowed, &command, &error,
+                                  statuses)) {
             errors->push_back({line, error});
             ok = false;
         } else if (command) {

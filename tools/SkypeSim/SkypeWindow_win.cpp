@@ -2,12 +2,26 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 namespace orvin::skypesim {
 
-const wchar_t kSkypeWindowClass[] = L"tSkMainForm.UnicodeClass";
-const wchar_t kDiscoverMessageName[] = L"SkypeControlAPIDiscover";
-const wchar_t kAttachMessageName[] = L"SkypeControlAPIAttach";
+const SimProfile kSkypeSimProfile = {
+    "SkypeSim",
+    "Skype",
+    "tSkMainForm.UnicodeClass",
+    "Skype",
+    "SkypeControlAPIDiscover",
+    "SkypeControlAPIAttach",
+    "OrvinSkypeSim.SingleInstance",
+    "UTF-8, one per message",
+    &kSkypeAttachStatuses,
+    &kSkypeCommandRules,
+};
+
+std::wstring Widen(const char* text) {
+    return std::wstring(text, text + strlen(text));
+}
 
 namespace {
 
@@ -37,8 +51,8 @@ Clock::time_point DeadlineAfter(uint32_t ms) {
 } // namespace
 
 bool SkypeWindow::Start(std::string* error) {
-    m_discoverMessage = RegisterWindowMessageW(kDiscoverMessageName);
-    m_attachMessage = RegisterWindowMessageW(kAttachMessageName);
+    m_discoverMessage = RegisterWindowMessageW(Widen(m_profile.discoverMessage).c_str());
+    m_attachMessage = RegisterWindowMessageW(Widen(m_profile.attachMessage).c_str());
     if (!m_discoverMessage || !m_attachMessage) {
         *error = "RegisterWindowMessage failed: " + std::to_string(GetLastError());
         return false;
@@ -67,13 +81,15 @@ void SkypeWindow::Stop() {
 
 void SkypeWindow::ThreadMain() {
     HINSTANCE instance = GetModuleHandleW(nullptr);
+    const std::wstring className = Widen(m_profile.windowClass);
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;
-    windowClass.lpszClassName = kSkypeWindowClass;
+    windowClass.lpszClassName = className.c_str();
     RegisterClassW(&windowClass);
-    HWND hwnd = CreateWindowExW(0, kSkypeWindowClass, L"Skype", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                CW_USEDEFAULT, 400, 300, nullptr, nullptr, instance, this);
+    HWND hwnd =
+        CreateWindowExW(0, className.c_str(), Widen(m_profile.windowTitle).c_str(), WS_OVERLAPPEDWINDOW,
+                        CW_USEDEFAULT, CW_USEDEFAULT, 400, 300, nullptr, nullptr, instance, this);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_hwnd = hwnd;
@@ -187,7 +203,7 @@ void SkypeWindow::OnCopyData(HWND from, const COPYDATASTRUCT* data) {
         received.fromAttachedWindow = from == m_agent;
         m_log.LineAt(receivedAt, "RX %s%s", ShowText(text).c_str(),
                      m_bVanished ? "  (not answered: vanished)" : "");
-        for (const std::string& violation : CheckCommand(received)) {
+        for (const std::string& violation : CheckCommand(received, *m_profile.rules)) {
             std::string described = "command " + std::to_string(number) + " (" + ShowText(text) + ") from " +
                                     HandleText(from) + ": " + violation;
             if (m_bLenient) {
@@ -293,7 +309,7 @@ bool SkypeWindow::Attach(uint32_t status, uint32_t timeoutMs, std::string* failu
         *failure = "the window is gone (vanish)";
         return false;
     }
-    if (status == kAttachApiAvailable) {
+    if (status == m_profile.statuses->available) {
         // A new handshake follows: the agents that hear this discover again.
         m_agent = nullptr;
         m_bAgentAttached = false;
@@ -301,7 +317,7 @@ bool SkypeWindow::Attach(uint32_t status, uint32_t timeoutMs, std::string* failu
         m_discovers.clear();
         HWND self = m_hwnd;
         lock.unlock();
-        m_log.Line("attach %s: broadcast", AttachStatusName(status).c_str());
+        m_log.Line("attach %s: broadcast", AttachStatusName(status, *m_profile.statuses).c_str());
         if (!PostMessageW(HWND_BROADCAST, m_attachMessage, reinterpret_cast<WPARAM>(self), status)) {
             *failure = "the broadcast failed: " + std::to_string(GetLastError());
             return false;
@@ -326,10 +342,10 @@ bool SkypeWindow::Attach(uint32_t status, uint32_t timeoutMs, std::string* failu
     }
     // Recorded before the message goes, so that the agent's first command finds it. "Not
     // available" to the attached window keeps that window for the commands it still sends.
-    if (status == kAttachSuccess) {
+    if (status == m_profile.statuses->success) {
         m_agent = target;
         m_bAgentAttached = true;
-    } else if (status != kAttachNotAvailable || target != m_agent) {
+    } else if (status != m_profile.statuses->notAvailable || target != m_agent) {
         m_agent = nullptr;
         m_bAgentAttached = false;
     } else {
@@ -338,7 +354,8 @@ bool SkypeWindow::Attach(uint32_t status, uint32_t timeoutMs, std::string* failu
     m_lastAnswered = target;
     HWND self = m_hwnd;
     lock.unlock();
-    m_log.Line("attach %s to %s", AttachStatusName(status).c_str(), HandleText(target).c_str());
+    m_log.Line("attach %s to %s", AttachStatusName(status, *m_profile.statuses).c_str(),
+               HandleText(target).c_str());
     if (!PostMessageW(target, m_attachMessage, reinterpret_cast<WPARAM>(self), status)) {
         *failure = "the attach message could not be posted to " + HandleText(target) + ": " +
                    std::to_string(GetLastError());

@@ -1,7 +1,9 @@
 // The Skype stand-in's window: a top-level window of Skype's main window class that
 // takes the agent's discover broadcast, answers it with the attach message the script
 // asks for, takes the agent's commands (WM_COPYDATA) and sends notifications the same
-// way. It serves as Skype's main window and as its API window at once.
+// way. It serves as Skype's main window and as its API window at once. With another
+// profile (SimProfile.h) it plays a softphone of Skype's kind: its class, its messages,
+// its attach statuses and the rules of its commands.
 //
 // Threads: the window and its message loop run on a thread of their own, started by
 // Start and ended by Stop; the script runs on the caller's thread and reaches the window
@@ -11,6 +13,7 @@
 #pragma once
 
 #include "SimCommon/SimLog.h"
+#include "SimProfile.h"
 #include "SkypeChecks.h"
 #include "SkypeScript.h"
 
@@ -27,19 +30,16 @@
 
 namespace orvin::skypesim {
 
-extern const wchar_t kSkypeWindowClass[];
-extern const wchar_t kDiscoverMessageName[];
-extern const wchar_t kAttachMessageName[];
-
 class SkypeWindow {
 public:
-    SkypeWindow(orvin::sim::SimLog& log, bool lenient) : m_log(log), m_bLenient(lenient) {}
+    SkypeWindow(orvin::sim::SimLog& log, bool lenient, const SimProfile& profile = kSkypeSimProfile)
+        : m_log(log), m_bLenient(lenient), m_profile(profile) {}
     ~SkypeWindow() { Stop(); }
 
     bool Start(std::string* error);
     void Stop();
 
-    // attach STATUS: status "available" is broadcast at once. Any other answers the oldest
+    // attach STATUS: the profile's "available" status is broadcast at once. Any other answers the oldest
     // discover not yet answered; with none, the window answered last (a pending
     // authorisation granted or refused later, an attached agent told that the API is not
     // available); with no such window, the next discover within timeoutMs.
@@ -77,6 +77,7 @@ private:
 
     orvin::sim::SimLog& m_log;
     const bool m_bLenient;
+    const SimProfile& m_profile;
     std::thread m_thread;
     HANDLE m_started = nullptr;
     UINT m_discoverMessage = 0;
@@ -89,7 +90,7 @@ private:
     bool m_bVanished = false;
     std::deque<HWND> m_discovers;  // discovering windows not yet answered
     HWND m_lastAnswered = nullptr; // the window the last attach message went to
-    // The window that attached (status 0). Attach status 3 keeps it, so that the commands
+    // The window that attached (status 0). Attach status "not available" keeps it, so that the commands
     // it still sends then (ending its call, giving back the audio devices) are taken, but
     // clears m_bAgentAttached: answers and notifications go to m_agent only while it is set.
     HWND m_agent = nullptr;
