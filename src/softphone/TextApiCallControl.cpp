@@ -160,6 +160,9 @@ void CTextApiClient::OnRinging(int id) {
 }
 
 void CTextApiClient::OnCallType(const VString& tokens) {
+    if (tokens.Size() < 4) {
+        return; // no type: nothing to go on with
+    }
     if (tokens[3] == "incoming_p2p") {
         m_Session.m_nCallType = 1;
     } else if (tokens[3] == "incoming_pstn") {

@@ -110,6 +110,9 @@ void CThinkItApiClient::OnRinging(int id) {
 }
 
 void CThinkItApiClient::OnCallType(const VString& tokens) {
+    if (tokens.Size() < 4) {
+        return; // no type: nothing to go on with
+    }
     if (tokens[3] == "incoming_pstn") {
         m_Session.m_nCallType = 3;
         TRACE("CALLER ID NAME: %s\n", m_Session.m_CallerName.c_str());
