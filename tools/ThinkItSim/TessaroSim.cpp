@@ -6,31 +6,8 @@
 // class), so it can not run beside a Skype or SkypeSim. Tessaro takes its commands in the
 // system's ANSI code page, of any length; none may be empty.
 #include "SkypeSim/TextApiSim.h"
-
-namespace {
-
-using namespace orvin::skypesim;
-
-const AttachStatusNames::Entry kTessaroAttachNames[] = {{"success", 0}, {"unavailable", 1}, {"available", 2}};
-
-const AttachStatusNames kTessaroAttachStatuses = {
-    kTessaroAttachNames, sizeof kTessaroAttachNames / sizeof kTessaroAttachNames[0], 0, 1, 2};
-
-const SimProfile kTessaroSimProfile = {
-    "TessaroSim",
-    "Tessaro",
-    "tSkMainForm.UnicodeClass",
-    "Tessaro",
-    "TessaroControlAPIDiscover",
-    "TessaroControlAPIAttach",
-    "OrvinTessaroSim.SingleInstance",
-    "ANSI text of any length, one per message",
-    &kTessaroAttachStatuses,
-    &kAnsiCommandRules,
-};
-
-} // namespace
+#include "ThinkItSim/TextApiSimProfiles.h"
 
 int main(int argc, char** argv) {
-    return RunTextApiSim(argc, argv, kTessaroSimProfile);
+    return orvin::skypesim::RunTextApiSim(argc, argv, orvin::skypesim::kTessaroSimProfile);
 }

@@ -6,26 +6,8 @@
 // is checked for the handshake, its sender, its data word and its one terminating zero,
 // and must not be empty; its bytes are not taken for UTF-8.
 #include "SkypeSim/TextApiSim.h"
-
-namespace {
-
-using namespace orvin::skypesim;
-
-const SimProfile kThinkItSimProfile = {
-    "ThinkItSim",
-    "ThinkIt",
-    "TThinkItMainForm",
-    "ThinkIt",
-    "ThinkITControlAPIDiscover",
-    "ThinkITControlAPIAttach",
-    "OrvinThinkItSim.SingleInstance",
-    "ANSI text of any length, one per message",
-    &kSkypeAttachStatuses, // ThinkIt numbers them as Skype does
-    &kAnsiCommandRules,
-};
-
-} // namespace
+#include "ThinkItSim/TextApiSimProfiles.h"
 
 int main(int argc, char** argv) {
-    return RunTextApiSim(argc, argv, kThinkItSimProfile);
+    return orvin::skypesim::RunTextApiSim(argc, argv, orvin::skypesim::kThinkItSimProfile);
 }
