@@ -5,7 +5,7 @@
 #
 #   scripts/run-agent.sh                         the Skype demo, in this terminal
 #   scripts/run-agent.sh --softphone NAME        the demo with that softphone's stand-in:
-#                                                skype (the default), eyebeam, qq or teltel
+#                                                skype (the default), eyebeam, qq, teltel or thinkit
 #   scripts/run-agent.sh --screenshot FILE.png   the same on a virtual X display, saving a
 #                                                picture of the main dialog while it runs
 #   scripts/run-agent.sh --answering-machine     the answering-machine client's demo instead
@@ -36,6 +36,14 @@
 # on the handset, the far end hangs up, a number is dialled, TelTel goes and comes back),
 # followed by the same answering-machine call; TelTelSim stays until the agent has let the
 # library go.
+#
+# With --softphone thinkit the imported SoftPhoneType selects ThinkIt (type 2), and
+# ThinkItSim plays data/demo/demo-thinkit.txt beside the adapter stand-in's
+# data/demo/demo-service-thinkit.txt (a contact's call rings at once and then with her
+# number, is answered on the handset, keys reach the far end as "set call N dtmf K", the
+# handset hangs up; a second call is ended by the far end; 555 is dialled on VoIP and, on
+# the PSTN line, a speed dial that is nobody's is refused and bob's is called; ThinkIt goes
+# and comes back), followed by the same answering-machine call.
 #
 # With --answering-machine the imported SoftPhoneType is replaced by the answering-machine
 # client's record and the adapter stand-in alone plays data/demo/demo-service.txt (the
@@ -85,9 +93,9 @@ while [ $# -gt 0 ]; do
     esac
 done
 case "$SOFTPHONE" in
-skype | eyebeam | qq | teltel | answering-machine) ;;
+skype | eyebeam | qq | teltel | thinkit | answering-machine) ;;
 *)
-    echo "run-agent.sh: unknown softphone: $SOFTPHONE (skype, eyebeam, qq, teltel)" >&2
+    echo "run-agent.sh: unknown softphone: $SOFTPHONE (skype, eyebeam, qq, teltel, thinkit)" >&2
     usage 2 >&2
     ;;
 esac
@@ -102,7 +110,7 @@ scripts/install-deps.sh
 BUILD_DIR="${BUILD_DIR:-build}"
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD_DIR" -j 2 --target OrvinAgent OrvinAdapterSim SkypeSim EyeBeamSim QQSim TelTelSim TelTelAPI OrvinAppCtl \
+cmake --build "$BUILD_DIR" -j 2 --target OrvinAgent OrvinAdapterSim SkypeSim EyeBeamSim QQSim TelTelSim TelTelAPI ThinkItSim OrvinAppCtl \
       OrvinMonitor OrvinPowerEvent OrvinDtmf
 
 BUILD_DIR=$(cd "$BUILD_DIR" && pwd)
@@ -112,6 +120,7 @@ SIM="$BUILD_DIR/tools/OrvinAdapterSim/OrvinAdapterSim.exe"
 SKYPESIM="$BUILD_DIR/tools/SkypeSim/SkypeSim.exe"
 TELTELSIM="$BUILD_DIR/tools/TelTelSim/TelTelSim.exe"
 TELTEL_LIBRARY="$BUILD_DIR/tools/TelTelSim/TelTelAPI.DLL"
+THINKITSIM="$BUILD_DIR/tools/ThinkItSim/ThinkItSim.exe"
 APPCTL="$BUILD_DIR/tools/OrvinAppCtl/OrvinAppCtl.exe"
 MONITOR="$BUILD_DIR/tools/OrvinMonitor/OrvinMonitor.exe"
 POWER="$BUILD_DIR/tools/OrvinPowerEvent/OrvinPowerEvent.exe"
@@ -151,6 +160,13 @@ teltel)
     DEMO_SCRIPT="$PWD/data/demo/demo-service-teltel.txt"
     PHONE_UP="] serving " PHONE_SHOT="TX call-start(1001)" PHONE_STAYS=1
     PHONE_RECORD=000c000050000000 # index 10
+    ;;
+thinkit)
+    PHONE=thinkit PHONE_LABEL=ThinkItSim PHONE_PROGRAM=$THINKITSIM
+    PHONE_SCRIPT="$PWD/data/demo/demo-thinkit.txt"
+    DEMO_SCRIPT="$PWD/data/demo/demo-service-thinkit.txt"
+    PHONE_UP="] window of class " PHONE_SHOT="TX CALL 1001 DTMF 5"
+    PHONE_RECORD=0000005c93000000 # index 2
     ;;
 answering-machine)
     DEMO_SCRIPT="$PWD/data/demo/demo-service.txt"

@@ -11,6 +11,7 @@
 #include "softphone/qq/QQApiClient.h"
 #include "softphone/skype/SkypeApiClient.h"
 #include "softphone/teltel/TelTelApiClient.h"
+#include "softphone/thinkit/ThinkItApiClient.h"
 
 #include <commctrl.h>
 
@@ -108,6 +109,9 @@ int COrvinAgentApp::InitializeSoftPhone() {
     case 1:
         m_pClient = std::make_unique<QQApiClient>();
         break;
+    case 2:
+        m_pClient = std::make_unique<CThinkItApiClient>();
+        break;
     case 4:
         m_pClient = std::make_unique<CEyebeamApiClient>();
         break;
@@ -120,7 +124,7 @@ int COrvinAgentApp::InitializeSoftPhone() {
     case 10:
         m_pClient = std::make_unique<CTelTelApiClient>();
         break;
-    default: // the softphone clients come with their own programs of work
+    default: // 3, 5, 6, 7 and 11 (or an invalid record) select none
         break;
     }
     TRACE("InitializeSoftPhone: SP = %d:%s created", m_nSoftPhoneType, m_pClient ? " " : " NOT");

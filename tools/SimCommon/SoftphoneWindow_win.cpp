@@ -255,11 +255,14 @@ void SoftphoneWindow::SendPending() {
             agent = m_bAgentAttached ? m_agent : nullptr;
         }
         std::string failure;
-        // The moment it goes out: SendMessage returns only once the agent has handled it.
-        const long long sentAt = SimLog::Counter();
         if (!agent) {
             failure = "no window attached";
+            m_log.Line("TX %s: %s", m_protocol.showOutgoing(item.record, false).c_str(), failure.c_str());
         } else {
+            // Logged as it goes out: what the agent sends while it handles the record (its
+            // SendMessage is answered only then) comes after this line.
+            m_log.Line("TX %s%s", m_protocol.showOutgoing(item.record, true).c_str(),
+                       item.record.inside ? "  (inside the agent's send)" : "");
             COPYDATASTRUCT data = {};
             data.dwData = item.record.data;
             data.cbData = (DWORD)item.record.bytes.size();
@@ -268,13 +271,8 @@ void SoftphoneWindow::SendPending() {
             if (!SendMessageTimeoutW(agent, WM_COPYDATA, reinterpret_cast<WPARAM>(m_hwnd),
                                      reinterpret_cast<LPARAM>(&data), SMTO_NORMAL, kSendTimeoutMs, &result)) {
                 failure = "not delivered (error " + std::to_string(GetLastError()) + ")";
+                m_log.Line("   %s: %s", failure.c_str(), m_protocol.showOutgoing(item.record, false).c_str());
             }
-        }
-        if (failure.empty()) {
-            m_log.LineAt(sentAt, "TX %s%s", m_protocol.showOutgoing(item.record, true).c_str(),
-                         item.record.inside ? "  (inside the agent's send)" : "");
-        } else {
-            m_log.Line("TX %s: %s", m_protocol.showOutgoing(item.record, false).c_str(), failure.c_str());
         }
         {
             std::lock_guard<std::mutex> lock(m_mutex);

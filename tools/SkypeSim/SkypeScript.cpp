@@ -343,18 +343,24 @@ std::string FormatSkypeScriptError(const SkypeScriptError& error) {
     return "line " + std::to_string(error.line) + ": " + error.message;
 }
 
-bool ParseAttachStatus(const std::string& word, uint32_t* status) {
-    static const struct {
-        const char* name;
-        uint32_t status;
-    } kNames[] = {{"success", kAttachSuccess},
-                  {"pending", kAttachPendingAuthorization},
-                  {"refused", kAttachRefused},
-                  {"unavailable", kAttachNotAvailable},
-                  {"available", kAttachApiAvailable}};
-    for (const auto& entry : kNames) {
-        if (word == entry.name) {
-            *status = entry.status;
+namespace {
+
+const AttachStatusNames::Entry kSkypeAttachNames[] = {{"success", kAttachSuccess},
+                                                      {"pending", kAttachPendingAuthorization},
+                                                      {"refused", kAttachRefused},
+                                                      {"unavailable", kAttachNotAvailable},
+                                                      {"available", kAttachApiAvailable}};
+
+} // namespace
+
+const AttachStatusNames kSkypeAttachStatuses = {kSkypeAttachNames,
+                                                sizeof kSkypeAttachNames / sizeof kSkypeAttachNames[0],
+                                                kAttachSuccess, kAttachNotAvailable, kAttachApiAvailable};
+
+bool ParseAttachStatus(const std::string& word, uint32_t* status, const AttachStatusNames& statuses) {
+    for (size_t i = 0; i < statuses.count; ++i) {
+        if (word == statuses.entries[i].name) {
+            *status = statuses.entries[i].status;
             return true;
         }
     }
@@ -366,25 +372,31 @@ bool ParseAttachStatus(const std::string& word, uint32_t* status) {
     return true;
 }
 
-std::string AttachStatusName(uint32_t status) {
-    switch (status) {
-    case kAttachSuccess:
-        return "success";
-    case kAttachPendingAuthorization:
-        return "pending";
-    case kAttachRefused:
-        return "refused";
-    case kAttachNotAvailable:
-        return "unavailable";
-    case kAttachApiAvailable:
-        return "available";
-    default:
-        return std::to_string(status);
+std::string AttachStatusName(uint32_t status, const AttachStatusNames& statuses) {
+    for (size_t i = 0; i < statuses.count; ++i) {
+        if (statuses.entries[i].status == status) {
+            return statuses.entries[i].name;
+        }
     }
+    return std::to_string(status);
+}
+
+std::string AttachStatusChoices(const AttachStatusNames& statuses) {
+    std::string text;
+    for (size_t i = 0; i < statuses.count; ++i) {
+        text += statuses.entries[i].name;
+        text += ", ";
+    }
+    if (!text.empty()) {
+        text.resize(text.size() - 2);
+        text += " ";
+    }
+    return text + "or a number";
 }
 
 bool ParseSkypeScriptLine(const std::string& text, int line, uint32_t allowed,
-                          std::optional<SkypeCommand>* command, std::string* error) {
+                          std::optional<SkypeCommand>* command, std::string* error,
+                          const AttachStatusNames& statuses) {
     command->reset();
     std::vector<std::string> words;
     std::string source;
@@ -443,12 +455,11 @@ bool ParseSkypeScriptLine(const std::string& text, int line, uint32_t allowed,
         }
         break;
     case Argument::Status:
-        if (positional.size() != 1 || !ParseAttachStatus(positional[0], &result.status)) {
+        if (positional.size() != 1 || !ParseAttachStatus(positional[0], &result.status, statuses)) {
             *error = positional.empty()      ? name + ": needs a status"
                      : positional.size() > 1 ? name + ": unexpected '" + positional[1] + "'"
-                                             : name + ": unknown status '" + positional[0] +
-                                                   "' (success, pending, refused, unavailable, "
-                                                   "available or a number)";
+                                             : name + ": unknown status '" + positional[0] + "' (" +
+                                                   AttachStatusChoices(statuses) + ")";
             return false;
         }
         break;
@@ -502,13 +513,13 @@ bool ParseSkypeScriptLine(const std::string& text, int line, uint32_t allowed,
 }
 
 bool ParseSkypeScript(const std::string& text, uint32_t allowed, std::vector<SkypeCommand>* commands,
-                      std::vector<SkypeScriptError>* errors) {
+                      std::vector<SkypeScriptError>* errors, const AttachStatusNames& statuses) {
     std::vector<orvin::sim::SimScriptError> faults;
     const bool ok = orvin::sim::ParseScriptLines(
         text,
         [&](const std::string& line, int number, std::string* error) {
             std::optional<SkypeCommand> command;
-            if (!ParseSkypeScriptLine(line, number, allowed, &command, error)) {
+            if (!ParseSkypeScriptLine(line, number, allowed, &command, error, statuses)) {
                 return false;
             }
             if (command) {

@@ -69,6 +69,23 @@ constexpr uint32_t kAttachRefused = 2;
 constexpr uint32_t kAttachNotAvailable = 3;
 constexpr uint32_t kAttachApiAvailable = 0x8001;
 
+// A softphone's attach statuses by name: the names a script may use, and which statuses
+// mean "attached", "not available" (the attached window may still send its last commands)
+// and "available again" (broadcast: every agent discovers anew). Skype's are above; a
+// softphone of the same kind may number them otherwise.
+struct AttachStatusNames {
+    struct Entry {
+        const char* name;
+        uint32_t status;
+    };
+    const Entry* entries;
+    size_t count;
+    uint32_t success;
+    uint32_t notAvailable;
+    uint32_t available;
+};
+extern const AttachStatusNames kSkypeAttachStatuses;
+
 constexpr uint32_t kDefaultAttachMs = 10000;
 constexpr uint32_t kDefaultExpectMs = 5000;
 constexpr uint32_t kDefaultWaitGoneMs = 10000;
@@ -125,19 +142,25 @@ std::string FormatSkypeScriptError(const SkypeScriptError& error);
 
 // Parses one line. True with *command set for a command, true with *command empty for a
 // blank or comment line, false with *error set for a fault. `allowed` is a mask of
-// SkypeCommandBit values.
+// SkypeCommandBit values; `statuses` names the attach statuses.
 bool ParseSkypeScriptLine(const std::string& text, int line, uint32_t allowed,
-                          std::optional<SkypeCommand>* command, std::string* error);
+                          std::optional<SkypeCommand>* command, std::string* error,
+                          const AttachStatusNames& statuses = kSkypeAttachStatuses);
 
 // Parses a whole script (lines separated by LF or CR LF). Every fault is collected; true
 // when there was none.
 bool ParseSkypeScript(const std::string& text, uint32_t allowed, std::vector<SkypeCommand>* commands,
-                      std::vector<SkypeScriptError>* errors);
+                      std::vector<SkypeScriptError>* errors,
+                      const AttachStatusNames& statuses = kSkypeAttachStatuses);
 
-// An attach status by name (success, pending, refused, unavailable, available) or number.
-bool ParseAttachStatus(const std::string& word, uint32_t* status);
+// An attach status by name (Skype's: success, pending, refused, unavailable, available) or
+// number.
+bool ParseAttachStatus(const std::string& word, uint32_t* status,
+                       const AttachStatusNames& statuses = kSkypeAttachStatuses);
 // The name of an attach status, or its number in decimal.
-std::string AttachStatusName(uint32_t status);
+std::string AttachStatusName(uint32_t status, const AttachStatusNames& statuses = kSkypeAttachStatuses);
+// The names, as "a, b or a number".
+std::string AttachStatusChoices(const AttachStatusNames& statuses);
 
 const char* SkypeCommandName(SkypeCommandKind kind);
 

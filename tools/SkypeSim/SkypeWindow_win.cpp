@@ -1,18 +1,33 @@
 #include "SkypeWindow_win.h"
 
+#include <cstring>
+
 namespace orvin::skypesim {
 
 using orvin::sim::HandleText;
 using orvin::sim::OutgoingRecord;
 using orvin::sim::ReceivedRecord;
 
-const wchar_t kSkypeWindowClass[] = L"tSkMainForm.UnicodeClass";
-const wchar_t kDiscoverMessageName[] = L"SkypeControlAPIDiscover";
-const wchar_t kAttachMessageName[] = L"SkypeControlAPIAttach";
+const SimProfile kSkypeSimProfile = {
+    "SkypeSim",
+    "Skype",
+    "tSkMainForm.UnicodeClass",
+    "Skype",
+    "SkypeControlAPIDiscover",
+    "SkypeControlAPIAttach",
+    "OrvinSkypeSim.SingleInstance",
+    "UTF-8, one per message",
+    &kSkypeAttachStatuses,
+    &kSkypeCommandRules,
+};
+
+std::wstring Widen(const char* text) {
+    return std::wstring(text, text + strlen(text));
+}
 
 bool SkypeWindow::Start(std::string* error) {
-    m_discoverMessage = RegisterWindowMessageW(kDiscoverMessageName);
-    m_attachMessage = RegisterWindowMessageW(kAttachMessageName);
+    m_discoverMessage = RegisterWindowMessageW(Widen(m_profile.discoverMessage).c_str());
+    m_attachMessage = RegisterWindowMessageW(Widen(m_profile.attachMessage).c_str());
     if (!m_discoverMessage || !m_attachMessage) {
         *error = "RegisterWindowMessage failed: " + std::to_string(GetLastError());
         return false;
@@ -32,18 +47,19 @@ bool SkypeWindow::Start(std::string* error) {
         return ShowText(CommandText(record.bytes)) +
                (delivered && unterminated ? "  (no terminating zero)" : "");
     };
-    protocol.check = [](const ReceivedRecord& received) {
+    protocol.check = [this](const ReceivedRecord& received) {
         ReceivedCommand command;
         command.data = received.data;
         command.bytes = received.bytes;
         command.attached = received.attached;
         command.fromAttachedWindow = received.fromAttachedWindow;
-        return CheckCommand(command);
+        return CheckCommand(command, *m_profile.rules);
     };
     protocol.reply = [this](const ReceivedRecord& received, std::vector<OutgoingRecord>* replies) {
         return Reply(received, replies);
     };
-    return m_window.Start(kSkypeWindowClass, L"Skype", std::move(protocol), error);
+    return m_window.Start(Widen(m_profile.windowClass).c_str(), Widen(m_profile.windowTitle).c_str(),
+                          std::move(protocol), error);
 }
 
 int SkypeWindow::Reply(const ReceivedRecord& received, std::vector<OutgoingRecord>* replies) {
@@ -63,12 +79,12 @@ int SkypeWindow::Reply(const ReceivedRecord& received, std::vector<OutgoingRecor
 }
 
 bool SkypeWindow::Attach(uint32_t status, uint32_t timeoutMs, std::string* failure) {
-    if (status == kAttachApiAvailable) {
+    if (status == m_profile.statuses->available) {
         // A new handshake follows: the agents that hear this discover again.
         if (!m_window.ResetHandshake(failure)) {
             return false;
         }
-        m_log.Line("attach %s: broadcast", AttachStatusName(status).c_str());
+        m_log.Line("attach %s: broadcast", AttachStatusName(status, *m_profile.statuses).c_str());
         if (!PostMessageW(HWND_BROADCAST, m_attachMessage, reinterpret_cast<WPARAM>(m_window.Window()),
                           status)) {
             *failure = "the broadcast failed: " + std::to_string(GetLastError());
@@ -79,11 +95,12 @@ bool SkypeWindow::Attach(uint32_t status, uint32_t timeoutMs, std::string* failu
     HWND target = nullptr;
     // "Not available" to the attached window keeps that window for the commands it still
     // sends then.
-    if (!m_window.TakeAttachTarget(timeoutMs, status == kAttachSuccess, status == kAttachNotAvailable,
-                                   &target, failure)) {
+    if (!m_window.TakeAttachTarget(timeoutMs, status == m_profile.statuses->success,
+                                   status == m_profile.statuses->notAvailable, &target, failure)) {
         return false;
     }
-    m_log.Line("attach %s to %s", AttachStatusName(status).c_str(), HandleText(target).c_str());
+    m_log.Line("attach %s to %s", AttachStatusName(status, *m_profile.statuses).c_str(),
+               HandleText(target).c_str());
     if (!PostMessageW(target, m_attachMessage, reinterpret_cast<WPARAM>(m_window.Window()), status)) {
         *failure = "the attach message could not be posted to " + HandleText(target) + ": " +
                    std::to_string(GetLastError());

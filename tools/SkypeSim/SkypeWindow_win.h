@@ -1,7 +1,9 @@
 // The Skype stand-in's window: a top-level window of Skype's main window class that
 // takes the agent's discover broadcast, answers it with the attach message the script
 // asks for, takes the agent's commands (WM_COPYDATA) and sends notifications the same
-// way. It serves as Skype's main window and as its API window at once. The window itself
+// way. It serves as Skype's main window and as its API window at once. With another
+// profile (SimProfile.h) it plays a softphone of Skype's kind: its class, its messages,
+// its attach statuses and the rules of its commands. The window itself
 // (its thread, the handshake's bookkeeping, the records both ways, vanishing) is the
 // stand-ins' shared SoftphoneWindow; this adds Skype's messages, its checks and answers.
 //
@@ -11,6 +13,7 @@
 
 #include "SimCommon/SimLog.h"
 #include "SimCommon/SoftphoneWindow_win.h"
+#include "SimProfile.h"
 #include "SkypeChecks.h"
 #include "SkypeScript.h"
 
@@ -23,19 +26,16 @@
 
 namespace orvin::skypesim {
 
-extern const wchar_t kSkypeWindowClass[];
-extern const wchar_t kDiscoverMessageName[];
-extern const wchar_t kAttachMessageName[];
-
 class SkypeWindow {
 public:
-    SkypeWindow(orvin::sim::SimLog& log, bool lenient) : m_log(log), m_window(log, lenient) {}
+    SkypeWindow(orvin::sim::SimLog& log, bool lenient, const SimProfile& profile = kSkypeSimProfile)
+        : m_log(log), m_profile(profile), m_window(log, lenient) {}
     ~SkypeWindow() { Stop(); }
 
     bool Start(std::string* error);
     void Stop() { m_window.Stop(); }
 
-    // attach STATUS: status "available" is broadcast at once. Any other answers the oldest
+    // attach STATUS: the profile's "available" status is broadcast at once. Any other answers the oldest
     // discover not yet answered; with none, the window answered last (a pending
     // authorisation granted or refused later, an attached agent told that the API is not
     // available); with no such window, the next discover within timeoutMs.
@@ -61,6 +61,7 @@ private:
     int Reply(const orvin::sim::ReceivedRecord& received, std::vector<orvin::sim::OutgoingRecord>* replies);
 
     orvin::sim::SimLog& m_log;
+    const SimProfile& m_profile;
     orvin::sim::SoftphoneWindow m_window;
     UINT m_discoverMessage = 0;
     UINT m_attachMessage = 0;

@@ -3,7 +3,7 @@
 #include "softphone/skype/VoiceMailManager.h"
 
 #include "base/trace/Trace.h"
-#include "softphone/skype/SkypeApiClient.h"
+#include "softphone/TextApiClient.h"
 #include "softphone/Tokenizer.h"
 
 #include <cstdlib>

@@ -15,6 +15,8 @@
 // the agent waits in SendMessage), so no entry, iterator or index is held across a send:
 // walks go over a copy of the ids, and entries are looked up again after every send.
 //
+// The ThinkIt client keeps one too, filled and followed from ThinkIt's notifications only.
+//
 // Threads: GUI thread only.
 #pragma once
 
@@ -22,7 +24,7 @@
 #include <string>
 #include <vector>
 
-class CSkypeApiClient;
+class CTextApiClient;
 class VString;
 
 class CVoiceMail {
@@ -37,7 +39,7 @@ public:
 
 class VoiceMailManager {
 public:
-    explicit VoiceMailManager(CSkypeApiClient* owner) : m_pOwner(owner) {}
+    explicit VoiceMailManager(CTextApiClient* owner) : m_pOwner(owner) {}
 
     // "notdownloaded" 0 ... "failed" 12 (10 is never produced); anything else 13.
     static int StatusCode(const std::string& word);
@@ -83,7 +85,7 @@ private:
     // answer inside each send and so change the list.
     std::vector<int> Ids() const;
 
-    CSkypeApiClient* m_pOwner;
+    CTextApiClient* m_pOwner;
     int m_nState = 0;
     std::vector<std::unique_ptr<CVoiceMail>> m_Entries;
     size_t m_nCurrent = 0;

@@ -65,6 +65,7 @@ send HW_EVENT NOTIFY_HOOK_STATE info=1
 # 5.
 send SM2AGENT_REQUEST 1 info=1
 send HW_EVENT NOTIFY_HOOK_STATE info=0
+# The stutter tone (1, 4000, 600, 80): four little-endian 32-bit numbers in Buffer1.
 expect AGENT_EVENT PlaybackSignalRequest info=1 buf1="\x01\x00\x00\x00\xa0\x0f\x00\x00\x58\x02\x00\x00\x50\x00\x00\x00"
 expect AGENT_EVENT PlaybackSignalRequest info=1 buf1="\x01\x00\x00\x00\xa0\x0f\x00\x00\x58\x02\x00\x00\x50\x00\x00\x00"
 send HW_EVENT NOTIFY_HOOK_STATE info=1
