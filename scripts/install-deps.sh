@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++-mingw-w64-x86-64 wine wine64 googletest
           pulseaudio pulseaudio-utils libspandsp-dev python3 util-linux procps gcab locales
-          xvfb imagemagick fonts-wine sox)
+          xvfb imagemagick fonts-wine sox nsis)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -4,6 +4,8 @@
 # happens: the lines of the agent's event log, with their prefixes.
 #
 #   scripts/run-agent.sh                         the Skype demo, in this terminal
+#   scripts/run-agent.sh --softphone NAME        the demo with that softphone's stand-in:
+#                                                skype (the default), eyebeam, qq, teltel or thinkit
 #   scripts/run-agent.sh --screenshot FILE.png   the same on a virtual X display, saving a
 #                                                picture of the main dialog while it runs
 #   scripts/run-agent.sh --answering-machine     the answering-machine client's demo instead
@@ -24,6 +26,25 @@
 # then shuts it down through the application manager (OrvinAppCtl shutdown 2), as an
 # installer would; on Ctrl-C it shuts the agent down the same way.
 #
+# With --softphone eyebeam or qq the imported SoftPhoneType is replaced by that client's
+# record, and the softphone's stand-in (EyeBeamSim, QQSim) plays data/demo/demo-NAME.txt
+# beside the service's data/demo/demo-service-NAME.txt.
+# With --softphone teltel the imported SoftPhoneType selects TelTel, the agent runs from
+# the installation folder with the stand-in TelTelAPI.DLL beside it, and TelTel's control
+# program TelTelSim plays data/demo/demo-teltel.txt beside the adapter stand-in's
+# data/demo/demo-service-teltel.txt (TelTel becomes ready, a call rings and is answered
+# on the handset, the far end hangs up, a number is dialled, TelTel goes and comes back),
+# followed by the same answering-machine call; TelTelSim stays until the agent has let the
+# library go.
+#
+# With --softphone thinkit the imported SoftPhoneType selects ThinkIt (type 2), and
+# ThinkItSim plays data/demo/demo-thinkit.txt beside the adapter stand-in's
+# data/demo/demo-service-thinkit.txt (a contact's call rings at once and then with her
+# number, is answered on the handset, keys reach the far end as "set call N dtmf K", the
+# handset hangs up; a second call is ended by the far end; 555 is dialled on VoIP and, on
+# the PSTN line, a speed dial that is nobody's is refused and bob's is called; ThinkIt goes
+# and comes back), followed by the same answering-machine call.
+#
 # With --answering-machine the imported SoftPhoneType is replaced by the answering-machine
 # client's record and the adapter stand-in alone plays data/demo/demo-service.txt (the
 # adapter attaches, the handset is lifted and put down, the line switches, a call rings,
@@ -34,7 +55,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() {
-    sed -n '6,9s/^# \{0,1\}//p' "$0"
+    sed -n '6,11s/^# \{0,1\}//p' "$0"
     exit "$1"
 }
 
@@ -51,6 +72,15 @@ while [ $# -gt 0 ]; do
         SCREENSHOT=${1#--screenshot=}
         shift
         ;;
+    --softphone)
+        [ $# -ge 2 ] || usage 2 >&2
+        SOFTPHONE=$2
+        shift 2
+        ;;
+    --softphone=*)
+        SOFTPHONE=${1#--softphone=}
+        shift
+        ;;
     --answering-machine)
         SOFTPHONE=answering-machine
         shift
@@ -62,6 +92,13 @@ while [ $# -gt 0 ]; do
         ;;
     esac
 done
+case "$SOFTPHONE" in
+skype | eyebeam | qq | teltel | thinkit | answering-machine) ;;
+*)
+    echo "run-agent.sh: unknown softphone: $SOFTPHONE (skype, eyebeam, qq, teltel, thinkit)" >&2
+    usage 2 >&2
+    ;;
+esac
 if [ -n "$SCREENSHOT" ]; then
     [[ $SCREENSHOT == /* ]] || SCREENSHOT="$PWD/$SCREENSHOT"
     mkdir -p "$(dirname "$SCREENSHOT")"
@@ -73,7 +110,7 @@ scripts/install-deps.sh
 BUILD_DIR="${BUILD_DIR:-build}"
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD_DIR" -j 2 --target OrvinAgent OrvinAdapterSim SkypeSim OrvinAppCtl \
+cmake --build "$BUILD_DIR" -j 2 --target OrvinAgent OrvinAdapterSim SkypeSim EyeBeamSim QQSim TelTelSim TelTelAPI ThinkItSim OrvinAppCtl \
       OrvinMonitor OrvinPowerEvent OrvinDtmf
 
 BUILD_DIR=$(cd "$BUILD_DIR" && pwd)
@@ -81,24 +118,68 @@ WINE_RUN="$BUILD_DIR/wine-run"
 AGENT="$BUILD_DIR/src/agent/OrvinAgent.exe"
 SIM="$BUILD_DIR/tools/OrvinAdapterSim/OrvinAdapterSim.exe"
 SKYPESIM="$BUILD_DIR/tools/SkypeSim/SkypeSim.exe"
+TELTELSIM="$BUILD_DIR/tools/TelTelSim/TelTelSim.exe"
+TELTEL_LIBRARY="$BUILD_DIR/tools/TelTelSim/TelTelAPI.DLL"
+THINKITSIM="$BUILD_DIR/tools/ThinkItSim/ThinkItSim.exe"
 APPCTL="$BUILD_DIR/tools/OrvinAppCtl/OrvinAppCtl.exe"
 MONITOR="$BUILD_DIR/tools/OrvinMonitor/OrvinMonitor.exe"
 POWER="$BUILD_DIR/tools/OrvinPowerEvent/OrvinPowerEvent.exe"
 DTMF="$BUILD_DIR/tools/OrvinDtmf/OrvinDtmf.exe"
-if [ "$SOFTPHONE" = skype ]; then
+# Each softphone's demo: its stand-in (PHONE names it in the files and messages below:
+# PHONE.log ...), the stand-in's script and the adapter stand-in's part, the log line that
+# says the stand-in is up and the one to take the screenshot at, and the SoftPhoneType
+# record that selects it (as REG_BINARY hex with its CRC-8 check byte; none: the registry
+# file's, Skype). A stand-in that stays (PHONE_STAYS=1) ends with the agent.
+PHONE=""
+PHONE_RECORD=""
+PHONE_STAYS=0
+case "$SOFTPHONE" in
+skype)
+    PHONE=skype PHONE_LABEL=SkypeSim PHONE_PROGRAM=$SKYPESIM
+    PHONE_SCRIPT="$PWD/data/demo/demo-skype.txt"
     DEMO_SCRIPT="$PWD/data/demo/demo-service-skype.txt"
-    SKYPE_SCRIPT="$PWD/data/demo/demo-skype.txt"
-else
+    PHONE_UP="] window of class " PHONE_SHOT="TX VOICEMAIL 101 STATUS PLAYING"
+    ;;
+eyebeam)
+    PHONE=eyebeam PHONE_LABEL=EyeBeamSim PHONE_PROGRAM="$BUILD_DIR/tools/EyeBeamSim/EyeBeamSim.exe"
+    PHONE_SCRIPT="$PWD/data/demo/demo-eyebeam.txt"
+    DEMO_SCRIPT="$PWD/data/demo/demo-service-eyebeam.txt"
+    PHONE_UP="] window of class " PHONE_SHOT="TX type=0 code=900 info=0"
+    PHONE_RECORD=0000c0005f000000 # index 4
+    ;;
+qq)
+    PHONE=qq PHONE_LABEL=QQSim PHONE_PROGRAM="$BUILD_DIR/tools/QQSim/QQSim.exe"
+    PHONE_SCRIPT="$PWD/data/demo/demo-qq.txt"
+    DEMO_SCRIPT="$PWD/data/demo/demo-service-qq.txt"
+    PHONE_UP="] window of class " PHONE_SHOT="RX event=13 1:text:555"
+    PHONE_RECORD=0000003055000000 # index 1
+    ;;
+teltel)
+    PHONE=teltel PHONE_LABEL=TelTelSim PHONE_PROGRAM=$TELTELSIM
+    PHONE_SCRIPT="$PWD/data/demo/demo-teltel.txt"
+    DEMO_SCRIPT="$PWD/data/demo/demo-service-teltel.txt"
+    PHONE_UP="] serving " PHONE_SHOT="TX call-start(1001)" PHONE_STAYS=1
+    PHONE_RECORD=000c000050000000 # index 10
+    ;;
+thinkit)
+    PHONE=thinkit PHONE_LABEL=ThinkItSim PHONE_PROGRAM=$THINKITSIM
+    PHONE_SCRIPT="$PWD/data/demo/demo-thinkit.txt"
+    DEMO_SCRIPT="$PWD/data/demo/demo-service-thinkit.txt"
+    PHONE_UP="] window of class " PHONE_SHOT="TX CALL 1001 DTMF 5"
+    PHONE_RECORD=0000005c93000000 # index 2
+    ;;
+answering-machine)
     DEMO_SCRIPT="$PWD/data/demo/demo-service.txt"
-    SKYPE_SCRIPT=""
-fi
-# The softphone selection record of the answering-machine client (index 8, variant 0, its
-# CRC-8 check byte), as REG_BINARY hex.
-TAM_RECORD=00c00000b8000000
+    PHONE_RECORD=00c00000b8000000 # index 8, variant 0
+    ;;
+esac
 REG_FILE="$PWD/data/registry/OrvinAgent.reg"
 WORK="$BUILD_DIR/demo"
 ROOT='SOFTWARE\Orvin\VoipAdapter'
 TRACE_KEY='HKLM\Software\Velcora\Quendo'
+# The switch that lets the agent use a device's stand-in pipe (a value named after the
+# device): for tests and this demo only, never set by an installation.
+PIPE_SWITCH_KEY='HKLM\SOFTWARE\OrvinTest\DriverPipes'
 WINE_ENV=$("$WINE_RUN" --env)   # WINEPREFIX=... WINEDEBUG=...
 WINEPREFIX=$(sed -n 's/^WINEPREFIX=\([^ ]*\) .*/\1/p' <<<"$WINE_ENV")
 [ -n "$WINEPREFIX" ] || { echo "run-agent.sh: no Wine prefix from $WINE_RUN --env" >&2; exit 1; }
@@ -108,10 +189,9 @@ INSTALL_DIR="$WINEPREFIX/drive_c/Program Files/Orvin/VoipAdapter"
 
 rm -rf "$WORK"
 mkdir -p "$WORK"
-if [ "$SOFTPHONE" = skype ]; then
-    # The Skype session, then the answering-machine call.
-    cat "$PWD/data/demo/demo-service-skype.txt" "$PWD/data/demo/demo-service-answering-machine.txt" \
-        >"$WORK/demo-service.txt"
+if [ -n "$PHONE" ]; then
+    # The softphone's session, then the answering-machine call.
+    cat "$DEMO_SCRIPT" "$PWD/data/demo/demo-service-answering-machine.txt" >"$WORK/demo-service.txt"
     DEMO_SCRIPT="$WORK/demo-service.txt"
 fi
 
@@ -159,8 +239,9 @@ at_exit() {
 }
 SERVER_STARTED=0        # the wine server: stopped at the end
 TRACE_MOVED=0           # the trace key points at the tools' file: the registry file's again
-TYPE_CHANGED=0          # SoftPhoneType is the answering machine's: the registry file's again
+TYPE_CHANGED=0          # SoftPhoneType is another softphone's: the registry file's again
 DESKTOP_SET=0           # the prefix's X11 virtual desktop: back to the null driver
+PIPE_SWITCHED=0         # the recorder driver's stand-in pipe allowed: the switch goes again
 XVFB_PID=""
 FOLLOWER=""
 
@@ -225,6 +306,9 @@ cleanup() {
     fi
     if [ "$TRACE_MOVED" = 1 ] || [ "$TYPE_CHANGED" = 1 ]; then
         wine_do regedit /S "$(winpath "$REG_FILE")" </dev/null >/dev/null 2>&1 || true
+    fi
+    if [ "$PIPE_SWITCHED" = 1 ]; then
+        wine_do reg delete "$PIPE_SWITCH_KEY" /v ovrecagentDevice0 /f </dev/null >/dev/null 2>&1 || true
     fi
     if [ "$DESKTOP_SET" = 1 ]; then
         wine_do reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f </dev/null >/dev/null 2>&1 || true
@@ -292,14 +376,28 @@ else
 fi
 say "importing data/registry/OrvinAgent.reg"
 "$WINE_RUN" regedit /S "$(winpath "$REG_FILE")" </dev/null >/dev/null 2>&1 || fail "regedit could not import $REG_FILE"
-if [ "$SOFTPHONE" = answering-machine ]; then
-    say "selecting the answering-machine client (SoftPhoneType $TAM_RECORD)"
+say "allowing the agent the recorder driver's stand-in pipe (the adapter stand-in serves it)"
+PIPE_SWITCHED=1
+reg_add "$PIPE_SWITCH_KEY" /v ovrecagentDevice0 /t REG_DWORD /d 1 || fail "could not set the stand-in pipe's switch"
+if [ -n "$PHONE_RECORD" ]; then
+    say "selecting the $SOFTPHONE client (SoftPhoneType $PHONE_RECORD)"
     TYPE_CHANGED=1
-    reg_add "HKLM\\$ROOT\\Config\\General" /v SoftPhoneType /t REG_BINARY /d "$TAM_RECORD" ||
+    reg_add "HKLM\\$ROOT\\Config\\General" /v SoftPhoneType /t REG_BINARY /d "$PHONE_RECORD" ||
         fail "could not set SoftPhoneType"
 fi
 mkdir -p "$(dirname "$TRACE")" "$INSTALL_DIR"
 cp "$MONITOR" "$INSTALL_DIR/OrvinMonitor.exe"
+if [ "$SOFTPHONE" = teltel ]; then
+    # TelTel's library is looked for in the agent's own folder first: the agent runs from the
+    # installation folder, with the stand-in library beside it.
+    cp "$AGENT" "$INSTALL_DIR/OrvinAgent.exe"
+    cp "$TELTEL_LIBRARY" "$INSTALL_DIR/TelTelAPI.DLL"
+    AGENT="$INSTALL_DIR/OrvinAgent.exe"
+    remove_installed_agent() {
+        rm -f "$INSTALL_DIR/OrvinAgent.exe" "$INSTALL_DIR/TelTelAPI.DLL"
+    }
+    at_exit remove_installed_agent
+fi
 rm -f "$TRACE"
 # The voice menus, and an empty VoiceMail folder for the messages of this run.
 rm -rf "$INSTALL_DIR/IVR"
@@ -373,8 +471,8 @@ alive() {
     if [ -n "${STARTED[service]:-}" ] && ! running service; then
         fail "the stand-in service ended early: $(tail -n 3 "$WORK/service.log")"
     fi
-    if [ -n "${STARTED[skype]:-}" ] && ! running skype; then
-        fail "SkypeSim ended early: $(tail -n 3 "$WORK/skype.log")"
+    if [ -n "$PHONE" ] && [ -n "${STARTED[$PHONE]:-}" ] && ! running "$PHONE"; then
+        fail "$PHONE_LABEL ended early: $(tail -n 3 "$WORK/$PHONE.log")"
     fi
 }
 # wait_sent N SECONDS: until the adapter stand-in has sent N messages, while all run.
@@ -396,12 +494,17 @@ wait_logged() {
     done
 }
 # wait_scripts SECONDS: until both stand-ins have ended, each with its script's
-# expectations met (exit status 0), while the agent runs.
+# expectations met (exit status 0), while the agent runs; a softphone stand-in that stays
+# until the agent's end is left to run.
 wait_scripts() {
-    local deadline=$((SECONDS + $1)) name
-    local -A label=([service]="the adapter stand-in" [skype]="SkypeSim")
-    while [ -n "${STARTED[service]:-}" ] || [ -n "${STARTED[skype]:-}" ]; do
-        for name in service skype; do
+    local deadline=$((SECONDS + $1)) name names=(service)
+    local -A label=([service]="the adapter stand-in")
+    if [ -n "$PHONE" ] && [ "$PHONE_STAYS" = 0 ]; then
+        names+=("$PHONE")
+        label[$PHONE]=$PHONE_LABEL
+    fi
+    while [ -n "${STARTED[service]:-}" ] || { [ "${#names[@]}" = 2 ] && [ -n "${STARTED[$PHONE]:-}" ]; }; do
+        for name in "${names[@]}"; do
             if [ -n "${STARTED[$name]:-}" ] && ! running "$name"; then
                 wait_gone "$name" 0 || true
                 [ "$STATUS" = 0 ] ||
@@ -424,18 +527,16 @@ until grep -qF "] serving " "$WORK/service.log" 2>/dev/null; do
     sleep 0.1
 done
 
-if [ -n "$SKYPE_SCRIPT" ]; then
-    say "starting the Skype stand-in (SkypeSim) with ${SKYPE_SCRIPT#"$PWD/"}"
-    start skype "$SKYPESIM" --quiet --log "$(winpath "$WORK/skype.log")" "$(winpath "$SKYPE_SCRIPT")"
+if [ -n "$PHONE" ]; then
+    say "starting the $SOFTPHONE stand-in ($PHONE_LABEL) with ${PHONE_SCRIPT#"$PWD/"}"
+    start "$PHONE" "$PHONE_PROGRAM" --quiet --log "$(winpath "$WORK/$PHONE.log")" "$(winpath "$PHONE_SCRIPT")"
     deadline=$((SECONDS + 30))
-    until grep -qF "] window of class " "$WORK/skype.log" 2>/dev/null; do
-        running skype || fail "SkypeSim ended before its window opened: $(cat "$WORK/skype.out")"
-        [ $SECONDS -lt $deadline ] || fail "SkypeSim's window did not open within 30 s"
+    until grep -qF "$PHONE_UP" "$WORK/$PHONE.log" 2>/dev/null; do
+        running "$PHONE" || fail "$PHONE_LABEL ended before it was up: $(cat "$WORK/$PHONE.out")"
+        [ $SECONDS -lt $deadline ] || fail "$PHONE_LABEL was not up within 30 s"
         sleep 0.1
     done
-fi
 
-if [ "$SOFTPHONE" = skype ]; then
     # The caller speaks once the answering machine has begun to record.
     (
         until grep -qF "RX IMM MSG_TYPE_IVR_EVENT IVR_SET_TIMEOUT_FOR_LEAVE_MESSAGE_MODE" "$WORK/service.log" \
@@ -453,10 +554,10 @@ tail -n +1 -F "$TRACE" 2>/dev/null > >(event_log) &
 FOLLOWER=$!
 start agent "$AGENT"
 
-if [ -n "$SKYPE_SCRIPT" ]; then
+if [ -n "$PHONE" ]; then
     if [ -n "$SCREENSHOT" ]; then
-        # While the voicemail plays, the whole session in the event log.
-        wait_logged skype.log "TX VOICEMAIL 101 STATUS PLAYING" 180
+        # Well into the session (Skype: while the voicemail plays).
+        wait_logged "$PHONE.log" "$PHONE_SHOT" 180
         sleep 1.5
         DISPLAY=":$DISPLAY_NUM" import -window root "$SCREENSHOT" || fail "import could not grab the display"
         say "screenshot saved: $SCREENSHOT ($(event_lines) event-log lines)"
@@ -486,7 +587,12 @@ sleep 1
 say "shutting the agent down (OrvinAppCtl shutdown 2)"
 shutdown_agent || fail "OrvinAppCtl shutdown 2 failed: $(cat "$WORK/appctl.out")"
 wait_gone agent 30 || fail "the agent still runs 30 s after its shutdown command"
-if [ -n "$SKYPE_SCRIPT" ]; then
+if [ -n "$PHONE" ]; then
+    if [ "$PHONE_STAYS" = 1 ]; then
+        wait_gone "$PHONE" 30 || fail "$PHONE_LABEL still runs 30 s after the agent's end"
+        [ "$STATUS" = 0 ] || fail "$PHONE_LABEL's script failed (status $STATUS): $(tail -n 3 "$WORK/$PHONE.log")"
+        say "$PHONE_LABEL's script ended: every expectation met"
+    fi
     sleep 0.5
     shopt -s nullglob
     messages=("$INSTALL_DIR"/IVR/VoiceMail/vm*.wav)
@@ -500,8 +606,9 @@ if [ -n "$SKYPE_SCRIPT" ]; then
         say "what the caller heard on the line (greeting, beep): $WORK/line.wav"
     say "the demo ran through: both stand-ins' scripts met every expectation" \
         "(the adapter stand-in received $(grep -c '\] RX ' "$WORK/service.log") messages and sent $(sent_count);" \
-        "SkypeSim received $(grep -c '\] RX ' "$WORK/skype.log") commands and sent" \
-        "$(grep -c '\] TX ' "$WORK/skype.log") notifications; $(event_lines) event-log lines; files in $WORK)"
+        "$PHONE_LABEL received $(grep -c '\] RX ' "$WORK/$PHONE.log") commands or calls and sent" \
+        "$(grep -c '\] TX ' "$WORK/$PHONE.log") notifications or callbacks; $(event_lines) event-log lines;" \
+        "files in $WORK)"
 else
     wait_gone service 30 || fail "the stand-in service still runs 30 s after the agent's end"
     [ "$STATUS" = 0 ] || fail "the stand-in's script failed (status $STATUS): $(tail -n 3 "$WORK/service.log")"

@@ -7,6 +7,11 @@
 
 CErrorMessageDlg* g_pErrorMessageDlg = nullptr;
 
+namespace {
+// The box whose thread's modal loops the filter serves (one box per process).
+CErrorMessageDlg* g_pFilteredBox = nullptr;
+} // namespace
+
 void ShowErrorMessage(const char* caption, const char* message, COrvinApiClient* owner) {
     TRACE("ShowErrorMessage()");
     if (g_pErrorMessageDlg) {
@@ -16,11 +21,48 @@ void ShowErrorMessage(const char* caption, const char* message, COrvinApiClient*
 
 CErrorMessageDlg::CErrorMessageDlg() : CDialogBase(IDD_ERROR_MESSAGE) {}
 
+CErrorMessageDlg::~CErrorMessageDlg() {
+    // Normally gone with the window already; never left behind pointing at this box.
+    OnDestroy();
+}
+
 BOOL CErrorMessageDlg::OnInitDialog() {
     TRACE("CErrorMessageDlg::OnInitDialog");
     m_bShown = true;
     ShowWindow(m_hWnd, SW_HIDE);
+    if (!g_pFilteredBox) {
+        m_hMessageFilter = SetWindowsHookExA(WH_MSGFILTER, MessageFilter, nullptr, GetCurrentThreadId());
+        if (m_hMessageFilter) {
+            g_pFilteredBox = this;
+        }
+    }
     return TRUE;
+}
+
+void CErrorMessageDlg::OnDestroy() {
+    if (m_hMessageFilter) {
+        UnhookWindowsHookEx(m_hMessageFilter);
+        m_hMessageFilter = nullptr;
+        g_pFilteredBox = nullptr;
+    }
+}
+
+// Every message a dialog box's or message box's modal loop of this thread takes passes
+// here first; those for the shown box get the box's own dialog keys.
+LRESULT CALLBACK CErrorMessageDlg::MessageFilter(int code, WPARAM wParam, LPARAM lParam) {
+    CErrorMessageDlg* box = g_pFilteredBox;
+    auto* message = reinterpret_cast<MSG*>(lParam);
+    if ((code == MSGF_DIALOGBOX || code == MSGF_MESSAGEBOX) && box && box->m_hWnd && !box->m_bFiltering &&
+        message && IsWindowVisible(box->m_hWnd) &&
+        (message->hwnd == box->m_hWnd || IsChild(box->m_hWnd, message->hwnd))) {
+        box->m_bFiltering = true;
+        const BOOL handled = IsDialogMessageA(box->m_hWnd, message);
+        box->m_bFiltering = false;
+        if (handled) {
+            return TRUE;
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 void CErrorMessageDlg::ApplyTexts() {

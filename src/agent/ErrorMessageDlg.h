@@ -9,7 +9,13 @@
 // pointer, which the application sets after creating the box and clears before
 // destroying it; the softphone side reaches ShowErrorMessage through SetErrorBox.
 //
-// Threads: the GUI thread (the client's handlers run there).
+// The box is modeless, and the loop that runs while it shows is another dialog's modal
+// loop (the main dialog's, or a message box's), which gives IsDialogMessage only its own
+// dialog. So the box hooks that loop (a message filter on its thread, WH_MSGFILTER) and
+// runs IsDialogMessage for the messages meant for it: Enter presses the default or the
+// focused button, Escape is Cancel, Tab moves between the buttons.
+//
+// Threads: the GUI thread (the client's handlers run there); the hook is that thread's.
 #pragma once
 
 #include "agent/DialogBase.h"
@@ -21,6 +27,7 @@ class COrvinApiClient;
 class CErrorMessageDlg : public CDialogBase {
 public:
     CErrorMessageDlg();
+    ~CErrorMessageDlg() override;
 
     // Caption, text and owner of the next showing; shows the box and brings it forward.
     void ShowError(const char* caption, const char* message, COrvinApiClient* owner);
@@ -35,10 +42,15 @@ protected:
     BOOL OnInitDialog() override;
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
     void OnCommand(UINT id, UINT code, HWND control) override;
+    void OnDestroy() override;
 
 private:
     void ApplyTexts();
     void BringForward();
+    static LRESULT CALLBACK MessageFilter(int code, WPARAM wParam, LPARAM lParam);
+
+    HHOOK m_hMessageFilter = nullptr;
+    bool m_bFiltering = false; // IsDialogMessage runs the filter again: not twice
 
     std::string m_Message;
     std::string m_Caption;

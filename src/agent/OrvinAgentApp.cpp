@@ -7,7 +7,11 @@
 #include "base/translate/Translator.h"
 #include "devicelink/AdapterEnum.h"
 #include "softphone/AnsweringMachineClient.h"
+#include "softphone/eyebeam/EyebeamApiClient.h"
+#include "softphone/qq/QQApiClient.h"
 #include "softphone/skype/SkypeApiClient.h"
+#include "softphone/teltel/TelTelApiClient.h"
+#include "softphone/thinkit/ThinkItApiClient.h"
 
 #include <commctrl.h>
 
@@ -102,13 +106,25 @@ int COrvinAgentApp::InitializeSoftPhone() {
     case 0:
         m_pClient = std::make_unique<CSkypeApiClient>();
         break;
+    case 1:
+        m_pClient = std::make_unique<QQApiClient>();
+        break;
+    case 2:
+        m_pClient = std::make_unique<CThinkItApiClient>();
+        break;
+    case 4:
+        m_pClient = std::make_unique<CEyebeamApiClient>();
+        break;
     case 8:
         m_pClient = std::make_unique<CAnsweringMachineClient>(0);
         break;
     case 9:
         m_pClient = std::make_unique<CAnsweringMachineClient>(1);
         break;
-    default: // the softphone clients come with their own programs of work
+    case 10:
+        m_pClient = std::make_unique<CTelTelApiClient>();
+        break;
+    default: // 3, 5, 6, 7 and 11 (or an invalid record) select none
         break;
     }
     TRACE("InitializeSoftPhone: SP = %d:%s created", m_nSoftPhoneType, m_pClient ? " " : " NOT");

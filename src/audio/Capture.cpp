@@ -206,6 +206,30 @@ HRESULT CCapture::StartOrStopRecord(bool bStart) {
     return hr;
 }
 
+HRESULT CCapture::RestartCapture() {
+    std::lock_guard<std::recursive_mutex> guard(m_Lock);
+    TRACE("CCapture::RestartCapture");
+    if (!m_pDevice)
+        return CO_E_NOTINITIALIZED;
+    if (m_pBuffer) {
+        DWORD dwCapturePos = 0, dwReadPos = 0;
+        if (SUCCEEDED(m_pBuffer->GetCurrentPosition(&dwCapturePos, &dwReadPos)))
+            TRACE("CCapture::RestartCapture: read position %u, next read offset %u", (unsigned)dwReadPos,
+                  (unsigned)m_dwNextReadOffset);
+        if (SUCCEEDED(m_pBuffer->Stop()))
+            RecordCapturedData();
+    }
+    HRESULT hr = CreateCaptureBuffer();
+    if (FAILED(hr)) {
+        TRACE("CCapture::RestartCapture: CreateCaptureBuffer failed err = 0x%x", (unsigned)hr);
+        return hr;
+    }
+    hr = m_pBuffer->StartLooping();
+    if (FAILED(hr))
+        TRACE("CCapture::RestartCapture: pDSBCapture->Start failed err = 0x%x", (unsigned)hr);
+    return hr;
+}
+
 long CCapture::RecordCapturedData(DWORD* pdwTenths, DWORD dwMaxTenths) {
     if (pdwTenths != nullptr)
         *pdwTenths = 0;

@@ -63,6 +63,10 @@ public:
     // thread to end and wakes it.
     HRESULT StopCapture();
     HRESULT StartOrStopRecord(bool bStart);
+    // For a buffer that has stopped notifying: it is stopped (the whole tenths it still
+    // holds are taken, into the file as well) and a fresh one captures in its place, from
+    // its offset 0. A WAV file being written stays open and goes on with the new audio.
+    HRESULT RestartCapture();
 
     // 0: data were taken; 1: less than a tenth of a second was there, or no buffer;
     // negative: a failure. *pdwTenths (when given) is set to the number of tenths of a

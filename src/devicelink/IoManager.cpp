@@ -43,9 +43,10 @@ int CIoManager::Open(IoManagerCallback callback, uint32_t adapterIndex, void* us
     m_pCallback = callback;
     m_uAdapterIndex = adapterIndex;
     m_pUserData = userData;
-    m_pConnection = static_cast<IoManConnection*>(calloc(1, sizeof(IoManConnection)));
-    IoManConnection* c = m_pConnection;
+    IoManConnection* c = static_cast<IoManConnection*>(calloc(1, sizeof(IoManConnection)));
+    m_pConnection = c;
     if (c) {
+        c->manager = this;
         InitializeCriticalSection(&c->waitingLock);
         c->waiting = ItemQueueCreate(false);
         c->wakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -62,7 +63,7 @@ int CIoManager::Open(IoManagerCallback callback, uint32_t adapterIndex, void* us
         ok = c->client != nullptr;
     }
     ok = ok && (c->thread = WorkerThreadCreate()) != nullptr;
-    ok = ok && WorkerThreadStart(c->thread, ThreadMain, this) == kStatusOk;
+    ok = ok && WorkerThreadStart(c->thread, ThreadMain, c) == kStatusOk;
     if (!ok) {
         Close();
         return 0;
@@ -79,7 +80,11 @@ void CIoManager::Close() {
     // handler that still sees it has already read the user data (see ReceiveHandler).
     m_pCallback.store(nullptr);
     m_pUserData.store(nullptr);
-    IoManConnection* c = m_pConnection;
+    // Detached first: a send from another thread either finished with the connection before
+    // this or finds none. What they sent goes out in the drain below.
+    AcquireSRWLockExclusive(&m_SendLock);
+    IoManConnection* c = m_pConnection.exchange(nullptr);
+    ReleaseSRWLockExclusive(&m_SendLock);
     if (c) {
         // What the owner sent last (its closing status) goes out before the pipe does: the
         // bus, the bridge and the PipeThread each hand it on within milliseconds. Seen
@@ -88,7 +93,7 @@ void CIoManager::Close() {
         if (c->phase == kConnected) {
             int drained = 0;
             for (DWORD waited = 0; drained < 2 && waited < kIoManCloseDrainMs; waited += 5) {
-                drained = OutgoingDrained() ? drained + 1 : 0;
+                drained = OutgoingDrained(c) ? drained + 1 : 0;
                 if (drained < 2) {
                     Sleep(5);
                 }
@@ -124,16 +129,22 @@ void CIoManager::Close() {
         iBusDestroy(c->bus);
         iBusPollingImplementationDestroy(&c->implementation);
         free(c);
-        m_pConnection = nullptr;
     }
     m_uAdapterIndex = kNoAdapter;
 }
 
 void CIoManager::SendEvent(uint32_t value, uint32_t internalCode, const IMM* message) {
-    if (!m_pConnection || !m_pConnection->bus) {
-        return;
+    // Held for the whole send: Close cannot detach the connection, let alone free it, meanwhile.
+    AcquireSRWLockShared(&m_SendLock);
+    IoManConnection* c = m_pConnection.load();
+    if (c && c->bus) {
+        SendOn(c, value, internalCode, message);
     }
-    iBus* bus = m_pConnection->bus;
+    ReleaseSRWLockShared(&m_SendLock);
+}
+
+void CIoManager::SendOn(IoManConnection* c, uint32_t value, uint32_t internalCode, const IMM* message) {
+    iBus* bus = c->bus;
     const int64_t translated = IoManTranslateInternalCode(internalCode);
     if (translated < 0) {
         TRACE("IOMAN: WARNING: Can not translate Internal Code (%d) to IOCTL", (int)internalCode);
@@ -146,7 +157,7 @@ void CIoManager::SendEvent(uint32_t value, uint32_t internalCode, const IMM* mes
               EventName(message->Type, message->Code).c_str(), (unsigned)message->Info);
         iBusMessageRecord* record =
             iBusInterMessageConvertIMMToBus(bus, id, VCORE_IBUS_ID_IMM_MESSAGE, &ioctl, message);
-        const bool posted = record && PostOrHold(record);
+        const bool posted = record && PostOrHold(c, record);
         iBusReleaseMessage(bus, record);
         if (posted) {
             TRACE("IOMAN: IMM Message sent to Bus");
@@ -158,7 +169,7 @@ void CIoManager::SendEvent(uint32_t value, uint32_t internalCode, const IMM* mes
     const uint32_t params[4] = {ioctl, value, 0, 0};
     iBusMessageRecord* record =
         iBusCreateMessage(bus, id, VCORE_IBUS_ID_GENERIC_MESSAGE, params, 4, nullptr, 0);
-    const bool posted = record && PostOrHold(record);
+    const bool posted = record && PostOrHold(c, record);
     iBusReleaseMessage(bus, record);
     if (posted) {
         TRACE("IOMAN: non-IMM Message sent to Bus");
@@ -167,8 +178,7 @@ void CIoManager::SendEvent(uint32_t value, uint32_t internalCode, const IMM* mes
     }
 }
 
-bool CIoManager::OutgoingDrained() const {
-    IoManConnection* c = m_pConnection;
+bool CIoManager::OutgoingDrained(IoManConnection* c) {
     iBusMessageRecord* queued = nullptr;
     if (iBusFetchMessage(c->bus, &queued, 0)) {
         return false;
@@ -181,8 +191,7 @@ bool CIoManager::OutgoingDrained() const {
     return !pipe || (NPipeGetWriteSpace(pipe, &space) == 0 && space == kNPipeFifoSize);
 }
 
-bool CIoManager::PostOrHold(iBusMessageRecord* record) {
-    IoManConnection* c = m_pConnection;
+bool CIoManager::PostOrHold(IoManConnection* c, iBusMessageRecord* record) {
     EnterCriticalSection(&c->waitingLock);
     bool ok;
     if (c->phase == kConnected) {
@@ -204,7 +213,8 @@ bool CIoManager::PostOrHold(iBusMessageRecord* record) {
 }
 
 bool CIoManager::IsAdapterAvailable() {
-    if (!m_pConnection || m_pConnection->phase != kConnected) {
+    IoManConnection* c = m_pConnection.load();
+    if (!c || c->phase != kConnected) {
         return false;
     }
     AdapterEnumerator* enumerator = OpenEnumerator();
@@ -218,8 +228,9 @@ bool CIoManager::IsAdapterAvailable() {
 
 void CIoManager::ReceiveHandler(iBusMessageRecord* record, void* userData) {
     CIoManager* self = static_cast<CIoManager*>(userData);
-    iBusMessage* content =
-        iBusGetMessageContent(self->m_pConnection ? self->m_pConnection->bus : nullptr, record);
+    // Null once Close has detached the connection: nothing more is handed to the owner.
+    IoManConnection* c = self->m_pConnection.load();
+    iBusMessage* content = iBusGetMessageContent(c ? c->bus : nullptr, record);
     if (!content) {
         return;
     }
@@ -260,8 +271,10 @@ void CIoManager::ReceiveHandler(iBusMessageRecord* record, void* userData) {
 }
 
 void CIoManager::ThreadMain(void* userData) {
-    CIoManager* self = static_cast<CIoManager*>(userData);
-    IoManConnection* c = self->m_pConnection;
+    // The connection comes with the thread: Close detaches it from the manager before it
+    // stops this thread.
+    IoManConnection* c = static_cast<IoManConnection*>(userData);
+    CIoManager* self = c->manager;
     NPipe* pipe = nullptr;
     char* name = nullptr;
     for (;;) {

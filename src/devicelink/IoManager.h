@@ -5,14 +5,20 @@
 // pipe to a private bus with the bridge, turns the agent's requests into bus messages and
 // hands every adapter event back to its owner as an IMM message.
 //
-// Threads: Open, Close, SendEvent and IsAdapterAvailable run on the owner's thread. The
-// owner callback runs on the bus's delivery thread with the bus's clients lock held: the
-// owner hands the event over to its own thread or deals with it briefly. Close from within
-// the owner callback is refused (traced): it would wait for the very thread it runs on.
-// Close hands the callback and user data back atomically, callback first, and the
-// delivery thread reads them the other way round, so a callback still seen during a close
-// comes with its user data. An open manager runs four threads: its own, the bus's
-// delivery thread, the bridge's and the PipeThread.
+// Threads. Open and Close run on the owner's thread, never inside the owner callback (a
+// Close from there is refused, traced: it would wait for the very thread it runs on), and
+// never two at once; IsAdapterAvailable and the accessors run there too.
+// SendEvent may be called from any thread (the GUI thread's requests, the voice dialogues'
+// reports) at any time, also while Close runs: each send holds the connection under a
+// shared lock, and Close takes that lock exclusively only to detach the connection, before
+// it drains and tears it down. A send that comes after the detach finds the manager closed
+// and sends nothing; none can touch a connection being freed.
+// The owner callback runs on the bus's delivery thread with the bus's clients lock held:
+// the owner hands the event over to its own thread or deals with it briefly. Close hands
+// the callback and user data back atomically, callback first, and the delivery thread
+// reads them the other way round, so a callback still seen during a close comes with its
+// user data. An open manager runs four threads: its own, the bus's delivery thread, the
+// bridge's and the PipeThread.
 //
 // Requests made while there is no connection to the service (before the first greeting,
 // or while the service restarts) wait, up to kIoManMaxWaiting, and are sent right after
@@ -45,7 +51,10 @@ constexpr uint32_t IoManFromServiceId(uint32_t index) {
 // The agent's internal request codes and what the service knows them as. -1: unknown.
 int64_t IoManTranslateInternalCode(uint32_t internalCode);
 
+class CIoManager;
+
 struct IoManConnection {
+    CIoManager* manager; // the owner of this connection, for its thread
     iBusImplementation implementation;
     iBus* bus;
     iBusNPBridge* bridge;
@@ -83,16 +92,21 @@ public:
     // Open, connected, and the service enumerates at least one adapter.
     bool IsAdapterAvailable();
 
-    bool IsOpen() const { return m_pConnection != nullptr; }
-    int Phase() const { return m_pConnection ? (int)m_pConnection->phase : -1; }
+    bool IsOpen() const { return m_pConnection.load() != nullptr; }
+    int Phase() const {
+        IoManConnection* c = m_pConnection.load();
+        return c ? (int)c->phase : -1;
+    }
     uint32_t AdapterIndex() const { return m_uAdapterIndex; }
     int LowCost() const { return m_nLowCost; }
 
 private:
+    // SendEvent's work on a connection it holds.
+    void SendOn(IoManConnection* c, uint32_t value, uint32_t internalCode, const IMM* message);
     // Posts the request, or keeps it for the next connection. False when it was dropped.
-    bool PostOrHold(iBusMessageRecord* record);
+    static bool PostOrHold(IoManConnection* c, iBusMessageRecord* record);
     // Nothing sent waits in the bus queue, the bridge's list or the pipe's OUT FIFO.
-    bool OutgoingDrained() const;
+    static bool OutgoingDrained(IoManConnection* c);
     static void ReceiveHandler(iBusMessageRecord* record, void* userData);
     static void ThreadMain(void* userData);
 
@@ -100,5 +114,8 @@ private:
     std::atomic<void*> m_pUserData{nullptr};
     uint32_t m_uAdapterIndex = kNoAdapter;
     std::atomic<int> m_nLowCost{1};
-    IoManConnection* m_pConnection = nullptr;
+    // Null when not open. Set by Open; detached by Close under m_SendLock held exclusively,
+    // which every SendEvent holds shared for as long as it uses the connection.
+    std::atomic<IoManConnection*> m_pConnection{nullptr};
+    SRWLOCK m_SendLock = SRWLOCK_INIT;
 };

@@ -24,15 +24,17 @@ const char kIvrDeviceInterface[] = "{55280429-413E-460f-A31A-E19314823119}";
 
 // IKsPropertySet, as dsound.dll's private object answers it.
 const GUID kIidKsPropertySet = {0x31efac30, 0x515c, 0x11d0, {0xa9, 0xaa, 0x00, 0xaa, 0x00, 0x61, 0xbe, 0x93}};
-const GUID kClsidDirectSoundPrivate = {0x11ab3ec0, 0x25ec, 0x11d1, {0xa4, 0xd8, 0x00, 0xc0, 0x4f, 0xc2, 0x8a, 0xca}};
-const GUID kPropSetDirectSoundDevice = {0x84624f82, 0x25ec, 0x11d1, {0xa4, 0xd8, 0x00, 0xc0, 0x4f, 0xc2, 0x8a, 0xca}};
+const GUID kClsidDirectSoundPrivate = {
+    0x11ab3ec0, 0x25ec, 0x11d1, {0xa4, 0xd8, 0x00, 0xc0, 0x4f, 0xc2, 0x8a, 0xca}};
+const GUID kPropSetDirectSoundDevice = {
+    0x84624f82, 0x25ec, 0x11d1, {0xa4, 0xd8, 0x00, 0xc0, 0x4f, 0xc2, 0x8a, 0xca}};
 const GUID kIidClassFactory = {0x00000001, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 std::string FormatGuid(const GUID& g) {
     char text[40];
     snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", (unsigned)g.Data1,
-             g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
-             g.Data4[7]);
+             g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5],
+             g.Data4[6], g.Data4[7]);
     return text;
 }
 
@@ -54,15 +56,29 @@ BOOL CALLBACK IdentifyCallback(PDSPROPERTY_DIRECTSOUNDDEVICE_DESCRIPTION_W_DATA 
     auto* search = static_cast<DeviceSearch*>(pContext);
     TRACE("myCallB*********************************************");
     switch (pData->Type) {
-    case DIRECTSOUNDDEVICE_TYPE_EMULATED: TRACE("Type = DIRECTSOUNDDEVICE_TYPE_EMULATED"); break;
-    case DIRECTSOUNDDEVICE_TYPE_VXD: TRACE("Type = DIRECTSOUNDDEVICE_TYPE_VXD"); break;
-    case DIRECTSOUNDDEVICE_TYPE_WDM: TRACE("Type = DIRECTSOUNDDEVICE_TYPE_WDM"); break;
-    default: TRACE("Type = %d", (int)pData->Type); break;
+    case DIRECTSOUNDDEVICE_TYPE_EMULATED:
+        TRACE("Type = DIRECTSOUNDDEVICE_TYPE_EMULATED");
+        break;
+    case DIRECTSOUNDDEVICE_TYPE_VXD:
+        TRACE("Type = DIRECTSOUNDDEVICE_TYPE_VXD");
+        break;
+    case DIRECTSOUNDDEVICE_TYPE_WDM:
+        TRACE("Type = DIRECTSOUNDDEVICE_TYPE_WDM");
+        break;
+    default:
+        TRACE("Type = %d", (int)pData->Type);
+        break;
     }
     switch (pData->DataFlow) {
-    case DIRECTSOUNDDEVICE_DATAFLOW_RENDER: TRACE("DataFlow = DIRECTSOUNDDEVICE_DATAFLOW_RENDER"); break;
-    case DIRECTSOUNDDEVICE_DATAFLOW_CAPTURE: TRACE("DataFlow = DIRECTSOUNDDEVICE_DATAFLOW_CAPTURE"); break;
-    default: TRACE("DataFlow = %d", (int)pData->DataFlow); break;
+    case DIRECTSOUNDDEVICE_DATAFLOW_RENDER:
+        TRACE("DataFlow = DIRECTSOUNDDEVICE_DATAFLOW_RENDER");
+        break;
+    case DIRECTSOUNDDEVICE_DATAFLOW_CAPTURE:
+        TRACE("DataFlow = DIRECTSOUNDDEVICE_DATAFLOW_CAPTURE");
+        break;
+    default:
+        TRACE("DataFlow = %d", (int)pData->DataFlow);
+        break;
     }
     const std::string interfacePath = Narrow(pData->Interface);
     TRACE("DeviceId = %s", FormatGuid(pData->DeviceId).c_str());
@@ -71,8 +87,10 @@ BOOL CALLBACK IdentifyCallback(PDSPROPERTY_DIRECTSOUNDDEVICE_DESCRIPTION_W_DATA 
     TRACE("Interface = %s", interfacePath.c_str());
     TRACE("WaveDeviceId = 0x%X", (unsigned)pData->WaveDeviceId);
     TRACE("myCallB*********************************************");
-    if (pData->Type == DIRECTSOUNDDEVICE_TYPE_WDM && interfacePath.find(kIvrDeviceInterface) != std::string::npos &&
-        (interfacePath.find("VoIPIvrAudio") != std::string::npos || interfacePath.find("Wave2") != std::string::npos)) {
+    if (pData->Type == DIRECTSOUNDDEVICE_TYPE_WDM &&
+        interfacePath.find(kIvrDeviceInterface) != std::string::npos &&
+        (interfacePath.find("VoIPIvrAudio") != std::string::npos ||
+         interfacePath.find("Wave2") != std::string::npos)) {
         if (pData->DataFlow == DIRECTSOUNDDEVICE_DATAFLOW_RENDER) {
             *search->pPlayback = pData->DeviceId;
         } else if (pData->DataFlow == DIRECTSOUNDDEVICE_DATAFLOW_CAPTURE) {
@@ -249,8 +267,9 @@ bool CIvrStateMachine::OpenStream(std::unique_ptr<CPlaylistSound> pStream) {
     return true;
 }
 
-bool CIvrStateMachine::Initialize(HWND hWnd, const std::string& installationFolder, const std::string& rootSection,
-                                  const std::string& registryRoot, bool bLineAttach) {
+bool CIvrStateMachine::Initialize(HWND hWnd, const std::string& installationFolder,
+                                  const std::string& rootSection, const std::string& registryRoot,
+                                  bool bLineAttach) {
     m_bLineAttach = bLineAttach;
     if (!Initialize(hWnd, installationFolder, registryRoot)) {
         return false;
@@ -284,14 +303,16 @@ bool CIvrStateMachine::InitializeReminderRecording(const std::string& folder) {
 
 CVoiceMenu* CIvrStateMachine::CreateVoiceMenuFromFile(const std::string& installationFolder,
                                                       const std::string& section) {
-    TRACE("CIvrStateMachine::CreateVoiceMenuFromFile: orvin_path = %s, section = %s", installationFolder.c_str(),
-          section.c_str());
+    TRACE("CIvrStateMachine::CreateVoiceMenuFromFile: orvin_path = %s, section = %s",
+          installationFolder.c_str(), section.c_str());
     CMenuBuilder builder(*this);
     return builder.Build(installationFolder, section);
 }
 
 HRESULT CIvrStateMachine::Start() {
     m_bCapturing = true;
+    m_ullCaptureHeard = GetTickCount64();
+    m_nCaptureRestarts = 0;
     return StartCapture();
 }
 
@@ -376,7 +397,7 @@ bool CIvrStateMachine::SetLanguage() {
         return false;
     }
     m_WavPath = "\\IVR\\" + language;
-    TRACE("CIvrStateMachine::SetLanguage: m_WavPath = %s", m_WavPath.c_str());
+    TRACE("CIvrStateMachine::SetLanguage: m_WavFilesPath = %s\n", m_WavPath.c_str());
     return true;
 }
 
@@ -415,17 +436,19 @@ void CIvrStateMachine::IdentifyIvrAudioDev() {
         return;
     }
     typedef HRESULT(WINAPI * GetClassObject)(REFCLSID, REFIID, LPVOID*);
-    auto getClassObject = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(dsound, "DllGetClassObject")));
+    auto getClassObject = reinterpret_cast<GetClassObject>(
+        reinterpret_cast<void*>(GetProcAddress(dsound, "DllGetClassObject")));
     IClassFactory* factory = nullptr;
     IKsPropertySet* properties = nullptr;
-    if (getClassObject && SUCCEEDED(getClassObject(kClsidDirectSoundPrivate, kIidClassFactory, (void**)&factory)) &&
+    if (getClassObject &&
+        SUCCEEDED(getClassObject(kClsidDirectSoundPrivate, kIidClassFactory, (void**)&factory)) &&
         SUCCEEDED(factory->CreateInstance(nullptr, kIidKsPropertySet, (void**)&properties))) {
         DeviceSearch search{&m_PlaybackDevice, &m_CaptureDevice};
         DSPROPERTY_DIRECTSOUNDDEVICE_ENUMERATE_W_DATA data{};
         data.Callback = IdentifyCallback;
         data.Context = &search;
-        properties->Get(kPropSetDirectSoundDevice, DSPROPERTY_DIRECTSOUNDDEVICE_ENUMERATE_W, nullptr, 0, &data,
-                        sizeof data, nullptr);
+        properties->Get(kPropSetDirectSoundDevice, DSPROPERTY_DIRECTSOUNDDEVICE_ENUMERATE_W, nullptr, 0,
+                        &data, sizeof data, nullptr);
     }
     if (properties) {
         properties->Release();
@@ -454,11 +477,13 @@ void CIvrStateMachine::ThreadBody() {
     }
     HANDLE events[3] = {m_hCaptureEvent, m_hPlaybackEvent, m_hStopEvent};
     while (!m_bExit && !IsStopRequested()) {
-        DWORD wait = WaitForMultipleObjects(3, events, FALSE, INFINITE);
+        DWORD wait = WaitForMultipleObjects(3, events, FALSE, CaptureWaitMs());
         if (m_bExit || IsStopRequested()) {
             break;
         }
         if (wait == WAIT_OBJECT_0) {
+            m_ullCaptureHeard = GetTickCount64();
+            m_nCaptureRestarts = 0;
             if (!m_bPlaybackStarted) {
                 m_bPlaybackStarted = true;
                 TRACE("Starting Playback");
@@ -484,10 +509,42 @@ void CIvrStateMachine::ThreadBody() {
         } else if (wait == WAIT_OBJECT_0 + 2) {
             TRACE("CIvrStateMachine::MyThreadProc IVR_TERMINATE_THREAD");
             break;
-        } else {
+        } else if (wait != WAIT_TIMEOUT) {
             Sleep(10); // a failed wait: look again
         }
+        WatchCapture();
     }
+}
+
+DWORD CIvrStateMachine::CaptureWaitMs() const {
+    if (!m_bCapturing) {
+        return INFINITE;
+    }
+    const ULONGLONG silent = GetTickCount64() - m_ullCaptureHeard;
+    const DWORD allowed = m_nCaptureRestarts == 0 ? kCaptureSilenceMs : kRestartSilenceMs;
+    return silent >= allowed ? 0 : (DWORD)(allowed - silent);
+}
+
+void CIvrStateMachine::WatchCapture() {
+    if (!m_bCapturing || m_bExit || IsStopRequested() || CaptureWaitMs() > 0) {
+        return;
+    }
+    const unsigned silentMs = (unsigned)(GetTickCount64() - m_ullCaptureHeard);
+    if (m_nCaptureRestarts < kMaxCaptureRestarts) {
+        TRACE("CIvrStateMachine::MyThreadProc: no capture notification for %u ms: the capture is restarted",
+              silentMs);
+        ++m_nCaptureRestarts;
+        m_ullCaptureHeard = GetTickCount64();
+        const HRESULT hr = RestartCapture();
+        if (FAILED(hr)) {
+            TRACE("CIvrStateMachine::MyThreadProc: the capture did not restart (err = 0x%x)", (unsigned)hr);
+        }
+        return;
+    }
+    TRACE("CIvrStateMachine::MyThreadProc: no capture notification for %u ms after %d restarts: the dialogue "
+          "ends (IVR_TERMINATE_REQUEST)",
+          silentMs, m_nCaptureRestarts);
+    Report(nullptr);
 }
 
 void CIvrStateMachine::DispatchKey(char key) {
@@ -596,7 +653,8 @@ void CIvrStateMachine::WriteWaitingMsgCount() {
     LONG result = key.Open(HKEY_LOCAL_MACHINE, SubKey(m_RegistryRoot, "Config\\IVR").c_str(), KEY_SET_VALUE);
     const DWORD value = (DWORD)m_WaitingMsgCount;
     if (result == ERROR_SUCCESS) {
-        result = RegSetValueExA(key.Get(), "VoiceMessageWaiting", 0, REG_DWORD, (const BYTE*)&value, sizeof value);
+        result =
+            RegSetValueExA(key.Get(), "VoiceMessageWaiting", 0, REG_DWORD, (const BYTE*)&value, sizeof value);
     }
     if (result == ERROR_SUCCESS) {
         m_WrittenMsgCount = m_WaitingMsgCount;

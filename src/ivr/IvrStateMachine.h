@@ -19,6 +19,16 @@
 // mail, reminder recorded) stops capturing: no further dispatches, only playback goes on
 // until the manager destroys the dialogue.
 //
+// A capture that stops notifying (or never starts: the dialogue would wait for its first
+// tenth, silent, for ever) is noticed after kCaptureSilenceMs without a capture
+// notification: traced, and the capture restarted on a fresh buffer, the recording going
+// on. A fresh buffer that stays silent for kRestartSilenceMs is replaced again, up to
+// kMaxCaptureRestarts times; then the dialogue ends with its report (IVR_TERMINATE_REQUEST),
+// so that the service can go on with the call. (Wine's capture over PulseAudio now and
+// then leaves a started buffer standing at position 0 although it reports itself
+// capturing; stopping and starting it again does not help, a fresh one mostly has, and
+// once in a while only the next one did.)
+//
 // Threads: the manager's dispatcher thread constructs, initializes, starts and destroys
 // it; everything else (menus, playback refills, capture reads, reports, registry writes)
 // runs on its own thread. Destruction stops that thread and waits for it.
@@ -56,6 +66,13 @@ protected:
 
 class CIvrStateMachine : private CIvrEvents, public CCapture, public IIvrMenuHost {
 public:
+    // How long a capturing dialogue waits for a capture notification before it restarts the
+    // capture; how long it gives each fresh buffer (one notifies within 100 ms); how many
+    // fresh buffers it tries before it gives up.
+    static constexpr DWORD kCaptureSilenceMs = 2000;
+    static constexpr DWORD kRestartSilenceMs = 1000;
+    static constexpr int kMaxCaptureRestarts = 3;
+
     CIvrStateMachine(IIvrReportSink* pManager, int nIvrId, bool bPstn);
     ~CIvrStateMachine() override;
 
@@ -91,7 +108,9 @@ public:
     void PlayCurrentMenu() override;
     void Report(IMM* pReport) override;
     void ReportKeepRecording(IMM* pReport) override;
-    HRESULT StartRecordingToFile(const char* pszPath) override { return CCapture::StartRecordingToFile(pszPath); }
+    HRESULT StartRecordingToFile(const char* pszPath) override {
+        return CCapture::StartRecordingToFile(pszPath);
+    }
     void StopRecordingToFile() override { CCapture::StopRecordingToFile(); }
     void AddWaitingMessage() override;
     void RemoveWaitingMessage() override;
@@ -130,6 +149,10 @@ private:
     void IdentifyIvrAudioDev();
     void IdentifyLegacyAudioDev();
     void SendReport(IMM* pReport, bool bStopRecording);
+    // The capture's watch, on the dialogue's thread: how long it may still wait for a capture
+    // notification (INFINITE when not capturing), and what it does when none came in time.
+    DWORD CaptureWaitMs() const;
+    void WatchCapture();
     void WriteWaitingMsgCount();
 
     IIvrReportSink* m_pManager;
@@ -160,6 +183,8 @@ private:
     int m_VoipEnableAdminMode = 0;
     bool m_AttachLineOnDCFToPstn = false;
     bool m_bPlaybackStarted = false;
-    bool m_bCapturing = false; // cleared by a report that hands the call back
+    bool m_bCapturing = false;       // cleared by a report that hands the call back
+    ULONGLONG m_ullCaptureHeard = 0; // start of the capture, or its last notification
+    int m_nCaptureRestarts = 0;      // fresh buffers started since the last notification
     std::atomic<bool> m_bExit{false};
 };

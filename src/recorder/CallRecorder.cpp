@@ -110,6 +110,31 @@ std::string CCallRecorder::DefaultDirectory() {
     return current;
 }
 
+std::string CCallRecorder::AbsoluteDirectory(const std::string& directory) {
+    if (directory.empty()) {
+        return directory;
+    }
+    std::string path = directory;
+    const bool rooted = path[0] == '\\' || path[0] == '/' || (path.size() >= 2 && path[1] == ':');
+    if (!rooted) {
+        char base[MAX_PATH] = {};
+        if (FAILED(SHGetFolderPathA(nullptr, CSIDL_PERSONAL | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
+                                    base))) {
+            GetCurrentDirectoryA(sizeof base, base);
+        }
+        std::string joined = base;
+        if (!joined.empty() && joined.back() != '\\') {
+            joined += '\\';
+        }
+        path = joined + path;
+    }
+    // "..", "." and doubled separators go; a result too long for a folder name stays as
+    // it is and fails to be entered.
+    char full[MAX_PATH] = {};
+    const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    return length > 0 && length < sizeof full ? std::string(full) : path;
+}
+
 DWORD CCallRecorder::CheckInterval() const {
     const DWORD half = (m_dwDontStartDiskSpaceThreshold - m_dwStopDiskSpaceThreshold) / 2;
     return half > kMinCheckInterval ? half : kMinCheckInterval;
@@ -138,6 +163,9 @@ void CCallRecorder::ReadSettings() {
     }
     if (m_dwStopDiskSpaceThreshold > m_dwDontStartDiskSpaceThreshold) {
         m_dwStopDiskSpaceThreshold = m_dwDontStartDiskSpaceThreshold;
+    }
+    if (haveDirectory) {
+        directory = AbsoluteDirectory(directory);
     }
     if (!haveDirectory || !EnterDirectory(directory)) {
         TRACE("Failed to read settings !");
@@ -248,13 +276,22 @@ bool CCallRecorder::ReadOnce(bool* more) {
     const int32_t status = m_Driver.Request(kCmdRead, params, 4, &buffer, &length);
     if (!m_Driver.LastRequestComplete()) {
         const DWORD error = m_Driver.LastTransferError();
-        if (error != 0 && error != ERROR_MORE_DATA) {
+        if (m_Driver.LastRequestLostDevice()) {
             DriverGone(error);
         } else if (error == ERROR_MORE_DATA) {
             TRACE(
                 "CCallRecorder::Poll - the driver answered more than the read buffer holds; answer dropped");
+        } else if (error != 0 && m_dwFailedReads++ == 0) {
+            // Nothing this time; the handle is alive, so the recording goes on. One line
+            // when the failures begin and one when they end.
+            TRACE("CCallRecorder::Poll - reading the driver failed (error %lu); the recording goes on",
+                  error);
         }
         return false;
+    }
+    if (m_dwFailedReads) {
+        TRACE("CCallRecorder::Poll - the driver reads again after %lu failed reads", m_dwFailedReads);
+        m_dwFailedReads = 0;
     }
     if (status != 0) {
         return false;
@@ -272,6 +309,7 @@ void CCallRecorder::DriverGone(DWORD error) {
     }
     m_Driver.Close();
     m_nRegistration = kNoHandle;
+    m_dwFailedReads = 0;
     m_bDriverLost = true;
     m_ullNextReconnect = GetTickCount64() + kReconnectMs;
 }
@@ -371,7 +409,7 @@ void CCallRecorder::WriteAudio(const uint8_t* payload, uint32_t length) {
         m_dwBytesSinceCheck = 0;
         if (MeasureFreeSpace() < m_dwStopDiskSpaceThreshold) {
             StopRecording();
-            TRACE("There is not enough space on disk. Recording stopped");
+            TRACE("There is not enough space on disk. Recording stopped\n");
         }
     }
 }
@@ -502,7 +540,7 @@ int CCallRecorder::StartRecording() {
         return 0;
     }
     if (MeasureFreeSpace() < m_dwDontStartDiskSpaceThreshold) {
-        TRACE("There is not enough space on disk. Recording will NOT be started");
+        TRACE("There is not enough space on disk. Recording will NOT be started\n");
         m_bAutoStarted = false;
         return 0;
     }
@@ -511,10 +549,18 @@ int CCallRecorder::StartRecording() {
         return 0;
     }
     TRACE("CCallRecorder: recording to %s", m_CurrentFile.c_str());
+    const uint32_t recording = ++m_uRecordingsStarted;
     if (m_Notify) {
         m_Notify(8);
     }
     NotifyGui(1);
+    // While the interface is told, its own requests reach us (it may answer from inside
+    // our send): a stop then has finished this recording already, and a start after it
+    // made its own. Either way nothing more belongs to this one.
+    if (m_hWavFile == INVALID_HANDLE_VALUE || m_uRecordingsStarted != recording) {
+        TRACE("CCallRecorder: the recording was stopped while its start was told");
+        return 1;
+    }
     ChooseChannels(true);
     m_bRecording = true;
     return 1;
@@ -527,11 +573,13 @@ int CCallRecorder::StopRecording() {
     if (m_hWavFile == INVALID_HANDLE_VALUE) {
         return 1;
     }
-    NotifyGui(2);
+    // All done before the interface hears of it: a command it sends back at once (a new
+    // start, another stop) finds the recording over and its file complete.
     FinishFile();
     ChooseChannels(false);
     m_bAutoStarted = false;
     m_bRecording = false;
+    NotifyGui(2);
     return 1;
 }
 

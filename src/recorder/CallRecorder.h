@@ -28,7 +28,14 @@
 // the agent ends, the disk fills, or the driver goes away in the middle of a call.
 //
 // Settings (HKLM\<root>\Recorder): Directory, AutomationMode, DontStartDiskSpaceThreshold
-// and StopDiskSpaceThreshold; a value of another type counts as missing.
+// and StopDiskSpaceThreshold; a value of another type counts as missing. A relative
+// Directory is taken below the user's documents folder (where the default "Recordings"
+// lives), once, when the settings are read: the recorder makes its folder the current
+// directory, so a path resolved against that would wander deeper at every read.
+//
+// A read of the driver that fails ends the driver's use only when the handle is dead
+// (DriverChannel::LastRequestLostDevice); any other failure yields nothing for that poll
+// and the recording goes on.
 //
 // Threads: GUI thread only. The main dialog's 200 ms timer polls it, the recorder
 // interface's messages and the settings update come through the dialog's window, and the
@@ -133,11 +140,16 @@ public:
     // The documents folder's "Recordings", made when missing; the current directory when
     // neither can be had.
     static std::string DefaultDirectory();
+    // `directory` made absolute: a relative one below the documents folder.
+    static std::string AbsoluteDirectory(const std::string& directory);
 
 protected:
     // Seams for tests: the clock of the file names and the free-space measurement.
     virtual SYSTEMTIME LocalTime() const;
     virtual DWORD MeasureFreeSpace();
+    // The records of one read (`length` bytes, as the driver returned them); tests hand
+    // records in here directly, where they can end at memory that may not be read.
+    void HandleRecords(const uint8_t* data, uint32_t length);
 
 private:
     bool OpenDriver();
@@ -145,7 +157,6 @@ private:
     bool ChooseChannels(bool withAudio);
     // One read; false when nothing came back. *more: another read is due.
     bool ReadOnce(bool* more);
-    void HandleRecords(const uint8_t* data, uint32_t length);
     void HandleEvent(const uint8_t* payload, uint32_t length, uint32_t valid);
     void WriteAudio(const uint8_t* payload, uint32_t length);
     bool CreateRecordingFile();
@@ -176,5 +187,7 @@ private:
     std::string m_CurrentFile;
     bool m_bSizesStale = false; // audio written since the header's sizes were
     bool m_bDriverLost = false; // the driver went away: try it again now and then
+    DWORD m_dwFailedReads = 0;  // reads failed in a row, the handle still alive
+    uint32_t m_uRecordingsStarted = 0;
     ULONGLONG m_ullNextReconnect = 0;
 };

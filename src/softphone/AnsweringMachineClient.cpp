@@ -15,3 +15,8 @@ void CAnsweringMachineClient::OnVoipAdapterAttach() {
                   m_nVariant ? AgentStatusAnsweringMachineOnly1 : AgentStatusAnsweringMachineOnly0);
     SendToService(MSG_TYPE_AGENT_EVENT, NotifyAgentStatus, AgentConnectedToVoip);
 }
+
+void CAnsweringMachineClient::OnVoipAdapterDetach() {
+    COrvinApiClient::OnVoipAdapterDetach();
+    SetConnectionFlags(kFlagApiAttached | kFlagSoftphoneReady, 0);
+}

@@ -1,7 +1,8 @@
 // CAnsweringMachineClient: the client used when no softphone is driven, only the adapter's
-// answering machine. Its softphone side is always "attached and ready" (flags 0x0D); on
-// each adapter attach it tells the service which answering-machine variant runs
-// (NotifyAgentStatus 6 or 7) and that the agent is connected (NotifyAgentStatus 1).
+// answering machine. Its softphone side is always "attached and ready" (flags 0x0D, kept
+// across the adapter's detach); on each adapter attach it tells the service which
+// answering-machine variant runs (NotifyAgentStatus 6 or 7) and that the agent is
+// connected (NotifyAgentStatus 1).
 // Its message engine has no softphone to talk to; it is there for the system's standby
 // queries and the monitor program's commands.
 #pragma once
@@ -23,6 +24,9 @@ public:
 
     void ConnectToApiServer() override {}
     void OnVoipAdapterAttach() override;
+    // The base clears the softphone flags with the adapter; this client has no softphone to
+    // attach again, so they stay: after the adapter's return the flags are 0x0F again.
+    void OnVoipAdapterDetach() override;
 
     int Variant() const { return m_nVariant; }
 

@@ -16,14 +16,23 @@ namespace {
 const UINT kAdapterEventMessage = WM_APP + 0x41;
 const UINT kTrafficLineMessage = WM_APP + 0x42; // lParam: a heap copy of the text
 const UINT kStandbyReviewMessage = WM_APP + 0x43;
+const UINT kHandOverWorkMessage = WM_APP + 0x44; // lParam: a heap std::function<void()>
 const char* const kHandOverClass = "OrvinApiClientEvents";
 
 const char* const kPrefixes[] = {"[AG]==>", "[SF-->AG]==>", "[AG-->SF]==>", "[SM-->AG]==>", "[AG-->SM]==>"};
 
+// Into a zeroed field: at most size - 1 characters, so that a zero always ends the text
+// (the service reads each field up to its zero). Never past the caller's text.
 void CopyText(char* to, size_t size, const char* from) {
-    // Never past the caller's text: a text of `size` bytes or more fills the field unterminated.
-    if (from) {
-        memcpy(to, from, strnlen(from, size));
+    if (from && size) {
+        memcpy(to, from, strnlen(from, size - 1));
+    }
+}
+
+void PutLittleEndian32(char* to, int32_t value) {
+    const uint32_t bits = (uint32_t)value;
+    for (int i = 0; i < 4; ++i) {
+        to[i] = (char)(bits >> (8 * i) & 0xFF);
     }
 }
 
@@ -43,10 +52,7 @@ COrvinApiClient::COrvinApiClient(IMixerApi& mixers) : m_AudioDevices(mixers) {
 
 COrvinApiClient::~COrvinApiClient() {
     // The voice dialogues report through this client: they end before it does.
-    if (m_pIvrManager) {
-        m_pIvrManager->Release();
-        m_pIvrManager = nullptr;
-    }
+    EndVoiceDialogues();
     Close();
     DestroyHandOverWindow();
     if (m_bHoldingStandby) {
@@ -323,6 +329,19 @@ void COrvinApiClient::SendRecordToService(const IMM& message) {
     }
 }
 
+bool COrvinApiClient::HandOverToGuiThread(std::function<void()> work) {
+    auto* copy = new (std::nothrow) std::function<void()>(std::move(work));
+    if (!copy) {
+        return false;
+    }
+    if (!m_hHandOverWindow ||
+        !PostMessageA(m_hHandOverWindow, kHandOverWorkMessage, 0, reinterpret_cast<LPARAM>(copy))) {
+        delete copy;
+        return false;
+    }
+    return true;
+}
+
 void COrvinApiClient::RequestStandbyReview() {
     if (m_hHandOverWindow) {
         PostMessageA(m_hHandOverWindow, kStandbyReviewMessage, 0, 0);
@@ -330,9 +349,17 @@ void COrvinApiClient::RequestStandbyReview() {
 }
 
 void COrvinApiClient::SendPlaybackSignalRequest(int a, int b, int c, int d) {
-    char numbers[32];
-    snprintf(numbers, sizeof numbers, "%d %d %d %d", a, b, c, d);
-    SendToService(MSG_TYPE_AGENT_EVENT, PlaybackSignalRequest, 1, numbers);
+    // Numbers, not text: the first 16 bytes of Buffer1 hold them little-endian, the rest of
+    // Buffer1 stays zero, and every byte goes (SendToService would stop at the first zero).
+    IMM message = {};
+    message.Type = MSG_TYPE_AGENT_EVENT;
+    message.Code = PlaybackSignalRequest;
+    message.Info = 1;
+    const int32_t numbers[4] = {a, b, c, d};
+    for (int i = 0; i < 4; ++i) {
+        PutLittleEndian32(message.Buffer1 + 4 * i, numbers[i]);
+    }
+    SendRecordToService(message);
 }
 
 void COrvinApiClient::OnApiServerConnect() {
@@ -400,6 +427,9 @@ void COrvinApiClient::HandleJackSwapNotification(const IMM& message) {
 
 void COrvinApiClient::PrepareForClosing() {
     TRACE("COrvinApiClient: PrepareForClosing...");
+    // The voice dialogues end while the link is open: a report one sends on its way out
+    // reaches the service before the closing status, and none can follow it.
+    EndVoiceDialogues();
     SendToService(MSG_TYPE_AGENT_EVENT, NotifyAgentStatus, AgentStatusClosing);
     Close();
     Sleep(200);
@@ -408,6 +438,14 @@ void COrvinApiClient::PrepareForClosing() {
         m_bHoldingStandby = false;
         SetThreadExecutionState(ES_CONTINUOUS);
         TRACE("COrvinApiClient: the system may sleep again");
+    }
+}
+
+void COrvinApiClient::EndVoiceDialogues() {
+    if (m_pIvrManager) {
+        IIvrManagerLink* manager = m_pIvrManager;
+        m_pIvrManager = nullptr;
+        manager->Release(); // waits for every dialogue's thread
     }
 }
 
@@ -486,6 +524,14 @@ LRESULT CALLBACK COrvinApiClient::HandOverWindowProc(HWND window, UINT message, 
         delete copy;
         return 0;
     }
+    if (message == kHandOverWorkMessage) {
+        auto* work = reinterpret_cast<std::function<void()>*>(lParam);
+        if (work && *work && GetWindowLongPtrA(window, GWLP_USERDATA)) {
+            (*work)();
+        }
+        delete work;
+        return 0;
+    }
     if (message == kTrafficLineMessage || message == kStandbyReviewMessage) {
         auto* self = reinterpret_cast<COrvinApiClient*>(GetWindowLongPtrA(window, GWLP_USERDATA));
         char* text = reinterpret_cast<char*>(lParam);
@@ -511,6 +557,9 @@ void COrvinApiClient::DestroyHandOverWindow() {
     }
     while (PeekMessageA(&message, m_hHandOverWindow, kTrafficLineMessage, kTrafficLineMessage, PM_REMOVE)) {
         free(reinterpret_cast<char*>(message.lParam));
+    }
+    while (PeekMessageA(&message, m_hHandOverWindow, kHandOverWorkMessage, kHandOverWorkMessage, PM_REMOVE)) {
+        delete reinterpret_cast<std::function<void()>*>(message.lParam);
     }
     DestroyWindow(m_hHandOverWindow);
     m_hHandOverWindow = nullptr;

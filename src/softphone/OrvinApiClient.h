@@ -11,7 +11,8 @@
 // softphone's window messages, which arrive on the same thread through the message engine.
 // All client state (flags, session, digits, hook and line) therefore belongs to the GUI
 // thread; only `m_bShuttingDown` is read on the delivery thread (an atomic). No lock is
-// held across a SendMessage.
+// held across a SendMessage. A client whose softphone calls it on threads of its own (a
+// library's callbacks) hands that work over the same way (HandOverToGuiThread).
 //
 // The virtual operations are declared in their fixed slot order.
 #pragma once
@@ -26,6 +27,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 class CMessageEngine;
@@ -116,6 +118,8 @@ public:
     void RingIndicationOff();
     void BusyIndication();
     void HandleJackSwapNotification(const IMM& message);
+    // Shutdown: the voice dialogues end (their last reports still go out), NotifyAgentStatus
+    // 3, the link to the service closed, a 200 ms pause, StopActivity.
     void PrepareForClosing();
 
     // Set by the application manager's shutdown notification; from then on every adapter
@@ -136,6 +140,13 @@ public:
     // payload goes as it is (the IVR's reports carry numbers in Buffer1), the record is
     // sent at once and its traffic line is logged on the GUI thread.
     void SendRecordToService(const IMM& message);
+
+    // From any thread: `work` runs on the GUI thread, after everything handed over before
+    // it (adapter messages included), so work handed over from several threads one after
+    // the other runs in that order. False, and `work` never runs, when it could not be
+    // handed over (before Init, or the queue refused it). Work still queued when the
+    // client goes is dropped without running.
+    bool HandOverToGuiThread(std::function<void()> work);
 
     bool InCall() const { return m_Session.m_nState >= 4 && m_Session.m_nState <= 7; }
     const SessionState& Session() const { return m_Session; }
@@ -181,6 +192,8 @@ private:
     static void EventEntry(const IMM* message, uint32_t length, void* userData);
     static LRESULT CALLBACK HandOverWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void DestroyHandOverWindow();
+    // Ends every voice dialogue and the IVR manager (GUI thread; once).
+    void EndVoiceDialogues();
     void OnAudioDevicesRoot(const std::string& root);
     void OnAudioDevicesReset();
     void OnAudioDevicesReinitialize(const std::string& root);

@@ -76,3 +76,18 @@ std::string CTokenizer::Joined() const {
     }
     return joined;
 }
+
+std::string CTokenizer::RestAfter(int count) const {
+    CTokenizer copy = *this;
+    copy.m_position = 0;
+    copy.SkipTokens(count);
+    size_t begin = copy.m_position;
+    size_t end = m_text.size();
+    while (begin < end && IsDelimiter(m_text[begin])) {
+        ++begin;
+    }
+    while (end > begin && IsDelimiter(m_text[end - 1])) {
+        --end;
+    }
+    return m_text.substr(begin, end - begin);
+}

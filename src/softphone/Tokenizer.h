@@ -30,6 +30,9 @@ public:
     int CountTokens();
     VString AllTokens() const;
     std::string Joined() const; // all tokens, one blank between each two
+    // The text after the first `count` tokens, as it stands (blanks and commas inside kept),
+    // without the delimiters before and after it; empty when nothing follows them.
+    std::string RestAfter(int count) const;
     const std::string& Text() const { return m_text; }
 
 private:

@@ -33,6 +33,7 @@ mkdir -p "$PREFIX"
 source tests/bench/bench-lib.sh
 ROOT='SOFTWARE\OrvinBench\Recorder'
 TRACE_KEY='HKLM\Software\Velcora\Quendo'
+PIPE_SWITCH_KEY='HKLM\SOFTWARE\OrvinTest\DriverPipes' # the stand-in driver's pipe, for tests only
 
 SERVER_BEFORE=$(prefix_server)
 PIDS=()
@@ -43,6 +44,7 @@ cleanup() {
     wait 2>/dev/null || true
     "$RUN" reg delete "HKLM\\$ROOT" /f </dev/null >/dev/null 2>&1 || true
     "$RUN" reg delete "$TRACE_KEY" /v DebugType /f </dev/null >/dev/null 2>&1 || true
+    "$RUN" reg delete "$PIPE_SWITCH_KEY" /v ovrecagentDevice0 /f </dev/null >/dev/null 2>&1 || true
     [ -n "${KEEP_LOGS:-}" ] && echo "logs kept in $WORK" || rm -rf "$WORK"
     [ -n "$SERVER_BEFORE" ] || "$RUN" --stop
 }
@@ -54,6 +56,7 @@ reg "HKLM\\$ROOT\\Config\\General" /v SoftPhoneType /t REG_BINARY /d 00c00000b80
 reg "HKLM\\$ROOT\\Config\\UI" /v Enable /t REG_DWORD /d 1
 reg "HKLM\\$ROOT\\Recorder" /v Directory /d "$(winpath "$WORK/recordings")"
 reg "$TRACE_KEY" /v DebugType /t REG_DWORD /d 0 # no trace: its cost is not the agent's
+reg "$PIPE_SWITCH_KEY" /v ovrecagentDevice0 /t REG_DWORD /d 1
 
 now_ms() { date +%s%3N; }
 until_text() {

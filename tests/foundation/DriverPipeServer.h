@@ -1,6 +1,8 @@
 // A stand-in kernel device for tests: serves the message-mode pipe "\\.\pipe\NAME" the
 // way DriverChannel carries DeviceIoControl requests over it, records every request and
-// answers with a reply the test may shape.
+// answers with a reply the test may shape. While it serves, the registry switch lets the
+// agent's channels use the pipe for NAME (HKLM\SOFTWARE\OrvinTest\DriverPipes, the value
+// NAME = 1), unless the test asks for a pipe the agent must not use.
 #pragma once
 
 #include <windows.h>
@@ -9,10 +11,37 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+// The switch that lets DriverChannel use the pipe stand-in of one device, set while this
+// lives (a value that was there before stays).
+class DriverPipeSwitch {
+public:
+    explicit DriverPipeSwitch(const char* name) : m_name(name) {
+        DWORD value = 0, size = sizeof value;
+        m_bWasSet = RegGetValueA(HKEY_LOCAL_MACHINE, kKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size) ==
+                    ERROR_SUCCESS;
+        value = 1;
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, kKey, name, REG_DWORD, &value, sizeof value);
+    }
+    ~DriverPipeSwitch() {
+        if (!m_bWasSet) {
+            RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kKey, m_name.c_str());
+        }
+    }
+    DriverPipeSwitch(const DriverPipeSwitch&) = delete;
+    DriverPipeSwitch& operator=(const DriverPipeSwitch&) = delete;
+
+    static constexpr const char* kKey = "SOFTWARE\\OrvinTest\\DriverPipes";
+
+private:
+    std::string m_name;
+    bool m_bWasSet = false;
+};
 
 struct DriverRequestSeen {
     uint32_t ioctl = 0;
@@ -23,9 +52,13 @@ class DriverPipeServer {
 public:
     // Returns the reply buffer for a request; by default the request is echoed back.
     using Responder = std::function<std::vector<uint8_t>(const DriverRequestSeen&)>;
+    enum class Switch { On, Off };
 
-    explicit DriverPipeServer(const char* name, Responder responder = nullptr)
+    explicit DriverPipeServer(const char* name, Responder responder = nullptr, Switch pipeSwitch = Switch::On)
         : m_responder(std::move(responder)) {
+        if (pipeSwitch == Switch::On) {
+            m_switch = std::make_unique<DriverPipeSwitch>(name);
+        }
         m_path = std::string("\\\\.\\pipe\\") + name;
         m_hPipe = CreateNamedPipeA(m_path.c_str(), PIPE_ACCESS_DUPLEX,
                                    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 65536, 65536, 0,
@@ -50,6 +83,9 @@ public:
         CloseHandle(m_hPipe);
     }
     bool Valid() const { return m_hPipe != INVALID_HANDLE_VALUE; }
+    // From now on every request fails as a device call with this Win32 error (0: answered
+    // again).
+    void FailWith(DWORD error) { m_failWith = error; }
 
     std::vector<DriverRequestSeen> Requests() {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -88,13 +124,21 @@ private:
                     memcpy(&seen.ioctl, message.data(), 4);
                     seen.buffer.assign(message.begin() + 4, message.begin() + got);
                 }
-                std::vector<uint8_t> body = m_responder ? m_responder(seen) : seen.buffer;
+                const DWORD failure = m_failWith;
+                std::vector<uint8_t> body = m_responder && !failure ? m_responder(seen) : seen.buffer;
                 {
                     std::lock_guard<std::mutex> lock(m_mutex);
                     m_requests.push_back(seen);
                 }
                 std::vector<uint8_t> reply(4 + body.size());
                 uint32_t count = (uint32_t)body.size();
+                if (failure) {
+                    // The device call failed: the count 0xFFFFFFFF, then the error.
+                    reply.assign(8, 0);
+                    count = 0xFFFFFFFF;
+                    memcpy(reply.data() + 4, &failure, 4);
+                    body.clear();
+                }
                 memcpy(reply.data(), &count, 4);
                 if (!body.empty()) {
                     memcpy(reply.data() + 4, body.data(), body.size());
@@ -109,6 +153,8 @@ private:
     std::string m_path;
     HANDLE m_hPipe = INVALID_HANDLE_VALUE;
     Responder m_responder;
+    std::unique_ptr<DriverPipeSwitch> m_switch;
+    std::atomic<DWORD> m_failWith{0};
     std::atomic<bool> m_bStop{false};
     std::atomic<bool> m_bDone{false}; // the serving thread has returned
     std::mutex m_mutex;

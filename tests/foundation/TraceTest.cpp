@@ -403,4 +403,120 @@ TEST(DriverChannelTest, ShortReplyFailsAndMissingDeviceGivesMinusOne) {
     EXPECT_EQ(missing.Request(1, nullptr, 0, nullptr, &length), -1);
 }
 
+// The channel with the handles it opens recorded: the path and the CreateFile flags.
+class RecordingChannel : public DriverChannel {
+public:
+    using DriverChannel::DriverChannel;
+    struct Opened {
+        std::string path;
+        DWORD access, share, flags;
+    };
+    std::vector<Opened> opened;
+
+protected:
+    HANDLE OpenHandle(const char* path, DWORD access, DWORD share, DWORD flags) override {
+        opened.push_back({path, access, share, flags});
+        return DriverChannel::OpenHandle(path, access, share, flags);
+    }
+};
+
+const char* const kPipeSwitchKey = "SOFTWARE\\OrvinTest\\DriverPipes";
+
+TEST(DriverChannelTest, ThePipeStandInNeedsItsSwitchAndLetsItsServerOnlyIdentifyUs) {
+    // Served, but not switched on: an installation's agent never talks to such a pipe.
+    const char* const name = "OrvinSwitchDevice";
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kPipeSwitchKey, name);
+    DriverPipeServer driver(name, nullptr, DriverPipeServer::Switch::Off);
+    ASSERT_TRUE(driver.Valid());
+    uint32_t length = 0;
+    {
+        RecordingChannel channel(name);
+        EXPECT_FALSE(channel.Open());
+        EXPECT_EQ(channel.Request(1, nullptr, 0, nullptr, &length), -1);
+        ASSERT_FALSE(channel.opened.empty());
+        for (const auto& opened : channel.opened) {
+            EXPECT_EQ(opened.path, "\\\\.\\OrvinSwitchDevice") << "only the device itself is tried";
+        }
+    }
+    // A value of 0, or of another type, is no switch.
+    const DWORD zero = 0;
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kPipeSwitchKey, name, REG_DWORD, &zero, 4), ERROR_SUCCESS);
+    EXPECT_FALSE(DriverChannel(name).Open());
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kPipeSwitchKey, name, REG_SZ, "1", 2), ERROR_SUCCESS);
+    EXPECT_FALSE(DriverChannel(name).Open());
+    EXPECT_TRUE(driver.Requests().empty());
+
+    // Switched on: the pipe, opened with identification-level quality of service
+    // (SECURITY_SQOS_PRESENT 0x00100000 | SECURITY_IDENTIFICATION 0x00010000, and neither
+    // context tracking nor effective-only).
+    const DWORD one = 1;
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kPipeSwitchKey, name, REG_DWORD, &one, 4), ERROR_SUCCESS);
+    {
+        RecordingChannel channel(name);
+        ASSERT_TRUE(channel.Open());
+        EXPECT_TRUE(channel.IsPipe());
+        ASSERT_EQ(channel.opened.size(), 2u);
+        EXPECT_EQ(channel.opened[0].path, "\\\\.\\OrvinSwitchDevice");
+        EXPECT_EQ(channel.opened[1].path, "\\\\.\\pipe\\OrvinSwitchDevice");
+        EXPECT_EQ(channel.opened[1].flags & 0x001F0000u, 0x00110000u) << std::hex << channel.opened[1].flags;
+        EXPECT_EQ(channel.Request(1, nullptr, 0, nullptr, &length), -1) << "the echo's status";
+        EXPECT_TRUE(channel.LastRequestComplete());
+        channel.Close();
+    }
+    EXPECT_EQ(driver.Requests().size(), 1u);
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kPipeSwitchKey, name);
+}
+
+TEST(DriverChannelTest, AFailedDeviceCallCarriesItsErrorAndOnlyADeadHandleCountsAsGone) {
+    DriverPipeServer driver("OrvinFailingDevice");
+    ASSERT_TRUE(driver.Valid());
+    DriverChannel channel("OrvinFailingDevice");
+    ASSERT_TRUE(channel.Open());
+    // Invalid handle, not ready, device no longer there, broken pipe, pipe being closed,
+    // pipe not connected, device not connected, device removed.
+    for (DWORD error : {6u, 21u, 55u, 109u, 232u, 233u, 1167u, 1617u}) {
+        driver.FailWith(error);
+        uint32_t length = 4;
+        void* data = nullptr;
+        EXPECT_EQ(channel.Request(0xF003, nullptr, 0, &data, &length), -1);
+        EXPECT_EQ(data, nullptr);
+        EXPECT_FALSE(channel.LastRequestComplete());
+        EXPECT_EQ(channel.LastTransferError(), error);
+        EXPECT_TRUE(channel.LastRequestLostDevice()) << error;
+    }
+    // General failure, I/O device error, time-out, aborted, no resources, bad length:
+    // the handle lives on.
+    for (DWORD error : {31u, 1117u, 121u, 995u, 1450u, 24u}) {
+        driver.FailWith(error);
+        uint32_t length = 4;
+        EXPECT_EQ(channel.Request(0xF003, nullptr, 0, nullptr, &length), -1);
+        EXPECT_EQ(channel.LastTransferError(), error);
+        EXPECT_FALSE(channel.LastRequestLostDevice()) << error;
+    }
+    // The same handle serves the next request.
+    driver.FailWith(0);
+    uint32_t length = 0;
+    channel.Request(0xF003, nullptr, 0, nullptr, &length);
+    EXPECT_TRUE(channel.LastRequestComplete());
+    EXPECT_FALSE(channel.LastRequestLostDevice());
+    channel.Close();
+}
+
+TEST_F(TraceTest, TheDebugDriversPipeIsTakenOnlyWithItsSwitch) {
+    {
+        DriverPipeServer driver("WINDDX0", nullptr, DriverPipeServer::Switch::Off);
+        ASSERT_TRUE(driver.Valid());
+        SetDword("DebugType", kDebugDriver);
+        TRACE("not for a pipe anybody may serve");
+        TraceStop();
+        EXPECT_TRUE(driver.Requests().empty());
+    }
+    DriverPipeServer driver("WINDDX0");
+    TRACE("for the test's own stand-in");
+    ASSERT_TRUE(driver.WaitFor(2));
+    TraceStop();
+    EXPECT_EQ(Parse(driver.Requests()[1]).data,
+              kTag + "for the test's own stand-in\n" + std::string(1, '\0'));
+}
+
 } // namespace

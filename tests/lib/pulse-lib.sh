@@ -1,10 +1,13 @@
 # Sourced after systest-lib.sh by drivers that need sound: a private PulseAudio server
 # with two virtual devices, made the defaults, and the Wine prefix's audio driver set to
-# pulse; both undone when the driver ends.
+# pulse; both undone when the driver ends. The server's runtime folder (its socket) is a
+# short private folder under /tmp (runtime-dir.sh), its log, home and FIFO in $WORK/pulse.
 #   - capture: a pipe source that hears whatever is written into $CAPTURE_FIFO (keep it
 #     fed in real time, or the capture stands still);
 #   - playback: a null sink, recorded in real time with record_playback.
 # Needs the CTest lock "pulseaudio".
+
+source "$(dirname "${BASH_SOURCE[0]}")/runtime-dir.sh"
 
 PULSE_SOURCE=orvin_test_capture
 PULSE_SINK=orvin_test_playback
@@ -12,26 +15,25 @@ PULSE_SINK=orvin_test_playback
 pa() { HOME="$PULSE_HOME" timeout 10 "$@"; }
 
 pulse_stop() {
-    if [ -f "$XDG_RUNTIME_DIR/pulse/pid" ]; then
-        kill "$(cat "$XDG_RUNTIME_DIR/pulse/pid")" 2>/dev/null || true
-    fi
+    runtime_dir_stop_pulse
+    runtime_dir_remove
     if [ "${PULSE_DRIVER_SET:-0}" = 1 ]; then
         timeout 30 "$WINE_RUN" reg delete 'HKCU\Software\Wine\Drivers' /v Audio /f >/dev/null 2>&1 || true
     fi
 }
 
-# pulse_start: the server in $WORK/pulse, its devices, the prefix's driver.
+# pulse_start: the server (its files in $WORK/pulse), its devices, the prefix's driver.
 pulse_start() {
     local dir="$WORK/pulse" tool
     for tool in pulseaudio pactl parec python3 sox; do
         command -v "$tool" >/dev/null || fail "$tool is missing; scripts/install-deps.sh installs it"
     done
-    mkdir -p "$dir/xdg" "$dir/home"
-    chmod 700 "$dir/xdg"
-    export XDG_RUNTIME_DIR="$dir/xdg"
+    mkdir -p "$dir/home"
+    at_exit pulse_stop
+    runtime_dir_make || fail "no private runtime folder under /tmp for the PulseAudio server"
+    export XDG_RUNTIME_DIR="$RUNTIME_DIR"
     PULSE_HOME="$dir/home"
     CAPTURE_FIFO="$dir/capture.fifo"
-    at_exit pulse_stop
     HOME="$PULSE_HOME" timeout 30 pulseaudio -n --daemonize=yes --exit-idle-time=-1 --system=false \
         --log-target="file:$dir/pulse.log" --load="module-native-protocol-unix auth-anonymous=1" \
         2>>"$dir/pulse.log" || fail "the PulseAudio server did not start"

@@ -140,11 +140,12 @@ Recorder driver (records go to the client that registered, on the channels it ch
                                     realtime: 19200 bytes a second, lost when the queue
                                     is full
   rec-raw HEX                       bytes handed out alone by the next read
-  rec-fault none|silent|fail|long|overclaim
+  rec-fault none|silent|fail|long|overclaim|transient
                                     the driver's answers from now on: as they should be;
                                     nothing returned; result STATUS_UNSUCCESSFUL; more
                                     bytes than the buffer holds; a read claiming 40000
-                                    bytes returned
+                                    bytes returned; the device call failing with
+                                    ERROR_IO_DEVICE (1117), the handle still alive
   rec-drain [timeout=MS]            until the client has read every queued record
   rec-report                        prints on standard output: recorder: records_queued=N
                                     records_read=N dropped_unsubscribed=N dropped_overflow=N

@@ -12,17 +12,17 @@ constexpr DWORD kPipeBufferSize = 65536;
 constexpr size_t kKeptViolations = 100;
 constexpr uint32_t kOverclaimLength = 40000;
 constexpr uint32_t kLongExtra = 64;
+constexpr uint32_t kFailedCallCount = 0xFFFFFFFF; // the pipe's answer to a device call that failed
+constexpr uint32_t kTransientError = 1117;        // ERROR_IO_DEVICE
 } // namespace
 
 bool ParseRecFault(const std::string& word, RecFault* fault) {
     static const struct {
         const char* name;
         RecFault fault;
-    } kFaults[] = {{"none", RecFault::None},
-                   {"silent", RecFault::Silent},
-                   {"fail", RecFault::Fail},
-                   {"long", RecFault::Long},
-                   {"overclaim", RecFault::Overclaim}};
+    } kFaults[] = {{"none", RecFault::None},           {"silent", RecFault::Silent},
+                   {"fail", RecFault::Fail},           {"long", RecFault::Long},
+                   {"overclaim", RecFault::Overclaim}, {"transient", RecFault::Transient}};
     for (const auto& entry : kFaults) {
         if (word == entry.name) {
             *fault = entry.fault;
@@ -42,6 +42,8 @@ const char* RecFaultName(RecFault fault) {
         return "long";
     case RecFault::Overclaim:
         return "overclaim";
+    case RecFault::Transient:
+        return "transient";
     default:
         return "none";
     }
@@ -219,6 +221,14 @@ std::vector<uint8_t> RecorderEndpoint::Answer(const std::vector<uint8_t>& messag
         m_log.Line("REC client %d: request 0x%X answered with nothing (fault silent)", connection,
                    request.command);
         return std::vector<uint8_t>(4, 0);
+    }
+    if (fault == RecFault::Transient) {
+        m_log.Line("REC client %d: request 0x%X failed with error %u (fault transient)", connection,
+                   request.command, kTransientError);
+        std::vector<uint8_t> failed(8, 0);
+        memcpy(failed.data(), &kFailedCallCount, 4);
+        memcpy(failed.data() + 4, &kTransientError, 4);
+        return failed;
     }
     if (fault == RecFault::Fail) {
         m_log.Line("REC client %d: request 0x%X failed (fault fail)", connection, request.command);

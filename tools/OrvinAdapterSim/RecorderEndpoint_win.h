@@ -15,7 +15,9 @@
 // like those of the IOMAN pipe: errors that fail the script, or warnings when lenient.
 // Scripted faults change the driver's answers: none, silent (a count of 0: nothing
 // returned), fail (result STATUS_UNSUCCESSFUL, no data), long (more bytes than the buffer
-// holds) and overclaim (a read whose header claims 40000 bytes returned).
+// holds), overclaim (a read whose header claims 40000 bytes returned) and transient (the
+// device call itself fails with ERROR_IO_DEVICE, 1117: the pipe's failure answer, the
+// count 0xFFFFFFFF and the error; the handle stays usable).
 //
 // Threads: the serving thread reads requests and answers them; the script's thread queues
 // records and waits for the driver's state. m_mutex guards everything below it; m_changed
@@ -38,7 +40,7 @@
 
 namespace orvin::sim {
 
-enum class RecFault { None, Silent, Fail, Long, Overclaim };
+enum class RecFault { None, Silent, Fail, Long, Overclaim, Transient };
 bool ParseRecFault(const std::string& word, RecFault* fault);
 const char* RecFaultName(RecFault fault);
 

@@ -307,7 +307,7 @@ bool ParseScriptLine(const std::string& text, int line, uint32_t allowed,
             *error = name + ": needs a WAV file";
             break;
         case CommandKind::RecFault:
-            *error = name + ": needs a mode (none, silent, fail, long or overclaim)";
+            *error = name + ": needs a mode (none, silent, fail, long, overclaim or transient)";
             break;
         default:
             *error = name + ": needs a time in milliseconds";
@@ -400,8 +400,9 @@ bool ParseScriptLine(const std::string& text, int line, uint32_t allowed,
         break;
     case CommandKind::RecFault:
         if (positional[0] != "none" && positional[0] != "silent" && positional[0] != "fail" &&
-            positional[0] != "long" && positional[0] != "overclaim") {
-            *error = name + ": unknown mode '" + positional[0] + "' (none, silent, fail, long or overclaim)";
+            positional[0] != "long" && positional[0] != "overclaim" && positional[0] != "transient") {
+            *error = name + ": unknown mode '" + positional[0] +
+                     "' (none, silent, fail, long, overclaim or transient)";
             return false;
         }
         result.word = positional[0];

@@ -49,7 +49,7 @@ enum class CommandKind : uint32_t {
     RecEvent,            // rec-event N [valid=N] [length=N]
     RecAudio,            // rec-audio FILE [chunk=BYTES] [pace=fast|realtime]
     RecRaw,              // rec-raw HEX
-    RecFault,            // rec-fault none|silent|fail|long|overclaim
+    RecFault,            // rec-fault none|silent|fail|long|overclaim|transient
     RecDrain,            // rec-drain [timeout=MS]
     RecReport,           // rec-report
     RecRemove,           // rec-remove MS

@@ -60,7 +60,7 @@ std::string ShowText(const std::string& text) {
     return shown;
 }
 
-std::vector<std::string> CheckCommand(const ReceivedCommand& command) {
+std::vector<std::string> CheckCommand(const ReceivedCommand& command, const CommandRules& rules) {
     std::vector<std::string> violations;
     if (!command.attached) {
         violations.push_back("a command before the attach handshake completed");
@@ -79,13 +79,18 @@ std::vector<std::string> CheckCommand(const ReceivedCommand& command) {
                              std::to_string(bytes.size()) + " counted bytes");
     }
     std::string text = CommandText(bytes);
-    if (text.size() > kMaxCommandTextBytes) {
-        violations.push_back("a command of " + std::to_string(text.size()) + " bytes (at most " +
-                             std::to_string(kMaxCommandTextBytes) + ")");
+    if (text.empty() && !rules.emptyAllowed) {
+        violations.push_back("an empty command");
     }
-    size_t bad = FindBadUtf8(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-    if (bad != text.size()) {
-        violations.push_back("not well-formed UTF-8 at byte " + std::to_string(bad));
+    if (rules.maxTextBytes && text.size() > rules.maxTextBytes) {
+        violations.push_back("a command of " + std::to_string(text.size()) + " bytes (at most " +
+                             std::to_string(rules.maxTextBytes) + ")");
+    }
+    if (rules.utf8) {
+        size_t bad = FindBadUtf8(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+        if (bad != text.size()) {
+            violations.push_back("not well-formed UTF-8 at byte " + std::to_string(bad));
+        }
     }
     return violations;
 }

@@ -1,5 +1,7 @@
 #include "SkypeScript.h"
 
+#include "SimCommon/SimProgram.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -27,8 +29,10 @@ const CommandSpec kSpecs[] = {
     {SkypeCommandKind::ExpectCommand, "expect-command", Argument::Pattern, "timeout"},
     {SkypeCommandKind::Notify, "notify", Argument::Text, "zero"},
     {SkypeCommandKind::Answer, "answer", Argument::Answer, ""},
+    {SkypeCommandKind::AnswerInside, "answer-inside", Argument::Answer, ""},
     {SkypeCommandKind::Sleep, "sleep", Argument::Ms, ""},
     {SkypeCommandKind::Vanish, "vanish", Argument::None, "close"},
+    {SkypeCommandKind::Hang, "hang", Argument::Ms, ""},
     {SkypeCommandKind::Discover, "discover", Argument::None, "timeout"},
     {SkypeCommandKind::Send, "send", Argument::Text, "zero data from"},
     {SkypeCommandKind::ExpectNotification, "expect-notification", Argument::Pattern, "timeout"},
@@ -44,21 +48,6 @@ const CommandSpec* FindSpec(const std::string& name) {
         }
     }
     return nullptr;
-}
-
-bool HasOption(const std::string& list, const std::string& name) {
-    size_t at = 0;
-    while (at < list.size()) {
-        size_t end = list.find(' ', at);
-        if (end == std::string::npos) {
-            end = list.size();
-        }
-        if (list.compare(at, end - at, name) == 0) {
-            return true;
-        }
-        at = end + 1;
-    }
-    return false;
 }
 
 bool IsQuoted(const std::string& word) {
@@ -198,30 +187,31 @@ bool ParseReply(const std::vector<std::string>& words, int runs, Reply* reply, s
     return true;
 }
 
-bool ParseAnswer(const std::vector<std::string>& words, SkypeCommand* command, std::string* error) {
+bool ParseAnswer(const std::string& name, const std::vector<std::string>& words, SkypeCommand* command,
+                 std::string* error) {
     auto arrow = std::find(words.begin(), words.end(), "=>");
     if (arrow == words.end()) {
-        *error = "answer: needs COMMAND => NOTIFICATION";
+        *error = name + ": needs COMMAND => NOTIFICATION";
         return false;
     }
     std::vector<std::string> left(words.begin(), arrow);
     if (left.empty()) {
-        *error = "answer: needs a COMMAND before =>";
+        *error = name + ": needs a COMMAND before =>";
         return false;
     }
     if (!ParsePattern(left, &command->pattern, error)) {
-        *error = "answer: " + *error;
+        *error = name + ": " + *error;
         return false;
     }
     std::vector<std::string> group;
     auto flush = [&]() {
         if (group.empty()) {
-            *error = "answer: an empty NOTIFICATION (after => or around |)";
+            *error = name + ": an empty NOTIFICATION (after => or around |)";
             return false;
         }
         Reply reply;
         if (!ParseReply(group, command->pattern.runs, &reply, error)) {
-            *error = "answer: " + *error;
+            *error = name + ": " + *error;
             return false;
         }
         command->replies.push_back(std::move(reply));
@@ -353,18 +343,24 @@ std::string FormatSkypeScriptError(const SkypeScriptError& error) {
     return "line " + std::to_string(error.line) + ": " + error.message;
 }
 
-bool ParseAttachStatus(const std::string& word, uint32_t* status) {
-    static const struct {
-        const char* name;
-        uint32_t status;
-    } kNames[] = {{"success", kAttachSuccess},
-                  {"pending", kAttachPendingAuthorization},
-                  {"refused", kAttachRefused},
-                  {"unavailable", kAttachNotAvailable},
-                  {"available", kAttachApiAvailable}};
-    for (const auto& entry : kNames) {
-        if (word == entry.name) {
-            *status = entry.status;
+namespace {
+
+const AttachStatusNames::Entry kSkypeAttachNames[] = {{"success", kAttachSuccess},
+                                                      {"pending", kAttachPendingAuthorization},
+                                                      {"refused", kAttachRefused},
+                                                      {"unavailable", kAttachNotAvailable},
+                                                      {"available", kAttachApiAvailable}};
+
+} // namespace
+
+const AttachStatusNames kSkypeAttachStatuses = {kSkypeAttachNames,
+                                                sizeof kSkypeAttachNames / sizeof kSkypeAttachNames[0],
+                                                kAttachSuccess, kAttachNotAvailable, kAttachApiAvailable};
+
+bool ParseAttachStatus(const std::string& word, uint32_t* status, const AttachStatusNames& statuses) {
+    for (size_t i = 0; i < statuses.count; ++i) {
+        if (word == statuses.entries[i].name) {
+            *status = statuses.entries[i].status;
             return true;
         }
     }
@@ -376,25 +372,31 @@ bool ParseAttachStatus(const std::string& word, uint32_t* status) {
     return true;
 }
 
-std::string AttachStatusName(uint32_t status) {
-    switch (status) {
-    case kAttachSuccess:
-        return "success";
-    case kAttachPendingAuthorization:
-        return "pending";
-    case kAttachRefused:
-        return "refused";
-    case kAttachNotAvailable:
-        return "unavailable";
-    case kAttachApiAvailable:
-        return "available";
-    default:
-        return std::to_string(status);
+std::string AttachStatusName(uint32_t status, const AttachStatusNames& statuses) {
+    for (size_t i = 0; i < statuses.count; ++i) {
+        if (statuses.entries[i].status == status) {
+            return statuses.entries[i].name;
+        }
     }
+    return std::to_string(status);
+}
+
+std::string AttachStatusChoices(const AttachStatusNames& statuses) {
+    std::string text;
+    for (size_t i = 0; i < statuses.count; ++i) {
+        text += statuses.entries[i].name;
+        text += ", ";
+    }
+    if (!text.empty()) {
+        text.resize(text.size() - 2);
+        text += " ";
+    }
+    return text + "or a number";
 }
 
 bool ParseSkypeScriptLine(const std::string& text, int line, uint32_t allowed,
-                          std::optional<SkypeCommand>* command, std::string* error) {
+                          std::optional<SkypeCommand>* command, std::string* error,
+                          const AttachStatusNames& statuses) {
     command->reset();
     std::vector<std::string> words;
     std::string source;
@@ -420,32 +422,21 @@ bool ParseSkypeScriptLine(const std::string& text, int line, uint32_t allowed,
     result.source = source;
 
     std::vector<std::string> positional;
-    std::vector<std::string> seen;
-    for (size_t i = 1; i < words.size(); ++i) {
-        const std::string& word = words[i];
-        size_t equals = word.find('=');
-        if (spec->argument == Argument::Answer || IsQuoted(word) || equals == std::string::npos ||
-            equals == 0) {
-            positional.push_back(word);
-            continue;
-        }
-        std::string option = word.substr(0, equals);
-        if (!HasOption(spec->options, option)) {
-            *error = name + ": unknown option '" + option + "' (a text that holds '=' is written quoted)";
-            return false;
-        }
-        if (std::find(seen.begin(), seen.end(), option) != seen.end()) {
-            *error = name + ": option '" + option + "' given twice";
-            return false;
-        }
-        seen.push_back(option);
+    std::vector<std::pair<std::string, std::string>> options;
+    if (!orvin::sim::SeparateOptions(name, std::vector<std::string>(words.begin() + 1, words.end()),
+                                     spec->options, spec->argument == Argument::Answer, &positional, &options,
+                                     error)) {
+        return false;
+    }
+    bool timeoutGiven = false;
+    for (const auto& [option, value] : options) {
         std::string optionError;
-        if (!ApplyOption(option, word.substr(equals + 1), &result, &optionError)) {
+        if (!ApplyOption(option, value, &result, &optionError)) {
             *error = name + ": " + optionError;
             return false;
         }
+        timeoutGiven = timeoutGiven || option == "timeout";
     }
-    bool timeoutGiven = std::find(seen.begin(), seen.end(), "timeout") != seen.end();
 
     std::string argumentError;
     switch (spec->argument) {
@@ -464,12 +455,11 @@ bool ParseSkypeScriptLine(const std::string& text, int line, uint32_t allowed,
         }
         break;
     case Argument::Status:
-        if (positional.size() != 1 || !ParseAttachStatus(positional[0], &result.status)) {
+        if (positional.size() != 1 || !ParseAttachStatus(positional[0], &result.status, statuses)) {
             *error = positional.empty()      ? name + ": needs a status"
                      : positional.size() > 1 ? name + ": unexpected '" + positional[1] + "'"
-                                             : name + ": unknown status '" + positional[0] +
-                                                   "' (success, pending, refused, unavailable, "
-                                                   "available or a number)";
+                                             : name + ": unknown status '" + positional[0] + "' (" +
+                                                   AttachStatusChoices(statuses) + ")";
             return false;
         }
         break;
@@ -494,9 +484,10 @@ bool ParseSkypeScriptLine(const std::string& text, int line, uint32_t allowed,
         }
         break;
     case Argument::Answer:
-        if (!ParseAnswer(positional, &result, error)) {
+        if (!ParseAnswer(name, positional, &result, error)) {
             return false;
         }
+        result.inside = spec->kind == SkypeCommandKind::AnswerInside;
         break;
     }
     if (!timeoutGiven) {
@@ -522,25 +513,23 @@ bool ParseSkypeScriptLine(const std::string& text, int line, uint32_t allowed,
 }
 
 bool ParseSkypeScript(const std::string& text, uint32_t allowed, std::vector<SkypeCommand>* commands,
-                      std::vector<SkypeScriptError>* errors) {
-    bool ok = true;
-    int line = 0;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        ++line;
-        std::optional<SkypeCommand> command;
-        std::string error;
-        if (!ParseSkypeScriptLine(text.substr(start, end - start), line, allowed, &command, &error)) {
-            errors->push_back({line, error});
-            ok = false;
-        } else if (command) {
-            commands->push_back(std::move(*command));
-        }
-        start = end + 1;
+                      std::vector<SkypeScriptError>* errors, const AttachStatusNames& statuses) {
+    std::vector<orvin::sim::SimScriptError> faults;
+    const bool ok = orvin::sim::ParseScriptLines(
+        text,
+        [&](const std::string& line, int number, std::string* error) {
+            std::optional<SkypeCommand> command;
+            if (!ParseSkypeScriptLine(line, number, allowed, &command, error, statuses)) {
+                return false;
+            }
+            if (command) {
+                commands->push_back(std::move(*command));
+            }
+            return true;
+        },
+        &faults);
+    for (const orvin::sim::SimScriptError& fault : faults) {
+        errors->push_back({fault.line, fault.message});
     }
     return ok;
 }

@@ -13,7 +13,7 @@
 // characters themselves. Matching is exact otherwise: case counts, and the whole text
 // must match.
 //
-// Replies (`answer`): in each NOTIFICATION, $1 to $9 stand for what the first to ninth
+// Replies (`answer`, `answer-inside`): in each NOTIFICATION, $1 to $9 stand for what the first to ninth
 // '*' of the COMMAND matched, $0 for the whole command, $$ for a dollar sign.
 //
 // Parsing does no I/O and needs no window: a whole script is checked, and every fault
@@ -35,8 +35,10 @@ enum class SkypeCommandKind : uint32_t {
     ExpectCommand, // expect-command PATTERN [timeout=MS]
     Notify,        // notify TEXT [zero=0|1]
     Answer,        // answer PATTERN => NOTIFICATION [| NOTIFICATION ...]
+    AnswerInside,  // answer-inside PATTERN => NOTIFICATION [| NOTIFICATION ...]
     Sleep,         // sleep MS
     Vanish,        // vanish [close=MS]
+    Hang,          // hang MS
     // The test peer's side (the agent).
     Discover,           // discover [timeout=MS]
     Send,               // send TEXT [zero=0|1] [data=N] [from=attached|other]
@@ -53,7 +55,8 @@ constexpr uint32_t SkypeCommandBit(SkypeCommandKind kind) {
 constexpr uint32_t kSkypeSimCommands =
     SkypeCommandBit(SkypeCommandKind::Attach) | SkypeCommandBit(SkypeCommandKind::ExpectCommand) |
     SkypeCommandBit(SkypeCommandKind::Notify) | SkypeCommandBit(SkypeCommandKind::Answer) |
-    SkypeCommandBit(SkypeCommandKind::Sleep) | SkypeCommandBit(SkypeCommandKind::Vanish);
+    SkypeCommandBit(SkypeCommandKind::AnswerInside) | SkypeCommandBit(SkypeCommandKind::Sleep) |
+    SkypeCommandBit(SkypeCommandKind::Vanish) | SkypeCommandBit(SkypeCommandKind::Hang);
 constexpr uint32_t kSkypePeerCommands =
     SkypeCommandBit(SkypeCommandKind::Discover) | SkypeCommandBit(SkypeCommandKind::Send) |
     SkypeCommandBit(SkypeCommandKind::ExpectNotification) | SkypeCommandBit(SkypeCommandKind::WaitGone) |
@@ -65,6 +68,23 @@ constexpr uint32_t kAttachPendingAuthorization = 1;
 constexpr uint32_t kAttachRefused = 2;
 constexpr uint32_t kAttachNotAvailable = 3;
 constexpr uint32_t kAttachApiAvailable = 0x8001;
+
+// A softphone's attach statuses by name: the names a script may use, and which statuses
+// mean "attached", "not available" (the attached window may still send its last commands)
+// and "available again" (broadcast: every agent discovers anew). Skype's are above; a
+// softphone of the same kind may number them otherwise.
+struct AttachStatusNames {
+    struct Entry {
+        const char* name;
+        uint32_t status;
+    };
+    const Entry* entries;
+    size_t count;
+    uint32_t success;
+    uint32_t notAvailable;
+    uint32_t available;
+};
+extern const AttachStatusNames kSkypeAttachStatuses;
 
 constexpr uint32_t kDefaultAttachMs = 10000;
 constexpr uint32_t kDefaultExpectMs = 5000;
@@ -103,12 +123,13 @@ struct SkypeCommand {
     uint32_t status = 0;        // attach
     Pattern pattern;            // expect-command, answer, expect-notification
     std::string text;           // notify, send
-    std::vector<Reply> replies; // answer
+    std::vector<Reply> replies; // answer, answer-inside
+    bool inside = false;        // answer-inside: sent before the agent's SendMessage returns
     bool zero = true;           // notify, send: the terminating zero goes with the text
     uint32_t data = 0;          // send: the copy-data's data word
     bool fromOther = false;     // send: from the peer's second window
     uint32_t timeoutMs = 0;     // the waiting commands
-    uint32_t ms = 0;            // sleep; vanish: until the window closes
+    uint32_t ms = 0;            // sleep; vanish: until the window closes; hang
 };
 
 struct SkypeScriptError {
@@ -121,19 +142,25 @@ std::string FormatSkypeScriptError(const SkypeScriptError& error);
 
 // Parses one line. True with *command set for a command, true with *command empty for a
 // blank or comment line, false with *error set for a fault. `allowed` is a mask of
-// SkypeCommandBit values.
+// SkypeCommandBit values; `statuses` names the attach statuses.
 bool ParseSkypeScriptLine(const std::string& text, int line, uint32_t allowed,
-                          std::optional<SkypeCommand>* command, std::string* error);
+                          std::optional<SkypeCommand>* command, std::string* error,
+                          const AttachStatusNames& statuses = kSkypeAttachStatuses);
 
 // Parses a whole script (lines separated by LF or CR LF). Every fault is collected; true
 // when there was none.
 bool ParseSkypeScript(const std::string& text, uint32_t allowed, std::vector<SkypeCommand>* commands,
-                      std::vector<SkypeScriptError>* errors);
+                      std::vector<SkypeScriptError>* errors,
+                      const AttachStatusNames& statuses = kSkypeAttachStatuses);
 
-// An attach status by name (success, pending, refused, unavailable, available) or number.
-bool ParseAttachStatus(const std::string& word, uint32_t* status);
+// An attach status by name (Skype's: success, pending, refused, unavailable, available) or
+// number.
+bool ParseAttachStatus(const std::string& word, uint32_t* status,
+                       const AttachStatusNames& statuses = kSkypeAttachStatuses);
 // The name of an attach status, or its number in decimal.
-std::string AttachStatusName(uint32_t status);
+std::string AttachStatusName(uint32_t status, const AttachStatusNames& statuses = kSkypeAttachStatuses);
+// The names, as "a, b or a number".
+std::string AttachStatusChoices(const AttachStatusNames& statuses);
 
 const char* SkypeCommandName(SkypeCommandKind kind);
 

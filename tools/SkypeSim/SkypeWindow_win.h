@@ -1,45 +1,41 @@
 // The Skype stand-in's window: a top-level window of Skype's main window class that
 // takes the agent's discover broadcast, answers it with the attach message the script
 // asks for, takes the agent's commands (WM_COPYDATA) and sends notifications the same
-// way. It serves as Skype's main window and as its API window at once.
+// way. It serves as Skype's main window and as its API window at once. With another
+// profile (SimProfile.h) it plays a softphone of Skype's kind: its class, its messages,
+// its attach statuses and the rules of its commands. The window itself
+// (its thread, the handshake's bookkeeping, the records both ways, vanishing) is the
+// stand-ins' shared SoftphoneWindow; this adds Skype's messages, its checks and answers.
 //
-// Threads: the window and its message loop run on a thread of their own, started by
-// Start and ended by Stop; the script runs on the caller's thread and reaches the window
-// through the public operations, which wait (with time-outs) on what the window thread
-// records. m_mutex guards every field below it; the window thread never holds it across
-// a SendMessage.
+// Threads: as SoftphoneWindow's. m_answersMutex guards the answers, which the window
+// thread reads.
 #pragma once
 
 #include "SimCommon/SimLog.h"
+#include "SimCommon/SoftphoneWindow_win.h"
+#include "SimProfile.h"
 #include "SkypeChecks.h"
 #include "SkypeScript.h"
 
 #include <windows.h>
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace orvin::skypesim {
 
-extern const wchar_t kSkypeWindowClass[];
-extern const wchar_t kDiscoverMessageName[];
-extern const wchar_t kAttachMessageName[];
-
 class SkypeWindow {
 public:
-    SkypeWindow(orvin::sim::SimLog& log, bool lenient) : m_log(log), m_bLenient(lenient) {}
+    SkypeWindow(orvin::sim::SimLog& log, bool lenient, const SimProfile& profile = kSkypeSimProfile)
+        : m_log(log), m_profile(profile), m_window(log, lenient) {}
     ~SkypeWindow() { Stop(); }
 
     bool Start(std::string* error);
-    void Stop();
+    void Stop() { m_window.Stop(); }
 
-    // attach STATUS: status "available" is broadcast at once. Any other answers the oldest
+    // attach STATUS: the profile's "available" status is broadcast at once. Any other answers the oldest
     // discover not yet answered; with none, the window answered last (a pending
     // authorisation granted or refused later, an attached agent told that the API is not
     // available); with no such window, the next discover within timeoutMs.
@@ -49,52 +45,28 @@ public:
     // One notification to the attached window; returns once it was delivered.
     bool Notify(const std::string& text, bool zero, std::string* failure);
     // A standing reply from now on (the first answer defined that matches a command wins).
+    // An answer-inside is sent from within the command's WM_COPYDATA, before the agent's
+    // SendMessage returns; the others once that handler has returned.
     void AddAnswer(const SkypeCommand& answer);
     // No more answers, attach messages or notifications; the window closes after closeMs.
-    void Vanish(uint32_t closeMs);
+    void Vanish(uint32_t closeMs) { m_window.Vanish(closeMs); }
+    // The window thread takes no message for ms (a hung Skype); returns at once.
+    void Hang(uint32_t ms) { m_window.Hang(ms); }
 
     // The first violation not yet reported, if any (each is reported once).
-    bool TakeViolation(std::string* violation);
-    int Warnings();
+    bool TakeViolation(std::string* violation) { return m_window.TakeViolation(violation); }
+    int Warnings() { return m_window.Warnings(); }
 
 private:
-    struct Outgoing {
-        uint64_t sequence;
-        std::string bytes;
-        bool bFromScript; // a notify, which waits for the outcome
-    };
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    void ThreadMain();
-    void OnDiscover(HWND from);
-    void OnCopyData(HWND from, const COPYDATASTRUCT* data);
-    void SendPending();
+    int Reply(const orvin::sim::ReceivedRecord& received, std::vector<orvin::sim::OutgoingRecord>* replies);
 
     orvin::sim::SimLog& m_log;
-    const bool m_bLenient;
-    std::thread m_thread;
-    HANDLE m_started = nullptr;
+    const SimProfile& m_profile;
+    orvin::sim::SoftphoneWindow m_window;
     UINT m_discoverMessage = 0;
     UINT m_attachMessage = 0;
-
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    HWND m_hwnd = nullptr;
-    bool m_bClosed = false;
-    bool m_bVanished = false;
-    std::deque<HWND> m_discovers;       // discovering windows not yet answered
-    HWND m_lastAnswered = nullptr;      // the window the last attach message went to
-    HWND m_agent = nullptr;             // the window that attached (status 0), while attached
-    std::deque<std::string> m_commands; // received texts not yet taken by an expect
-    int m_received = 0;                 // commands received, for the log
-    std::vector<std::string> m_violations;
-    size_t m_violationsTaken = 0;
-    int m_warnings = 0;
+    std::mutex m_answersMutex;
     std::vector<SkypeCommand> m_answers;
-    std::deque<Outgoing> m_outgoing;
-    uint64_t m_nextSequence = 1;
-    uint64_t m_sent = 0;                              // the last sequence number sent or dropped
-    std::map<uint64_t, std::string> m_notifyFailures; // a notify's sequence -> why it failed
 };
 
 } // namespace orvin::skypesim

@@ -94,13 +94,15 @@ void LoadRegistryParameters(const std::string& root, CConfigParams* params, Agen
     }
     TRACE("LoadRegistryParameters()\n");
     RegKey key;
-    LONG result = key.Open(HKEY_LOCAL_MACHINE, root.c_str(), KEY_ALL_ACCESS);
+    // Every key for reading only: a user without administrator rights may read the
+    // configuration under HKEY_LOCAL_MACHINE but open it for nothing more.
+    LONG result = key.Open(HKEY_LOCAL_MACHINE, root.c_str(), KEY_READ);
     TRACE("Open ROOT %d\n", (int)result);
     if (result == ERROR_SUCCESS) {
         key.QueryString("ApplicationName", &settings->applicationName, 128);
     }
 
-    result = key.Open(HKEY_LOCAL_MACHINE, SubKey(root, "Config\\General").c_str(), KEY_ALL_ACCESS);
+    result = key.Open(HKEY_LOCAL_MACHINE, SubKey(root, "Config\\General").c_str(), KEY_READ);
     TRACE("Open HKEY_VIP_CONFIG_GENERAL %d\n", (int)result);
     if (result == ERROR_SUCCESS) {
         char text[128];
@@ -134,7 +136,7 @@ void LoadRegistryParameters(const std::string& root, CConfigParams* params, Agen
         }
     }
 
-    result = key.Open(HKEY_LOCAL_MACHINE, SubKey(root, "Config\\UI").c_str(), KEY_ALL_ACCESS);
+    result = key.Open(HKEY_LOCAL_MACHINE, SubKey(root, "Config\\UI").c_str(), KEY_READ);
     TRACE("Open HKEY_VIP_UI_ENABLE_KEY %d\n", (int)result);
     if (result == ERROR_SUCCESS) {
         DWORD value = 0;
@@ -147,7 +149,7 @@ void LoadRegistryParameters(const std::string& root, CConfigParams* params, Agen
         TRACE("Query HKEY_VIP_UI_SOFTPHONE_CONTROL %d\n", (int)result);
     }
 
-    result = key.Open(HKEY_LOCAL_MACHINE, SubKey(root, "Config\\IVR\\Pstn").c_str(), KEY_ALL_ACCESS);
+    result = key.Open(HKEY_LOCAL_MACHINE, SubKey(root, "Config\\IVR\\Pstn").c_str(), KEY_READ);
     TRACE("Open HKEY_VIP_CONFIG_CALL_FORWARD_PSTN %d\n", (int)result);
     if (result == ERROR_SUCCESS) {
         DWORD mode = 0;
@@ -156,7 +158,7 @@ void LoadRegistryParameters(const std::string& root, CConfigParams* params, Agen
             TRACE("COrvinAgentApp::LoadRegistryParameters - PSTN IVR MODE = %d", (int)mode);
         }
     }
-    result = key.Open(HKEY_LOCAL_MACHINE, SubKey(root, "Config\\IVR\\Voip").c_str(), KEY_ALL_ACCESS);
+    result = key.Open(HKEY_LOCAL_MACHINE, SubKey(root, "Config\\IVR\\Voip").c_str(), KEY_READ);
     TRACE("Open HKEY_VIP_CONFIG_CALL_FORWARD_VOIP %d\n", (int)result);
     if (result == ERROR_SUCCESS) {
         DWORD mode = 0;
@@ -165,7 +167,7 @@ void LoadRegistryParameters(const std::string& root, CConfigParams* params, Agen
             TRACE("COrvinAgentApp::LoadRegistryParameters - VOIP IVR MODE = %d", (int)mode);
         }
     }
-    result = key.Open(HKEY_LOCAL_MACHINE, SubKey(root, "Config\\IVR").c_str(), KEY_ALL_ACCESS);
+    result = key.Open(HKEY_LOCAL_MACHINE, SubKey(root, "Config\\IVR").c_str(), KEY_READ);
     TRACE("Open HKEY_VIP_CONFIG_CALL_FORWARD %d\n", (int)result);
     if (result == ERROR_SUCCESS) {
         DWORD value = 0;

@@ -17,38 +17,86 @@ void DriverChannel::SetName(const char* name) {
     snprintf(m_szName, sizeof m_szName, "%s", name ? name : "");
 }
 
+HANDLE DriverChannel::OpenHandle(const char* path, DWORD access, DWORD share, DWORD flags) {
+    return CreateFileA(path, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+bool DriverChannel::PipeStandInAllowed(const char* name) {
+    if (!name || !name[0]) {
+        return false;
+    }
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPipeSwitchKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    DWORD value = 0, size = sizeof value, type = 0;
+    const bool allowed = RegQueryValueExA(key, name, nullptr, &type, (BYTE*)&value, &size) == ERROR_SUCCESS &&
+                         type == REG_DWORD && size == sizeof value && value != 0;
+    RegCloseKey(key);
+    return allowed;
+}
+
 bool DriverChannel::Open() {
     if (IsOpen()) {
         return true;
     }
     if (!m_szName[0]) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
         return false;
     }
     char path[96];
     snprintf(path, sizeof path, "\\\\.\\%s", m_szName);
-    m_hDevice = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    m_hDevice = OpenHandle(path, GENERIC_WRITE, FILE_SHARE_WRITE, 0);
     if (m_hDevice != INVALID_HANDLE_VALUE) {
         m_bPipe = false;
         return true;
     }
-    // No such device here: the same requests may be served over a message-mode pipe.
+    const DWORD deviceError = GetLastError();
+    if (!PipeStandInAllowed(m_szName)) {
+        SetLastError(deviceError);
+        return false;
+    }
+    // No such device here, and the tests' stand-in is allowed: the same requests over its
+    // pipe. Its server may learn who we are, never act as us.
+    const DWORD qos = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
     snprintf(path, sizeof path, "\\\\.\\pipe\\%s", m_szName);
-    m_hDevice = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    m_hDevice = OpenHandle(path, GENERIC_READ | GENERIC_WRITE, 0, qos);
     if (m_hDevice == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY &&
         WaitNamedPipeA(path, kPipeBusyWaitMs)) {
-        m_hDevice = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        m_hDevice = OpenHandle(path, GENERIC_READ | GENERIC_WRITE, 0, qos);
     }
     if (m_hDevice == INVALID_HANDLE_VALUE) {
         return false;
     }
     DWORD mode = PIPE_READMODE_MESSAGE;
     if (!SetNamedPipeHandleState(m_hDevice, &mode, nullptr, nullptr)) {
+        const DWORD error = GetLastError();
         CloseHandle(m_hDevice);
         m_hDevice = INVALID_HANDLE_VALUE;
+        SetLastError(error);
         return false;
     }
     m_bPipe = true;
     return true;
+}
+
+bool DriverChannel::LastRequestLostDevice() const {
+    if (m_bLastComplete) {
+        return false;
+    }
+    switch (m_dwLastError) {
+    case ERROR_INVALID_HANDLE:
+    case ERROR_NOT_READY:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA:
+    case ERROR_PIPE_NOT_CONNECTED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+        return true;
+    default:
+        return false;
+    }
 }
 
 void DriverChannel::Close() {
@@ -87,6 +135,13 @@ bool DriverChannel::Transfer(void* buffer, DWORD size, DWORD* returned) {
     }
     uint32_t count = 0;
     memcpy(&count, reply.data(), sizeof count);
+    if (count == kPipeErrorReply && got == 2 * sizeof(uint32_t)) {
+        // The device call failed: its error, as DeviceIoControl would have given it.
+        uint32_t error = 0;
+        memcpy(&error, reply.data() + sizeof count, sizeof error);
+        m_dwLastError = error ? error : ERROR_GEN_FAILURE;
+        return false;
+    }
     // Never take more than the reply holds or the buffer can take, nor count bytes that
     // did not come.
     DWORD copied = got - (DWORD)sizeof count;

@@ -7,7 +7,9 @@
 //             3  the file DebugFile, flushed after every line (by a thread of its own,
 //                so that a line never waits for the disk)
 //             4  the WDM helper driver "ZUWDMHLP"      (DriverChannel command 0xF007)
-// Every line is tagged "{OrvinAgent} " and cut to 511 characters of message.
+// Every line is tagged "{OrvinAgent} " and cut to 511 characters of message. The two
+// driver sinks reach their devices through DriverChannel, which takes a device's stand-in
+// pipe only behind its switch for tests (DriverChannel.h).
 //
 // Threads: any thread may trace. The settings are read once, on first use (with the WDM
 // helper sink, again at every line until its device opens); a line is formatted in the

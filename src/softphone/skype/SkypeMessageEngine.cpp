@@ -1,78 +1,31 @@
 #include "softphone/skype/SkypeMessageEngine.h"
 
-#include "base/trace/Trace.h"
 #include "softphone/skype/SkypeApiClient.h"
 
-CSkypeMessageEngine::CSkypeMessageEngine(CSkypeApiClient* client) : m_pSkypeClient(client) {
-    m_uDiscoverMessage = RegisterWindowMessageA("SkypeControlAPIDiscover");
-    m_uAttachMessage = RegisterWindowMessageA("SkypeControlAPIAttach");
-}
+namespace {
 
-int CSkypeMessageEngine::DiscoverApiServer() {
-    if (m_hSkypeApiWindow) {
-        TRACE("CSkypeMessageEngine::DiscoverApiServer: Already discovered!");
-        return 0;
-    }
-    if (!IsWindow(m_hWnd)) {
-        TRACE("CSkypeMessageEngine::DiscoverApiServer: Not a window!");
-        return 0;
-    }
-    return PostMessageA(HWND_BROADCAST, m_uDiscoverMessage, (WPARAM)m_hWnd, 0) ? 1 : 0;
-}
+const TextAttachRow kSkypeAttachRows[] = {
+    {0, TextAttachRow::kAttached, "API server connected!\n", false, false},
+    {1, TextAttachRow::kTraceOnly, "!!! Pending authorization\n", true, false},
+    {2, TextAttachRow::kTraceOnly, "!!! Connection refused\n", true, false},
+    {3, TextAttachRow::kDetach, "!!! Skype API not available\n", true, false},
+    {0x8001, TextAttachRow::kRediscover, "!!! Try connect now (API available)\n", true, false},
+};
 
-void CSkypeMessageEngine::OnAttachMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message != m_uAttachMessage || !m_pSkypeClient) {
-        return;
-    }
-    switch (lParam) {
-    case 0:
-        m_hSkypeApiWindow = reinterpret_cast<HWND>(wParam);
-        if (m_hSkypeApiWindow) {
-            TRACE("API server connected!\n");
-            m_pSkypeClient->OnApiServerAttached();
-            SetTimer(kPingTimer, kPingMs);
-        }
-        break;
-    case 1:
-        TRACE("!!! Pending authorization\n");
-        m_hSkypeApiWindow = nullptr;
-        break;
-    case 2:
-        TRACE("!!! Connection refused\n");
-        m_hSkypeApiWindow = nullptr;
-        break;
-    case 3:
-        m_pSkypeClient->OnApiServerDetached();
-        m_hSkypeApiWindow = nullptr;
-        TRACE("!!! Skype API not available\n");
-        break;
-    case 0x8001:
-        TRACE("!!! Try connect now (API available)\n");
-        m_hSkypeApiWindow = nullptr;
-        DiscoverApiServer();
-        break;
-    default:
-        break;
-    }
-}
+const TextEngineProfile kSkypeEngineProfile = {
+    "SkypeControlAPIDiscover",
+    "SkypeControlAPIAttach",
+    "OrvinSkypeMessageEngine",
+    "CSkypeMessageEngine",
+    "DispatchMessageToSkype",
+    "Skype",
+    false, // the discover is posted, after its checks
+    false,
+    kSkypeAttachRows,
+    sizeof kSkypeAttachRows / sizeof kSkypeAttachRows[0],
+};
 
-LRESULT CSkypeMessageEngine::DispatchMessageToSkype(COPYDATASTRUCT* data) {
-    HWND skype = m_hSkypeApiWindow;
-    if (!skype || !data) {
-        return 0;
-    }
-    const LRESULT result = SendMessageA(skype, WM_COPYDATA, (WPARAM)m_hWnd, (LPARAM)data);
-    TRACE_LEVEL(1, "DispatchMessageToSkype returned - %x", (unsigned)result);
-    return result;
-}
+} // namespace
 
-void CSkypeMessageEngine::OnTimer(UINT_PTR id) {
-    if (m_pSkypeClient) {
-        m_pSkypeClient->OnClientTimer(id);
-    }
-}
-
-void CSkypeMessageEngine::Detach() {
-    KillTimer(kPingTimer);
-    m_hSkypeApiWindow = nullptr;
-}
+CSkypeMessageEngine::CSkypeMessageEngine(CSkypeApiClient* client)
+    : CTextMessageEngine(client, kSkypeEngineProfile) {}

@@ -7,40 +7,21 @@
 // Attach status: 0 attached, 1 pending authorisation, 2 refused, 3 not available,
 // 0x8001 available again (a new discover follows at once).
 //
+// The engine is the text-API engine with Skype's table (message names, attach statuses,
+// traces); see CTextMessageEngine for the sends and their time-out.
+//
 // Threads: GUI thread, except DispatchMessageToApiServer, which the audio-device search
-// thread may also call (a synchronous SendMessage of a record of its own).
+// thread may also call (a synchronous send of a record of its own).
 #pragma once
 
-#include "softphone/MessageEngine.h"
-
-#include <atomic>
+#include "softphone/TextMessageEngine.h"
 
 class CSkypeApiClient;
 
-class CSkypeMessageEngine : public CMessageEngine {
+class CSkypeMessageEngine : public CTextMessageEngine {
 public:
-    static constexpr UINT_PTR kPingTimer = 16;
-    static constexpr UINT kPingMs = 10000;
-
     explicit CSkypeMessageEngine(CSkypeApiClient* client);
 
-    int DiscoverApiServer() override;
-    void OnAttachMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
-    LRESULT DispatchMessageToApiServer(COPYDATASTRUCT* data) override { return DispatchMessageToSkype(data); }
-    void OnTimer(UINT_PTR id) override;
-    void Detach() override;
-
-    LRESULT DispatchMessageToSkype(COPYDATASTRUCT* data);
-    HWND SkypeApiWindow() const { return m_hSkypeApiWindow; }
-    UINT DiscoverMessage() const { return m_uDiscoverMessage; }
-    UINT AttachMessage() const { return m_uAttachMessage; }
-
-protected:
-    const char* WindowClassName() const override { return "OrvinSkypeMessageEngine"; }
-
-private:
-    CSkypeApiClient* m_pSkypeClient;
-    UINT m_uDiscoverMessage = 0;
-    UINT m_uAttachMessage = 0;
-    std::atomic<HWND> m_hSkypeApiWindow{nullptr};
+    LRESULT DispatchMessageToSkype(COPYDATASTRUCT* data) { return DispatchText(data); }
+    HWND SkypeApiWindow() const { return ApiWindow(); }
 };

@@ -1,5 +1,6 @@
-// The Skype client's voicemail side: the playback callbacks, the voicemail-waiting check
-// with its stutter tone, the voicemail timers and the end of activity at closing.
+// The Skype client's voicemail side: the voicemail-waiting check with its stutter tone, the
+// voicemail timers and the end of activity at closing (the playback callbacks are the
+// text-API clients' own, TextApiCallControl.cpp).
 #include "base/trace/Trace.h"
 #include "devicelink/MessageCatalogue.h"
 #include "softphone/skype/SkypeApiClient.h"
@@ -9,7 +10,6 @@ namespace {
 constexpr UINT_PTR kFirstLookTimer = 32;
 constexpr UINT_PTR kNextVoicemailTimer = 48;
 constexpr UINT_PTR kStutterTimer = 64;
-constexpr UINT kNextVoicemailMs = 5000;
 constexpr UINT kStutterMs = 2500;
 
 } // namespace
@@ -18,36 +18,6 @@ void CSkypeApiClient::StutterTwice() {
     for (int i = 0; i < 2; ++i) {
         SendPlaybackSignalRequest(1, 4000, 600, 80);
         Sleep(100);
-    }
-}
-
-void CSkypeApiClient::OnStartVoiceMailPlayback(const CVoiceMail& entry) {
-    TRACE("OnStartVoiceMailPlayback() VmId=%d\n", entry.m_nId);
-}
-
-void CSkypeApiClient::OnEndVoiceMailPlayback(const CVoiceMail& entry) {
-    TRACE("OnEndVoiceMailPlayback() VmId=%d\n\n", entry.m_nId);
-    if (m_VoiceMailMgr.IsLast(entry)) {
-        OnVoiceMailPlaybackLastMessage();
-    } else {
-        SendPlaybackSignalRequest(1, 5000, 1200, 300);
-        if (m_nLineState == 2 && m_VoiceMailMgr.GetVMMState() == 5) {
-            SetClientTimer(kNextVoicemailTimer, kNextVoicemailMs);
-        }
-    }
-    if (!m_VoiceMailMgr.HasUnplayedIncoming()) {
-        KillClientTimer(kStutterTimer);
-    }
-}
-
-void CSkypeApiClient::OnVoiceMailPlaybackLastMessage() {
-    TRACE("OnVoiceMailPlaybackLastMessage()");
-    KillClientTimer(kNextVoicemailTimer);
-    for (int i = 0; i < 3; ++i) {
-        SendPlaybackSignalRequest(1, 5000, 1200, 200);
-        if (i < 2) {
-            Sleep(200);
-        }
     }
 }
 

@@ -3,10 +3,11 @@
 #include "softphone/skype/VoiceMailManager.h"
 
 #include "base/trace/Trace.h"
-#include "softphone/skype/SkypeApiClient.h"
+#include "softphone/TextApiClient.h"
 #include "softphone/Tokenizer.h"
 
 #include <cstdlib>
+#include <optional>
 
 namespace {
 
@@ -105,10 +106,12 @@ void VoiceMailManager::OnVoicemails(const VString& tokens, int protocolLevel) {
         return; // "voicemails" alone: the user has none
     }
     TRACE("m_VoiceMailMgr.Count() = %d\n", (int)Count());
-    for (const auto& entry : m_Entries) {
-        const std::string id = std::to_string(entry->m_nId);
-        m_pOwner->SendMessageToApiServer("get voicemail " + id + " status");
-        m_pOwner->SendMessageToApiServer("get voicemail " + id + " type");
+    // Skype may answer inside each send ("notdownloaded" inserts, "deleting" removes): the
+    // walk goes over the ids as they are now, never over the list itself.
+    for (const int id : Ids()) {
+        const std::string text = std::to_string(id);
+        m_pOwner->SendMessageToApiServer("get voicemail " + text + " status");
+        m_pOwner->SendMessageToApiServer("get voicemail " + text + " type");
     }
     if (!IsEmpty()) {
         SetVMMState(kStateLookedSome);
@@ -127,16 +130,23 @@ void VoiceMailManager::OnStatus(const VString& tokens) {
         if (!Find(id)) {
             return;
         }
+        // The position follows the voicemail it names: Delete() has usually moved on to the
+        // next one, which is playing now, and the rebuilt play list may hold it elsewhere
+        // (the deleted one is gone, and the played ones have moved behind the unplayed).
+        // When the deleted one itself was current, the position stays where it is and so
+        // names the one that came after it (nothing after the last).
+        const CVoiceMail* current = Current();
+        const std::optional<int> follow =
+            current && current->m_nId != id ? std::optional<int>(current->m_nId) : std::nullopt;
         Remove(id);
         BuildPlayList();
-        // Delete() has already moved on to the next voicemail; step back so the position
-        // still points at it now that the deleted one is gone. A position at the end of the
-        // shorter list steps back as well, or it would point past the end.
-        if (m_nCurrent > 0) {
-            --m_nCurrent;
-        }
-        if (m_nCurrent >= m_PlayList.size()) {
-            m_nCurrent = m_PlayList.empty() ? 0 : m_PlayList.size() - 1;
+        if (follow) {
+            for (size_t position = 0; position < m_PlayList.size(); ++position) {
+                if (m_Entries[m_PlayList[position]]->m_nId == *follow) {
+                    m_nCurrent = position;
+                    break;
+                }
+            }
         }
         return;
     }
@@ -155,14 +165,17 @@ void VoiceMailManager::OnStatus(const VString& tokens) {
     }
     const int code = StatusCode(word);
     TRACE_LEVEL(1, "Id = %d, PrevState=%d , newState = %s", entry->m_nId, entry->m_nStatus, word.c_str());
+    const CVoiceMail seen = *entry; // the callbacks may reach Skype, which may change the list
     if (code == kStatusPlaying) {
         SetVMMState(kStatePlaying);
-        m_pOwner->OnStartVoiceMailPlayback(*entry);
-    } else if (code == kStatusPlayed && entry->m_nStatus == kStatusPlaying) {
+        m_pOwner->OnStartVoiceMailPlayback(seen);
+    } else if (code == kStatusPlayed && seen.m_nStatus == kStatusPlaying) {
         SetVMMState(kStateSession);
-        m_pOwner->OnEndVoiceMailPlayback(*entry);
+        m_pOwner->OnEndVoiceMailPlayback(seen);
     }
-    entry->m_nStatus = code;
+    if (CVoiceMail* still = Find(id)) {
+        still->m_nStatus = code;
+    }
 }
 
 void VoiceMailManager::OnType(const VString& tokens) {
@@ -252,16 +265,23 @@ void VoiceMailManager::Play() {
 }
 
 void VoiceMailManager::Delete() {
-    CVoiceMail* entry = m_nState >= kStateSession ? Current() : nullptr;
+    const CVoiceMail* entry = m_nState >= kStateSession ? Current() : nullptr;
     if (!entry) {
         return;
     }
-    TRACE("Delete #%d, status=%d\n", entry->m_nId, entry->m_nStatus);
-    m_pOwner->SendMessageToApiServer("alter Voicemail " + std::to_string(entry->m_nId) + " delete");
-    if (IsLast(*entry)) {
+    // Skype may answer "deleting" inside the send: nothing of the list is held across it.
+    const int id = entry->m_nId;
+    const bool last = IsLast(*entry);
+    TRACE("Delete #%d, status=%d\n", id, entry->m_nStatus);
+    m_pOwner->SendMessageToApiServer("alter Voicemail " + std::to_string(id) + " delete");
+    if (last) {
         return;
     }
-    Advance();
+    // Still listed: move on to the next. Gone already: its removal left the position on
+    // the one after it.
+    if (Find(id)) {
+        Advance();
+    }
     if (CVoiceMail* next = Current()) {
         TRACE("Play Next #%d, status=%d\n", next->m_nId, next->m_nStatus);
         m_pOwner->SendMessageToApiServer("Open Voicemail " + std::to_string(next->m_nId));
@@ -294,9 +314,22 @@ void VoiceMailManager::DeleteAll() {
     if (m_nState < kStateSession || !Current()) {
         return;
     }
-    for (const auto& entry : m_Entries) {
-        m_pOwner->SendMessageToApiServer("alter Voicemail " + std::to_string(entry->m_nId) + " delete");
+    // Each "deleting" answer removes an entry, possibly inside the send: walk the ids taken
+    // now, and pass over one that is already gone.
+    for (const int id : Ids()) {
+        if (Find(id)) {
+            m_pOwner->SendMessageToApiServer("alter Voicemail " + std::to_string(id) + " delete");
+        }
     }
+}
+
+std::vector<int> VoiceMailManager::Ids() const {
+    std::vector<int> ids;
+    ids.reserve(m_Entries.size());
+    for (const auto& entry : m_Entries) {
+        ids.push_back(entry->m_nId);
+    }
+    return ids;
 }
 
 int VoiceMailManager::CountUnplayedIncoming() const {

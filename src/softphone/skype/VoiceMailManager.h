@@ -11,6 +11,12 @@
 // on a current entry; they go to Skype through the owning client, and the playback's start
 // and end come back to the client from the status notifications.
 //
+// Skype may answer a command before the send returns (its notification is delivered while
+// the agent waits in SendMessage), so no entry, iterator or index is held across a send:
+// walks go over a copy of the ids, and entries are looked up again after every send.
+//
+// The ThinkIt client keeps one too, filled and followed from ThinkIt's notifications only.
+//
 // Threads: GUI thread only.
 #pragma once
 
@@ -18,7 +24,7 @@
 #include <string>
 #include <vector>
 
-class CSkypeApiClient;
+class CTextApiClient;
 class VString;
 
 class CVoiceMail {
@@ -33,7 +39,7 @@ public:
 
 class VoiceMailManager {
 public:
-    explicit VoiceMailManager(CSkypeApiClient* owner) : m_pOwner(owner) {}
+    explicit VoiceMailManager(CTextApiClient* owner) : m_pOwner(owner) {}
 
     // "notdownloaded" 0 ... "failed" 12 (10 is never produced); anything else 13.
     static int StatusCode(const std::string& word);
@@ -75,7 +81,11 @@ public:
     void Print() const;
 
 private:
-    CSkypeApiClient* m_pOwner;
+    // The ids in list order: what a walk that sends to Skype goes over, since Skype may
+    // answer inside each send and so change the list.
+    std::vector<int> Ids() const;
+
+    CTextApiClient* m_pOwner;
     int m_nState = 0;
     std::vector<std::unique_ptr<CVoiceMail>> m_Entries;
     size_t m_nCurrent = 0;

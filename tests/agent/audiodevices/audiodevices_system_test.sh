@@ -19,13 +19,18 @@ PROBE="${1:?usage: audiodevices_system_test.sh PATH/TO/audio_devices_probe.exe}"
 : "${WINE_RUN:?WINE_RUN must name the wine runner of the build}"
 : "${BUILD_DIR:?BUILD_DIR must name the build folder}"
 PROBE="$(cd "$(dirname "$PROBE")" && pwd)/$(basename "$PROBE")"
+# The sound server's runtime folder (its socket): short and private under /tmp.
+source "$(dirname "$0")/../../lib/runtime-dir.sh"
 
 WORK="$BUILD_DIR/audiodevices-system"
 rm -rf "$WORK"
-mkdir -p "$WORK/xdg" "$WORK/home"
-chmod 700 "$WORK/xdg"
+mkdir -p "$WORK/home"
 WORK="$(cd "$WORK" && pwd)"
-export XDG_RUNTIME_DIR="$WORK/xdg"
+if ! runtime_dir_make; then
+    echo "audiodevices_system_test: FAIL: no private runtime folder under /tmp" >&2
+    exit 1
+fi
+export XDG_RUNTIME_DIR="$RUNTIME_DIR"
 PULSE_HOME="$WORK/home"
 
 DRIVER_SET=0
@@ -39,20 +44,9 @@ fail() {
 }
 pa() { HOME="$PULSE_HOME" timeout 10 "$@"; }
 
-stop_pid() {
-    local pid="$1"
-    kill "$pid" 2>/dev/null || return 0
-    for _ in $(seq 50); do
-        kill -0 "$pid" 2>/dev/null || return 0
-        sleep 0.1
-    done
-    kill -9 "$pid" 2>/dev/null
-}
-
 cleanup() {
-    if [ -f "$XDG_RUNTIME_DIR/pulse/pid" ]; then
-        stop_pid "$(cat "$XDG_RUNTIME_DIR/pulse/pid")"
-    fi
+    runtime_dir_stop_pulse
+    runtime_dir_remove
     if [ "$DRIVER_SET" = 1 ]; then
         timeout 30 "$WINE_RUN" reg delete 'HKCU\Software\Wine\Drivers' /v Audio /f >/dev/null 2>&1
     fi

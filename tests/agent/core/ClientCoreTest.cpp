@@ -93,6 +93,31 @@ TEST_F(ClientCoreTest, SwitchStateKeepsOnHoldAndFoldsRefusedAndCancelledIntoFini
     EXPECT_EQ(m_client.Session().m_nState, 4) << "14 and 1 change nothing";
 }
 
+// The range 2 to 13 at both ends, and the two values inside it that are not stored as they
+// are: every state the Skype client switches to on a call's way, ROUTING first.
+TEST_F(ClientCoreTest, SwitchStateAtTheEndsOfItsRange) {
+    m_client.SwitchState(2);
+    EXPECT_EQ(m_client.Session().m_nState, 2) << "ROUTING is stored";
+    m_client.SwitchState(1);
+    EXPECT_EQ(m_client.Session().m_nState, 2) << "1 is below the range";
+    m_client.SwitchState(3);
+    EXPECT_EQ(m_client.Session().m_nState, 3) << "FAILED is stored";
+    m_client.SwitchState(14);
+    EXPECT_EQ(m_client.Session().m_nState, 3) << "14 is above the range";
+    m_client.SwitchState(6);
+    EXPECT_EQ(m_client.Session().m_nState, 3) << "ONHOLD leaves the state";
+    m_client.SwitchState(12);
+    EXPECT_EQ(m_client.Session().m_nState, 12) << "BUSY is stored";
+    m_client.SwitchState(13);
+    EXPECT_EQ(m_client.Session().m_nState, 9) << "CANCELLED is FINISHED";
+    m_client.SwitchState(2);
+    m_client.SwitchState(11);
+    EXPECT_EQ(m_client.Session().m_nState, 9) << "REFUSED is FINISHED";
+    m_client.SwitchState(0);
+    m_client.SwitchState(-1);
+    EXPECT_EQ(m_client.Session().m_nState, 9);
+}
+
 TEST_F(ClientCoreTest, StandbyQueriesFollowTheConnectionCallAndForwardingState) {
     const LRESULT deny = 0x424D5144;
     m_client.SetFlags(0x07);
@@ -257,6 +282,25 @@ TEST_F(AnsweringMachineTest, RegistersAnnouncesItselfAndAnswersTheAdaptersArriva
 
     client.PrepareForClosing();
     EXPECT_EQ(Next(), (std::vector<uint32_t>{3, 3, 1, 3})) << "NotifyAgentStatus 3 at closing";
+}
+
+// The adapter goes and comes back (the service restarted): the answering machine has no
+// softphone to attach again, so it is attached and ready as before, and a standby query in
+// a call is refused again.
+TEST(AnsweringMachineClientTest, KeepsItsSoftphoneFlagsAcrossTheAdaptersDetach) {
+    CConfigParams params;
+    CAnsweringMachineClient client(0);
+    client.SetConfigParams(&params);
+    client.HandleAdapterEvent(Event(1, 7, 0)); // NOTIFY_OPEN_DEVICE
+    EXPECT_EQ(client.ConnectionFlags(), 0x0F);
+    client.HandleAdapterEvent(Event(1, 8, 0)); // NOTIFY_CLOSE_DEVICE
+    EXPECT_EQ(client.ConnectionFlags(), 0x0D);
+    client.HandleAdapterEvent(Event(1, 7, 0));
+    EXPECT_EQ(client.ConnectionFlags(), 0x0F);
+    client.SwitchState(5);
+    EXPECT_EQ(client.OnPowerManagementNotification(0), 0x424D5144);
+    EXPECT_TRUE(client.IsHoldingStandby());
+    client.SwitchState(9);
 }
 
 } // namespace

@@ -1,11 +1,14 @@
 // The configuration block from the registry, and the softphone selection record.
 #include "base/config/ConfigParams.h"
+#include "tests/lib/ReadOnlyKey.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -126,6 +129,40 @@ TEST_F(RegistryTest, ValuesReachTheBlockAndBadOnesKeepWhatWasThere) {
     SetText("Config\\UI", "Enable", "1");
     Load();
     EXPECT_EQ(m_params.m_nUiEnable, 0);
+}
+
+TEST_F(RegistryTest, EveryValueIsReadWhereTheKeysGrantOnlyReading) {
+    // A user without administrator rights may read the configuration, never change it.
+    SetText("", "ApplicationName", "OrvinAgent");
+    SetText("Config\\General", "SendKey", "#");
+    const SoftPhoneTypeRecord skype = SoftPhoneTypeRecord::Make(0, 0);
+    Set("Config\\General", "SoftPhoneType", REG_BINARY, skype.bytes, 8);
+    SetDword("Config\\UI", "Enable", 1);
+    SetDword("Config\\IVR\\Pstn", "Mode", 1);
+    SetDword("Config\\IVR\\Voip", "Mode", 1);
+    SetDword("Config\\IVR", "DisableStandbyOnCFWActive", 0);
+    SetDword("Config\\IVR", "VoiceMessageWaiting", 1);
+    std::vector<std::unique_ptr<ReadOnlyKey>> readOnly;
+    for (const char* sub : {"", "\\Config", "\\Config\\General", "\\Config\\UI", "\\Config\\IVR",
+                            "\\Config\\IVR\\Pstn", "\\Config\\IVR\\Voip"}) {
+        readOnly.push_back(std::make_unique<ReadOnlyKey>(m_root + sub));
+        ASSERT_TRUE(readOnly.back()->Applied()) << sub;
+    }
+    HKEY key = nullptr;
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, (m_root + "\\Config\\General").c_str(), 0, KEY_ALL_ACCESS, &key),
+        ERROR_ACCESS_DENIED)
+        << "the keys must refuse more than reading for this test to mean anything";
+
+    Load();
+    EXPECT_EQ(m_settings.applicationName, "OrvinAgent");
+    EXPECT_EQ(m_params.m_cSendKey, '#');
+    EXPECT_EQ(m_settings.softPhoneType.SelectedIndex(), 0) << "SoftPhoneType read: a client can be made";
+    EXPECT_EQ(m_params.m_nUiEnable, 1);
+    EXPECT_EQ(m_params.m_nPstnIvrMode, 1);
+    EXPECT_EQ(m_params.m_nVoipIvrMode, 1);
+    EXPECT_FALSE(m_params.IsPCStandbyOnCFWActiveDisabled());
+    EXPECT_EQ(m_params.m_nVoiceMessageWaiting, 1);
 }
 
 TEST_F(RegistryTest, MissingKeysKeepTheDefaults) {

@@ -227,9 +227,53 @@ TEST_F(MainDialogTest, CopiedDataIsReadOnlyUpToItsLength) {
 TEST_F(MainDialogTest, WithoutTheMonitorProgramThereIsNothingToConfigure) {
     EXPECT_TRUE(m_dialog.NoConfigure());
     EXPECT_EQ(m_dialog.MonitorPath(), "\\OrvinMonitor.exe");
-    m_dialog.StartOrvinMonitor(false); // nothing to start, nothing to fail
+}
+
+// A child of the dialog that asks the recorder's question when it is destroyed: after the
+// dialog's own WM_DESTROY, which has closed and dropped the recorder.
+struct LateAsker {
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_DESTROY) {
+            auto* self = reinterpret_cast<LateAsker*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+            self->answer = SendMessageA(GetParent(window), self->message, 32, 0);
+            self->asked = true;
+        }
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    explicit LateAsker(HWND parent) {
+        message = RegisterWindowMessageA("ORVIN_RECORDER_INTERFACE_MESSAGE");
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = Proc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "MainDialogTestLateAsker";
+        RegisterClassA(&windowClass);
+        window = CreateWindowExA(0, windowClass.lpszClassName, "", WS_CHILD, 0, 0, 0, 0, parent, nullptr,
+                                 windowClass.hInstance, nullptr);
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    HWND window = nullptr;
+    UINT message = 0;
+    LRESULT answer = -1;
+    bool asked = false;
+};
+
+TEST_F(MainDialogTest, TheRecorderQueryAnswersTheRecordingFlagAndWithoutARecorderNotRecording) {
     const UINT recorder = RegisterWindowMessageA("ORVIN_RECORDER_INTERFACE_MESSAGE");
-    EXPECT_EQ(SendMessageA(m_dialog.GetSafeHwnd(), recorder, 32, 0), 0) << "no recorder: not recording";
+    HWND window = m_dialog.GetSafeHwnd();
+    ASSERT_NE(m_dialog.CallRecorder(), nullptr);
+    EXPECT_EQ(SendMessageA(window, recorder, 32, 0), 0) << "a recorder, not recording";
+    ASSERT_EQ(SendMessageA(window, recorder, 1, 0), 1);
+    const std::string file = m_dialog.CallRecorder()->CurrentFile();
+    EXPECT_EQ(SendMessageA(window, recorder, 32, 0), 1) << "a recorder, recording";
+
+    // Asked while the dialog is destroyed, after the recorder has gone: not recording.
+    LateAsker asker(window);
+    ASSERT_NE(asker.window, nullptr);
+    m_dialog.Destroy();
+    EXPECT_EQ(m_dialog.CallRecorder(), nullptr);
+    EXPECT_TRUE(asker.asked);
+    EXPECT_EQ(asker.answer, 0) << "no recorder: not recording";
+    DeleteFileA(file.c_str());
 }
 
 } // namespace
@@ -300,6 +344,72 @@ TEST(MonitorStartTest, TheMonitorProgramStartsFromTheInstallationFolder) {
 
     dialog.Destroy();
     DeleteFileA(log.c_str());
+    SetEnvironmentVariableA("ORVIN_MONITOR_LOG", nullptr);
+    SetEnvironmentVariableA("ORVIN_MONITOR_SCRIPT", nullptr);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, root.c_str());
+}
+
+// With NoConfigure set nothing is started, though the monitor program is installed: the
+// same start without it, made next, runs the monitor, which writes its own log.
+TEST(MonitorStartTest, NoConfigureStartsNoMonitorWhereOneIsInstalled) {
+    const std::string root = "SOFTWARE\\OrvinTest\\NoConfigure" + std::to_string(GetCurrentProcessId());
+    std::string folder = "Z:" ORVIN_MONITOR_DIR;
+    for (char& c : folder) {
+        c = c == '/' ? '\\' : c;
+    }
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, root.c_str(), "SoftwareInstallationFolder", REG_SZ,
+                              folder.c_str(), (DWORD)folder.size() + 1),
+              ERROR_SUCCESS);
+    const DWORD one = 1;
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, (root + "\\Config\\UI").c_str(), "NoConfigure", REG_DWORD,
+                              &one, sizeof one),
+              ERROR_SUCCESS);
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    const std::string base = std::string(temp) + "orvin-noconfigure-" + std::to_string(GetCurrentProcessId());
+    const std::string refused = base + "-refused.log", started = base + "-started.log";
+    DeleteFileA(refused.c_str());
+    DeleteFileA(started.c_str());
+    SetEnvironmentVariableA("ORVIN_MONITOR_SCRIPT", "quit");
+
+    CConfigParams params;
+    StubClient client;
+    client.SetFlags(0x03);
+    {
+        COrvinAgentDlg dialog(root);
+        dialog.SetConfigParams(&params);
+        dialog.SetInitializeSoftPhone([] { return 1; });
+        ASSERT_TRUE(dialog.Create());
+        EXPECT_TRUE(dialog.NoConfigure());
+        dialog.SetApiClient(&client);
+        dialog.RefreshStatus();
+        SetEnvironmentVariableA("ORVIN_MONITOR_LOG", refused.c_str());
+        dialog.StartOrvinMonitor(false);
+        SendMessageA(dialog.GetSafeHwnd(), dialog.TrayMessage(), 0, WM_LBUTTONDBLCLK);
+        dialog.Destroy();
+    }
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, (root + "\\Config\\UI").c_str(), "NoConfigure");
+    {
+        COrvinAgentDlg dialog(root);
+        dialog.SetConfigParams(&params);
+        dialog.SetInitializeSoftPhone([] { return 1; });
+        ASSERT_TRUE(dialog.Create());
+        EXPECT_FALSE(dialog.NoConfigure());
+        SetEnvironmentVariableA("ORVIN_MONITOR_LOG", started.c_str());
+        dialog.StartOrvinMonitor(true);
+        dialog.Destroy();
+    }
+    bool ran = false;
+    for (int i = 0; i < 200 && !ran; ++i) {
+        ran = ReadFile(started).find("hide=1") != std::string::npos;
+        Sleep(50);
+    }
+    EXPECT_TRUE(ran) << "the start without NoConfigure ran the monitor";
+    Sleep(500); // a monitor started before it would have written by now
+    EXPECT_EQ(GetFileAttributesA(refused.c_str()), INVALID_FILE_ATTRIBUTES) << "NoConfigure: nothing started";
+
+    DeleteFileA(refused.c_str());
+    DeleteFileA(started.c_str());
     SetEnvironmentVariableA("ORVIN_MONITOR_LOG", nullptr);
     SetEnvironmentVariableA("ORVIN_MONITOR_SCRIPT", nullptr);
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, root.c_str());

@@ -187,6 +187,30 @@ TEST_F(CaptureTest, StoppingFlushesTheLastWholeTenthsAndClosesTheFile) {
     EXPECT_EQ(NumberedBytes(0, 5 * kTenth), ReadWavData(path));
 }
 
+TEST_F(CaptureTest, RestartTakesWhatTheOldBufferHeldAndKeepsTheFileGoing) {
+    const std::string path = dir.File("restart.wav");
+    ASSERT_EQ(S_OK, capture.StartRecordingToFile(path.c_str()));
+    CaptureSamples(Numbered(2 * kTenth + 500));
+    FakeRingState& old = Ring();
+    ASSERT_EQ(S_OK, capture.RestartCapture());
+    EXPECT_FALSE(old.bRunning);
+    EXPECT_TRUE(old.bReleased);
+    ASSERT_EQ(3u, record->buffers.size());
+    EXPECT_TRUE(Ring().bRunning);
+    EXPECT_EQ(20u, Ring().notifications.size());
+    EXPECT_EQ(0u, capture.GetNextReadOffset());
+    EXPECT_TRUE(capture.IsRecordingToFile());
+    // The piece short of a tenth (samples 1600 to 1849) goes with the old buffer; the file
+    // goes on with the new one.
+    CaptureSamples(Numbered(kTenth));
+    ASSERT_EQ(0, capture.RecordCapturedData());
+    capture.StopRecordingToFile();
+    std::vector<BYTE> expected = NumberedBytes(0, 2 * kTenth);
+    const std::vector<BYTE> after = NumberedBytes(1850, kTenth);
+    expected.insert(expected.end(), after.begin(), after.end());
+    EXPECT_EQ(expected, ReadWavData(path));
+}
+
 // --- Key tones ------------------------------------------------------------------------
 
 TEST_F(CaptureTest, KeyTonesInBothPartsOfAWrappedLockAreKeptInOrder) {

@@ -9,9 +9,11 @@
 #   audio_system_test.sh PATH/TO/audio_probe.exe
 # Environment (set by CTest): WINE_RUN (the build's wine runner), BUILD_DIR.
 #
-# The sound server gets its own runtime folder under the build folder; Wine is run with
-# the same XDG_RUNTIME_DIR and the prefix's audio driver set to pulse. Every wait has a
-# time-out, and everything started here is stopped on the way out.
+# The sound server gets its own runtime folder, short and private under /tmp (its socket's
+# path must stay under 108 bytes), its log and home under the build folder; Wine is run
+# with the same XDG_RUNTIME_DIR and the prefix's audio driver set to pulse. Every wait has
+# a time-out, and everything started here is stopped, and the runtime folder removed, on
+# the way out.
 set -u
 
 PROBE="${1:?usage: audio_system_test.sh PATH/TO/audio_probe.exe}"
@@ -20,12 +22,17 @@ PROBE="${1:?usage: audio_system_test.sh PATH/TO/audio_probe.exe}"
 HERE="$(cd "$(dirname "$0")" && pwd)"
 PROBE="$(cd "$(dirname "$PROBE")" && pwd)/$(basename "$PROBE")"
 
+source "$HERE/../../lib/runtime-dir.sh"
+
 WORK="$BUILD_DIR/audio-system"
 rm -rf "$WORK"
-mkdir -p "$WORK/xdg" "$WORK/home"
-chmod 700 "$WORK/xdg"
+mkdir -p "$WORK/home"
 WORK="$(cd "$WORK" && pwd)"
-export XDG_RUNTIME_DIR="$WORK/xdg"
+if ! runtime_dir_make; then
+    echo "audio_system_test: FAIL: no private runtime folder under /tmp" >&2
+    exit 1
+fi
+export XDG_RUNTIME_DIR="$RUNTIME_DIR"
 # The server and its clients keep their cookie and state here, not in the user's home.
 PULSE_HOME="$WORK/home"
 
@@ -60,9 +67,8 @@ cleanup() {
     for pid in "${BACKGROUND[@]}"; do
         stop_pid "$pid"
     done
-    if [ -f "$XDG_RUNTIME_DIR/pulse/pid" ]; then
-        stop_pid "$(cat "$XDG_RUNTIME_DIR/pulse/pid")"
-    fi
+    runtime_dir_stop_pulse
+    runtime_dir_remove
     if [ "$DRIVER_SET" = 1 ]; then
         timeout 30 "$WINE_RUN" reg delete 'HKCU\Software\Wine\Drivers' /v Audio /f >/dev/null 2>&1
     fi

@@ -177,6 +177,32 @@ TEST_F(Dtmf, NextKeyWithoutPauseEndsTheFirstAtOnce) {
     EXPECT_EQ(Block(reports[1]), 21u);
 }
 
+// The minimum tone time where the next key ends a key at once, at its limits: 40 ms (four
+// blocks) is a press, reported at the first block of the next key; 30 ms (three) is none.
+// Fed block by block and in the capture's tenths of a second alike.
+TEST_F(Dtmf, NextKeyWithoutPauseEndsAKeyOfFortyButNotOfThirtyMs) {
+    TraceToFile();
+    for (uint32_t chunk : {kBlock, 10 * kBlock}) {
+        Signal forty, thirty;
+        AppendKey(forty, '5', 40); // blocks 0..3
+        AppendKey(forty, '6', 100);
+        AppendSilence(forty, 100);
+        AppendKey(thirty, '5', 30); // blocks 0..2
+        AppendKey(thirty, '6', 100);
+        AppendSilence(thirty, 100);
+        DTMFDetectorEnvelope det(40, kRate);
+        const auto reports = Feed(det, forty, {chunk});
+        ASSERT_EQ(Digits(reports), "56") << "in calls of " << chunk << " samples";
+        if (chunk == kBlock) {
+            EXPECT_EQ(Block(reports[0]), 4u);
+        }
+        DTMFDetectorEnvelope other(40, kRate);
+        EXPECT_EQ(Digits(Feed(other, thirty, {chunk})), "6") << "in calls of " << chunk << " samples";
+    }
+    ExpectInOrder(
+        {"Full DTMF detected: 5, based on 4 blocks\n", "Full DTMF detected: 6, based on 10 blocks\n"});
+}
+
 TEST_F(Dtmf, HeldKeyIsOnePressAndAPauseMakesTwo) {
     Signal held, twice;
     AppendKey(held, '0', 2000);

@@ -4,7 +4,7 @@
 // says what that must be.
 #include "base/trace/Trace.h"
 #include "devicelink/iBusNPBridge.h"
-#include "Fuzz.h"
+#include "tests/lib/fuzz/Fuzz.h"
 #include "FuzzPipeServer.h"
 
 #include <gtest/gtest.h>
@@ -476,14 +476,15 @@ StreamKind PickKind(FuzzRandom& r) {
 TEST(DeviceLinkFuzz, BridgeStreamFraming) {
     FuzzRandom r = FuzzStream("bridge stream framing");
     const long liveBefore = iBusGetLiveMessageCount();
-    const size_t cases = FuzzCases(40);
+    FuzzBudget budget(40);
     const ULONGLONG start = GetTickCount64();
     size_t runs = 0, delivered = 0, broken = 0, twins = 0, bytes = 0;
     int reconnects = 0;
     {
         BridgeRig rig;
         ASSERT_NO_FATAL_FAILURE(rig.Start());
-        for (size_t i = 0; i < cases; ++i) {
+        while (budget.More()) {
+            const size_t i = budget.Done() - 1;
             SCOPED_TRACE("case " + std::to_string(i) + " of seed " + std::to_string(FuzzSeed()));
             const Stream stream = MakeStream(r, PickKind(r));
             const Framing framing = FrameStream(stream.bytes);
@@ -512,7 +513,7 @@ TEST(DeviceLinkFuzz, BridgeStreamFraming) {
         reconnects = rig.Reconnects();
     }
     EXPECT_EQ(iBusGetLiveMessageCount(), liveBefore) << "message records leaked";
-    FuzzReport("bridge stream framing", cases, FuzzSecondsSince(start),
+    FuzzReport("bridge stream framing", budget.Done(), FuzzSecondsSince(start),
                std::to_string(runs) + " streams sent (" + std::to_string(twins) +
                    " also a byte per write), " + std::to_string(bytes) + " bytes, " +
                    std::to_string(delivered) + " messages delivered, " + std::to_string(broken) +

@@ -2,9 +2,9 @@
 // random headers, sizes, statuses and results, answers cut into pieces, cut short, longer
 // than they say, or late. The caller's buffer ends where a no-access page begins.
 #include "devicelink/AdapterEnum.h"
-#include "Fuzz.h"
+#include "tests/lib/fuzz/Fuzz.h"
 #include "FuzzPipeServer.h"
-#include "GuardedPage.h"
+#include "tests/lib/fuzz/GuardedPage.h"
 
 #include <gtest/gtest.h>
 
@@ -641,14 +641,18 @@ TEST(DeviceLinkFuzz, AbsurdAdapterCountDoesNotHoldStartUp) {
 
 TEST(DeviceLinkFuzz, EnumerationAnswers) {
     FuzzRandom r = FuzzStream("enumeration answers");
-    const size_t sessions = FuzzCases(48);
-    // Answers that come late or cut short each cost the whole budget: a few per run.
-    const size_t slowAllowed = sessions / 24 > 2 ? sessions / 24 : 2;
+    FuzzBudget budget(48);
+    // Answers that come late or cut short each cost the whole budget: a few per run (one
+    // in 24 sessions, or in 24 s of a timed run).
+    const size_t slowAllowed = FuzzSecondsAsked() > 0   ? (size_t)(FuzzSecondsAsked() / 24) + 2
+                               : FuzzCases(48) / 24 > 2 ? FuzzCases(48) / 24
+                                                        : 2;
     const ULONGLONG start = GetTickCount64();
     EnumFuzzServer server;
     ASSERT_TRUE(server.Listening());
     EnumFuzz fuzz(server, r, slowAllowed);
-    for (size_t i = 0; i < sessions && !::testing::Test::HasFailure(); ++i) {
+    while (budget.More() && !::testing::Test::HasFailure()) {
+        const size_t i = budget.Done() - 1;
         if (r.Percent(25)) {
             fuzz.RootSession(i);
         } else {
@@ -656,7 +660,7 @@ TEST(DeviceLinkFuzz, EnumerationAnswers) {
         }
     }
     const Totals& totals = fuzz.Counts();
-    FuzzReport("enumeration answers", sessions, FuzzSecondsSince(start),
+    FuzzReport("enumeration answers", budget.Done(), FuzzSecondsSince(start),
                std::to_string(totals.answers) + " answers (" + std::to_string(totals.slow) +
                    " late or cut short), " + std::to_string(totals.keys) + " key requests, " +
                    std::to_string(totals.roots) + " start-up searches");

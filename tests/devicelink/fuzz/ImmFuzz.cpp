@@ -2,9 +2,9 @@
 // input ending where a no-access page begins, and through the I/O manager's receive path
 // over a "VCORE\IOMAN" served by the test.
 #include "devicelink/IoManager.h"
-#include "Fuzz.h"
+#include "tests/lib/fuzz/Fuzz.h"
 #include "FuzzPipeServer.h"
-#include "GuardedPage.h"
+#include "tests/lib/fuzz/GuardedPage.h"
 
 #include <gtest/gtest.h>
 
@@ -180,8 +180,7 @@ TEST(DeviceLinkFuzz, ImmUnpacking) {
     iBus* bus = iBusCreate(&impl);
     ASSERT_NE(bus, nullptr);
     const long liveBefore = iBusGetLiveMessageCount();
-    const size_t unpackCases = FuzzCases(60000);
-    const size_t packCases = FuzzCases(15000);
+    FuzzBudget unpackBudget(60000);
     const ULONGLONG start = GetTickCount64();
     size_t refused = 0, headerOnly = 0, roundTrips = 0;
 
@@ -200,7 +199,8 @@ TEST(DeviceLinkFuzz, ImmUnpacking) {
         return result;
     };
 
-    for (size_t i = 0; i < unpackCases && !::testing::Test::HasFailure(); ++i) {
+    while (unpackBudget.More() && !::testing::Test::HasFailure()) {
+        const size_t i = unpackBudget.Done() - 1;
         const std::vector<uint8_t> content =
             RandomPacked(r, r.U32(), 3, pages.content.Capacity() - kHeaderSize);
         const bool wantExtra = r.Percent(50);
@@ -259,7 +259,9 @@ TEST(DeviceLinkFuzz, ImmUnpacking) {
         ++roundTrips;
     }
 
-    for (size_t i = 0; i < packCases && !::testing::Test::HasFailure(); ++i) {
+    FuzzBudget packBudget(15000);
+    while (packBudget.More() && !::testing::Test::HasFailure()) {
+        const size_t i = packBudget.Done() - 1;
         uint8_t imm[kImmSize];
         RandomImm(r, imm);
         const bool withExtra = r.Percent(50);
@@ -293,10 +295,10 @@ TEST(DeviceLinkFuzz, ImmUnpacking) {
     iBusDestroy(bus);
     iBusPollingImplementationDestroy(&impl);
     EXPECT_EQ(iBusGetLiveMessageCount(), liveBefore) << "message records leaked";
-    FuzzReport("IMM unpacking", unpackCases + packCases, FuzzSecondsSince(start),
-               std::to_string(unpackCases) + " unpacked (" + std::to_string(refused) + " refused, " +
+    FuzzReport("IMM unpacking", unpackBudget.Done() + packBudget.Done(), FuzzSecondsSince(start),
+               std::to_string(unpackBudget.Done()) + " unpacked (" + std::to_string(refused) + " refused, " +
                    std::to_string(headerOnly) + " header only, " + std::to_string(roundTrips) +
-                   " round trips), " + std::to_string(packCases) + " packed and unpacked");
+                   " round trips), " + std::to_string(packBudget.Done()) + " packed and unpacked");
 }
 
 // --- The I/O manager's receive path ------------------------------------------------------
@@ -330,7 +332,7 @@ constexpr int32_t kMarkerType = 0x5EED;
 TEST(DeviceLinkFuzz, IoManagerReceivePath) {
     FuzzRandom r = FuzzStream("io manager receive path");
     const long liveBefore = iBusGetLiveMessageCount();
-    const size_t batches = FuzzCases(40);
+    FuzzBudget budget(40);
     const ULONGLONG start = GetTickCount64();
     const uint32_t fromService = 0x000003E8; // adapter 0
     const uint32_t otherIds[] = {0x000103E8, 0x03E80000, 0x03E8};
@@ -346,7 +348,8 @@ TEST(DeviceLinkFuzz, IoManagerReceivePath) {
         ASSERT_TRUE(WaitFor([&] { return manager.Phase() == 3; }, 5000));
         int lowCost = manager.LowCost();
 
-        for (size_t b = 0; b < batches && !::testing::Test::HasFailure(); ++b) {
+        while (budget.More() && !::testing::Test::HasFailure()) {
+            const size_t b = budget.Done() - 1;
             std::vector<uint8_t> stream;
             std::vector<std::vector<uint8_t>> expected; // the IMMs the owner must get, in order
             const uint32_t count = r.Range(5, 25);
@@ -465,7 +468,7 @@ TEST(DeviceLinkFuzz, IoManagerReceivePath) {
         manager.Close();
     }
     EXPECT_EQ(iBusGetLiveMessageCount(), liveBefore) << "message records leaked";
-    FuzzReport("I/O manager receive path", batches, FuzzSecondsSince(start),
+    FuzzReport("I/O manager receive path", budget.Done(), FuzzSecondsSince(start),
                std::to_string(sent) + " messages sent, " + std::to_string(deliveredCount) +
                    " events delivered, " + std::to_string(refused) + " short IMMs refused, " +
                    std::to_string(reconnects) + " broken streams reconnected");

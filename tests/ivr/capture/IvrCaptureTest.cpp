@@ -165,6 +165,9 @@ TEST_F(IvrCapture, DigitsReadFromAnotherThreadAreWholeTakes) {
             ++reads;
         }
     });
+    // The reader is under way before the takes begin, however busy the machine is.
+    while (reads == 0)
+        Sleep(1);
     for (int i = 0; i < 200; ++i) {
         Capture(keys);
         ASSERT_EQ(0, Take());

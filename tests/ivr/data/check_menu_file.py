@@ -9,7 +9,9 @@ prints one line per fault; exits 1 when there is any. It checks that the root se
 and their substitutes are menus, that every menu has a known Type and a timeout the
 100 ms clock reaches, that every Prompt and SubMenus section exists and every file and
 every submenu target is there, that the kinds' own keys are given where the menus need
-them, that no menu leads back to one above it, and that every file of the folder is used.
+them, that no menu leads back to one above it, that no key falls through a menu to one
+below it that acts on it (a PIN or phone number menu counts it, a menu with a submenu for
+it jumps there), and that every file of the folder is used.
 """
 import os
 import sys
@@ -23,6 +25,39 @@ NEEDED_KEYS = {"AMGREET": "T", "PINCODE": "S", "MSGPLAY": "O"}
 # Files the engine plays by name, not through a prompt section.
 ENGINE_FILES = {"beep.wav", "background.wav"}
 VALUE_LIMIT = 510  # what a 512-byte profile buffer holds
+# The keys of a telephone that a menu may leave to the one below it ('*' and '#' every kind
+# handles itself).
+KEYS = "0123456789"
+# Kinds that take a key only when it is in their mask (forwarding and greeting menus only
+# with admin keys allowed, which may be on), and the child menu, which never takes one: it
+# hands keys on to the menu below by design.
+MASKED_KINDS = {"DEFAULT", "CALLFWD", "AMGREET"}
+PASSING_KINDS = {"CHILD"}
+# Kinds whose submenus take their place instead of going on top of them.
+REPLACED_KINDS = {"VMDELCONFIRM"}
+# What a kind below does with a key that reaches it, when that is more than nothing.
+COUNTING_KINDS = {"PINCODE", "PHONENBR"}
+MESSAGE_KEYS = {"MSGPLAY": "123"}
+
+
+def expand_mask(mask):
+    """The key set of a Mask value, as the agent expands it: the separators go from left to
+    right, and a "-" not at the start first adds the characters between its neighbours."""
+    keys = list(mask)
+    i = 0
+    while i < len(keys):
+        c = keys[i]
+        if c == "-":
+            between = []
+            if 0 < i < len(keys) - 1:
+                between = [chr(k) for k in range(ord(keys[i - 1]) + 1, ord(keys[i + 1]))]
+            keys[i:i + 1] = between
+            i += len(between)
+        elif c in ", ":
+            del keys[i]
+        else:
+            i += 1
+    return set(keys)
 
 
 def read_ini(path):
@@ -76,7 +111,44 @@ def main():
             return None
         return values(entry[1])
 
-    def check_menu(name, path):
+    def takes(entry, key):
+        kind, mask, _ = entry[1:]
+        if kind in PASSING_KINDS:
+            return False
+        return key in mask if kind in MASKED_KINDS else True
+
+    def acts_on(entry, key):
+        """What a menu below does with a key that reaches it, when that is harmful."""
+        name, kind, mask, submenus = entry
+        if kind in COUNTING_KINDS:
+            return "counts"
+        if key in MESSAGE_KEYS.get(kind, ""):
+            return "takes for the message playing"
+        if kind in MASKED_KINDS | REPLACED_KINDS and key in submenus and takes(entry, key):
+            return f"jumps to [{submenus[key]}] on"
+        return None
+
+    def check_fall_through(stack):
+        """stack: (name, kind, mask, submenus) of the menus on the caller's path, root first."""
+        top = stack[-1]
+        if top[1] in PASSING_KINDS:
+            return
+        harmed = {}  # (menu below, what it does) -> keys
+        for key in KEYS:
+            if takes(top, key):
+                continue
+            for below in reversed(stack[:-1]):
+                if takes(below, key):
+                    harm = acts_on(below, key)
+                    if harm:
+                        harmed.setdefault((below[0], harm), []).append(key)
+                    break
+        for (below, harm), keys in harmed.items():
+            them = "it" if len(keys) == 1 else "them"
+            yield_fault(f"key{'s' if len(keys) > 1 else ''} {' '.join(keys)} in [{top[0]}] fall{'' if len(keys) > 1 else 's'} "
+                        f"through to [{below}], which {harm} {them}: the Mask of [{top[0]}] must take {them}")
+
+    def check_menu(name, path, stack=()):
         keys = menu(name)
         if keys is None:
             yield_fault(f"[{path[-1] if path else 'root'}] leads to [{name}], which is missing")
@@ -129,11 +201,15 @@ def main():
         need = NEEDED_KEYS.get(kind)
         if need and need not in submenus and need.lower() not in submenus:
             yield_fault(f"[{name}] ({kind}) has no submenu for its key {need}")
+        here = tuple(stack) + ((name, kind, expand_mask(keys.get("mask", "0-9")), submenus),)
+        check_fall_through(here)
+        # Where the caller's path goes on: a confirmation menu's choice takes its place.
+        under = here[:-1] if kind in REPLACED_KINDS else here
         for key, target in sorted(submenus.items()):
-            check_menu(target, path + [name])
+            check_menu(target, path + [name], under)
             substitute = SUBSTITUTES.get(target.lower())
             if substitute:
-                check_menu(substitute, path + [name])
+                check_menu(substitute, path + [name], under)
 
     for root in ROOTS:
         check_menu(root, [])

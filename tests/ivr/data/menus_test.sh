@@ -32,4 +32,16 @@ for folder in "$ivr"/*/; do
     echo "ok: $language: Menu.cfg and $files WAV files"
 done
 [ "$languages" -gt 0 ] || fail "no language folder with a Menu.cfg in $ivr"
+
+# The checker itself: an owner's menu that leaves the digits without a function to the PIN
+# entry below it (a stray key would count toward a wrong PIN) is a fault it names.
+cp -r "$ivr/English" "$WORK/stray"
+awk '/^\[/ { owner = ($0 ~ /^\[OwnerMenu\]/) } owner && /^Mask=/ { print "Mask=1,2,3,9\r"; next } { print }' \
+    "$ivr/English/Menu.cfg" >"$WORK/stray/Menu.cfg"
+grep -q '^Mask=1,2,3,9' "$WORK/stray/Menu.cfg" || fail "the owner menu's Mask was not replaced"
+if python3 "$checker" "$WORK/stray" >"$WORK/stray.check"; then
+    fail "the checker passed an owner menu that lets stray digits fall through to the PIN entry"
+fi
+grep -qF "keys 0 4 5 6 7 8 in [OwnerMenu] fall through to [EnterPin], which counts them" "$WORK/stray.check" ||
+    fail "the checker did not name the stray digits: $(cat "$WORK/stray.check")"
 echo "voice menu checks passed"

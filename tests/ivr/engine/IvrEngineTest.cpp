@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -43,9 +45,18 @@ int32_t Word(const IMM& m, int i) {
     return v;
 }
 
+// Reports as sent; a dialogue's own thread may send them.
 struct Sink : IIvrReportSink {
     std::vector<IMM> reports;
-    void SendControlMsg(IMM* p) override { reports.push_back(*p); }
+    std::mutex lock;
+    void SendControlMsg(IMM* p) override {
+        std::lock_guard<std::mutex> guard(lock);
+        reports.push_back(*p);
+    }
+    std::vector<IMM> Reports() {
+        std::lock_guard<std::mutex> guard(lock);
+        return reports;
+    }
 };
 
 // A dialogue on hand-driven buffers, on a system whose language the test chooses.
@@ -54,14 +65,16 @@ public:
     using CIvrStateMachine::CIvrStateMachine;
     static inline std::string systemLanguage = "English";
     static inline DWORD openDelayMs = 0;
+    // The capture buffers of the last dialogue whose audio was opened.
+    static inline std::shared_ptr<FakeCaptureDevice::Record> captured;
 
 protected:
     std::string GetSystemLanguageName() override { return systemLanguage; }
     bool OpenAudio(HWND) override {
         Sleep(openDelayMs);
         auto ring = std::make_shared<FakeRingState>(CPlaylistSound::kBufferBytes, TelephonePcmFormat());
-        return OpenAudioOn(std::make_unique<FakeCaptureDevice>(std::make_shared<FakeCaptureDevice::Record>()),
-                           std::make_unique<FakeRing>(ring));
+        captured = std::make_shared<FakeCaptureDevice::Record>();
+        return OpenAudioOn(std::make_unique<FakeCaptureDevice>(captured), std::make_unique<FakeRing>(ring));
     }
 };
 
@@ -90,6 +103,12 @@ protected:
         TestStateMachine machine(&sink, 1, true);
         return machine.Initialize(nullptr, root, kRoot) ? machine.GetWavPath() : "(failed)";
     }
+    // Whether a line was traced with exactly this text, line feeds included.
+    bool TracedAsIs(const std::string& text) {
+        std::ifstream in(traceFile, std::ios::binary);
+        const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return all.find("{OrvinAgent} " + text + "\n\r\n") != std::string::npos;
+    }
     Sink sink;
 };
 
@@ -98,7 +117,8 @@ TEST_F(IvrEngineTest, LanguageIsTheUsersElseTheSystemsWhenSupportedElseTheFirst)
     EXPECT_EQ("\\IVR\\German", LanguageFor("French"));
     SetText("Config\\IVR", "UserDefinedLanguage", "German");
     EXPECT_EQ("\\IVR\\German", LanguageFor("English"));
-    EXPECT_TRUE(Traced("CIvrStateMachine::SetLanguage: m_WavPath = \\IVR\\German"));
+    // The text's own line feed, then the trace entry's.
+    EXPECT_TRUE(TracedAsIs("CIvrStateMachine::SetLanguage: m_WavFilesPath = \\IVR\\German\n"));
     SetText("Config\\IVR", "UserDefinedLanguage", "");
     SetText("Config\\IVR", "SupportedLanguages", "");
     EXPECT_EQ("(failed)", LanguageFor("English"));
@@ -199,6 +219,63 @@ TEST_F(IvrEngineTest, KeysGoDownThePathAndGoingBackStopsAtTheLastMenuAndTheFloor
     empty.DispatchKey('1');
     empty.PlayCurrentMenu();
     EXPECT_TRUE(Traced("CIvrStateMachine::PlayCurrentMenu iter == CurrentMenuPath.rend()"));
+}
+
+// A capture whose notifications never come is noticed within kCaptureSilenceMs (2 s) of
+// its start: traced and restarted on a fresh buffer; each fresh buffer gets 1 s, three of
+// them, then the dialogue ends with its report (IVR_TERMINATE_REQUEST, 7 6) so that the
+// service can go on.
+TEST_F(IvrEngineTest, SilentCaptureIsRestartedThenTheDialogueEndsWithItsReport) {
+    SetNumber("Config\\IVR", "VoiceMessageWaiting", 1);
+    TestStateMachine machine(&sink, 21, true);
+    ASSERT_TRUE(machine.Initialize(nullptr, root, kRoot));
+    const auto capture = TestStateMachine::captured;
+    const ULONGLONG started = GetTickCount64();
+    ASSERT_EQ(S_OK, machine.Start());
+    ASSERT_EQ(2u, capture->buffers.size()); // Initialize's and the start's
+    for (int i = 0; i < 1500 && sink.Reports().empty(); ++i)
+        Sleep(10);
+    const ULONGLONG ended = GetTickCount64() - started;
+    const auto reports = sink.Reports();
+    ASSERT_EQ(1u, reports.size()) << "no report after " << ended << " ms";
+    EXPECT_EQ(7, reports[0].Type);
+    EXPECT_EQ(6, reports[0].Code);
+    EXPECT_EQ(1, reports[0].Info);
+    EXPECT_EQ(21, Word(reports[0], 0));
+    EXPECT_GE(ended, 4900u) << "a silence of 2 s, then 1 s for each of three fresh buffers";
+    // Restarted three times: each silent buffer stopped and a fresh one started; the report
+    // stopped the last.
+    ASSERT_EQ(5u, capture->buffers.size());
+    for (size_t i = 1; i < 4; ++i) {
+        EXPECT_GE(capture->buffers[i]->nStopCalls, 1) << "buffer " << i;
+        EXPECT_EQ(1, capture->buffers[i + 1]->nStartCalls) << "buffer " << i + 1;
+    }
+    EXPECT_FALSE(capture->buffers[4]->bRunning);
+    EXPECT_TRUE(Traced("CCapture::RestartCapture"));
+    EXPECT_FALSE(Traced("Starting Playback"));
+}
+
+// After the restart the fresh buffer's notifications come: the dialogue goes on (its first
+// notification plays the menu), and a capture that notifies is not restarted again.
+TEST_F(IvrEngineTest, CaptureThatNotifiesAfterItsRestartGoesOn) {
+    TestStateMachine machine(&sink, 22, true);
+    ASSERT_TRUE(machine.Initialize(nullptr, root, kRoot));
+    const auto capture = TestStateMachine::captured;
+    ASSERT_EQ(S_OK, machine.Start());
+    for (int i = 0; i < 400 && capture->buffers.size() < 3; ++i)
+        Sleep(10);
+    ASSERT_EQ(3u, capture->buffers.size()) << "not restarted";
+    // 5 s of capture on the fresh buffer: a tenth of a second every 100 ms.
+    FakeRingState& ring = *capture->buffers[2];
+    ASSERT_EQ(20u, ring.notifications.size());
+    for (int tenth = 0; tenth < 50; ++tenth) {
+        Sleep(100);
+        ring.dwSecondary = ring.dwPrimary = (tenth + 1) * 1600 % 32000;
+        SetEvent(ring.notifications[tenth % 20].hEventNotify);
+    }
+    EXPECT_TRUE(sink.Reports().empty());
+    EXPECT_EQ(3u, capture->buffers.size()) << "restarted although it notifies";
+    EXPECT_TRUE(Traced("Starting Playback"));
 }
 
 // ---- The manager

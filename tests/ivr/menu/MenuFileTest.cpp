@@ -3,6 +3,8 @@
 #include "FakeMenuHost.h"
 #include "ivr/MenuFile.h"
 
+#include <memory>
+
 namespace {
 
 const char* const kMenuCfg = R"([Root]
@@ -194,6 +196,51 @@ TEST_F(MenuFileTest, NothingBuiltAndMasks) {
     EXPECT_EQ(CMenuBuilder::ExpandMask("-5"), "5");
     EXPECT_EQ(CMenuBuilder::ExpandMask("9-0"), "90");
     EXPECT_EQ(CMenuBuilder::ExpandMask("1,-3"), "123");
+}
+
+// The installation's own menus (data/IVR/English): in the owner's menus, above the PIN entry,
+// a digit without a function is taken and does nothing. It neither cuts the owner's prompt
+// nor counts toward a wrong PIN (thirty of them would be three wrong PINs and GoodBye), and
+// the greeting menu does not hand a '9' on to the owner's voice mail.
+TEST_F(MenuTest, ShippedOwnerMenusKeepDigitsWithoutAFunction) {
+    std::string data = "Z:" ORVIN_DATA_DIR;
+    for (char& c : data)
+        c = c == '/' ? '\\' : c;
+    FakeMenuHost shipped(data);
+    shipped.pin = "1234";
+    CMenuBuilder builder(shipped);
+    std::unique_ptr<CVoiceMenu> entry(builder.Build(data, "EnterAM"));
+    ASSERT_TRUE(entry);
+    CVoiceMenu* owner = entry->GetSubMenu('S');
+    ASSERT_NE(owner, nullptr);
+    CVoiceMenu* greeting = owner->GetSubMenu('2');
+    ASSERT_NE(greeting, nullptr);
+
+    shipped.Start(entry.get());
+    shipped.Keys("1234*");
+    ASSERT_EQ(shipped.GetCurrentMenu(), owner);
+    shipped.Tick(); // the owner's prompt plays
+    const int plays = shipped.ring->nStartCalls;
+    for (int i = 0; i < 5; ++i)
+        shipped.Keys("045678");
+    EXPECT_EQ(shipped.GetCurrentMenu(), owner);
+    EXPECT_EQ(shipped.path.size(), 2u);
+    EXPECT_EQ(shipped.ring->nStartCalls, plays) << "a stray digit cut the owner's prompt";
+    EXPECT_EQ(shipped.Pushes(entry->GetSubMenu('F')), 0) << "stray digits counted as a wrong PIN";
+    EXPECT_EQ(shipped.Pushes(shipped.GetGoodByeMenu()), 0);
+    EXPECT_TRUE(shipped.reports.empty());
+
+    shipped.Keys("2");
+    ASSERT_EQ(shipped.GetCurrentMenu(), greeting);
+    shipped.Tick();
+    shipped.Keys("9045678");
+    shipped.Tick();
+    EXPECT_EQ(shipped.GetCurrentMenu(), greeting);
+    EXPECT_TRUE(shipped.reports.empty()) << "the greeting menu handed a digit on";
+    // The digits with a function still work: '*' back to the owner, '1' to the messages.
+    shipped.Keys("*1");
+    EXPECT_EQ(shipped.path[1], owner);
+    EXPECT_EQ(shipped.Pushes(owner->GetSubMenu('1')), 1);
 }
 
 } // namespace

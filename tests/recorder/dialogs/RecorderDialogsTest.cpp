@@ -305,6 +305,127 @@ TEST_F(DialogsTest, OneErrorBoxServesTheRunItsTextsReplacedAndOkOrCancelTellTheS
     EXPECT_EQ(Traced("{OrvinAgent} ShowErrorMessage()"), 6u);
 }
 
+// The error box with the buttons it is told pressed.
+class KeyedErrorBox : public CErrorMessageDlg {
+public:
+    std::vector<UINT> pressed;
+
+protected:
+    void OnCommand(UINT id, UINT code, HWND control) override {
+        pressed.push_back(id);
+        CErrorMessageDlg::OnCommand(id, code, control);
+    }
+};
+
+// The control that has the keyboard focus on a thread.
+HWND FocusOf(DWORD thread) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
+template <class Condition> bool WaitUntil(Condition condition, DWORD ms) {
+    for (DWORD waited = 0; !condition(); waited += 10) {
+        if (waited >= ms) {
+            return false;
+        }
+        Sleep(10);
+    }
+    return true;
+}
+
+std::atomic<bool> g_bShowErrorBox{false};
+
+// On the GUI thread, inside the main dialog's loop: the error comes as the client's jack
+// swap handler raises it there.
+void CALLBACK ShowErrorWhenAsked(HWND, UINT, UINT_PTR, DWORD) {
+    if (g_bShowErrorBox.exchange(false)) {
+        ShowErrorBox("Orvin Adapter", "Line and phone cables are reversed!", nullptr);
+    }
+}
+
+TEST_F(DialogsTest, KeysSentToTheErrorBoxReachItsButtonsWhileTheMainDialogRuns) {
+    KeyedErrorBox box;
+    ASSERT_TRUE(box.Create());
+    g_pErrorMessageDlg = &box;
+    SetErrorBox(ShowErrorMessage);
+    HWND window = box.GetSafeHwnd();
+    HWND ok = GetDlgItem(window, IDOK), cancel = GetDlgItem(window, IDCANCEL);
+    const DWORD gui = GetCurrentThreadId();
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, ShowErrorWhenAsked);
+
+    struct Seen {
+        bool shown = false, focusOnOk = false, tabbedToCancel = false, hiddenByEnter = false;
+        bool hiddenByEnterOnOk = false, hiddenByEscape = false, mainFound = false;
+    } seen;
+    std::thread user([&] {
+        auto key = [](HWND control, WPARAM virtualKey) {
+            PostMessageA(control, WM_KEYDOWN, virtualKey, 1);
+            PostMessageA(control, WM_KEYUP, virtualKey, 0xC0000001);
+        };
+        auto show = [&] {
+            g_bShowErrorBox = true;
+            return WaitUntil([&] { return IsWindowVisible(window) && IsChild(window, FocusOf(gui)); }, 3000);
+        };
+        seen.shown = show();
+        seen.focusOnOk = FocusOf(gui) == ok;
+        // Tab: from OK to Cancel; Enter there presses Cancel.
+        key(FocusOf(gui), VK_TAB);
+        seen.tabbedToCancel = WaitUntil([&] { return FocusOf(gui) == cancel; }, 2000);
+        key(FocusOf(gui), VK_RETURN);
+        seen.hiddenByEnter = WaitUntil([&] { return !IsWindowVisible(window); }, 2000);
+        // Enter on the default button, OK.
+        if (show()) {
+            key(ok, VK_RETURN);
+            seen.hiddenByEnterOnOk = WaitUntil([&] { return !IsWindowVisible(window); }, 2000);
+        }
+        // Escape: Cancel.
+        if (show()) {
+            key(FocusOf(gui), VK_ESCAPE);
+            seen.hiddenByEscape = WaitUntil([&] { return !IsWindowVisible(window); }, 2000);
+        }
+        // The main dialog's end (Escape there ends the agent's run).
+        HWND main = nullptr;
+        WaitUntil(
+            [&] {
+                for (main = FindWindowA("#32770", "OrvinAgent"); main;
+                     main = FindWindowExA(nullptr, main, "#32770", "OrvinAgent")) {
+                    if (GetWindowThreadProcessId(main, nullptr) == gui) {
+                        return true;
+                    }
+                }
+                return false;
+            },
+            3000);
+        seen.mainFound = main != nullptr;
+        PostMessageA(main, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    });
+
+    CConfigParams params;
+    params.m_nUiEnable = 1;
+    {
+        COrvinAgentDlg dialog(kRoot);
+        dialog.SetConfigParams(&params);
+        dialog.SetInitializeSoftPhone([] { return 1; });
+        dialog.DoModal();
+    }
+    user.join();
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(seen.shown);
+    EXPECT_TRUE(seen.focusOnOk);
+    EXPECT_TRUE(seen.tabbedToCancel) << "Tab moves from OK to Cancel";
+    EXPECT_TRUE(seen.hiddenByEnter);
+    EXPECT_TRUE(seen.hiddenByEnterOnOk);
+    EXPECT_TRUE(seen.hiddenByEscape);
+    EXPECT_TRUE(seen.mainFound);
+    EXPECT_EQ(box.pressed, std::vector<UINT>({IDCANCEL, IDOK, IDCANCEL}))
+        << "Enter on the focused Cancel, Enter on OK, Escape";
+
+    SetErrorBox(nullptr);
+    g_pErrorMessageDlg = nullptr;
+    box.Destroy();
+}
+
 // Runs the About box modally on this thread while `inspect` looks at it from another.
 struct AboutRun {
     std::string caption, product, notice, version, provider, link;

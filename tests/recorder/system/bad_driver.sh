@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A recorder driver that answers badly while a call is recorded: more bytes than the
-# buffer holds, nothing at all, failures, a read claiming more than the buffer; then
+# buffer holds, nothing at all, failures, device calls that fail while the handle lives
+# on, a read claiming more than the buffer; then
 # records whose payload runs past the data, on an unknown channel, a header cut short.
 # The agent traces each, reads nothing past the data, loses no audio the driver did
 # deliver, and the call's file is sample for sample the call.
@@ -21,10 +22,16 @@ sim "rec-fault silent"
 sim "sleep 600"
 sim "rec-fault fail"
 sim "sleep 600"
+# The device call fails (ERROR_IO_DEVICE) but the handle lives: nothing is read, and the
+# recording goes on with the driver kept.
+sim "rec-fault transient"
+sim "sleep 600"
+wait_text agent.txt "CCallRecorder::Poll - reading the driver failed (error 1117); the recording goes on" 10
 # A read that claims 40000 bytes: the 32000 of the buffer are taken.
 sim "rec-fault overclaim"
 sim "rec-drain"
 sim "rec-fault none"
+wait_text agent.txt "CCallRecorder::Poll - the driver reads again after " 10
 expect_no_text agent.txt "the recorder driver is gone"
 
 # Bad records, each alone in a read, between good audio.

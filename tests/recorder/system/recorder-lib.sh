@@ -14,10 +14,20 @@ RECORDINGS="$WORK/recordings"
 
 command -v sox >/dev/null || fail "sox is missing (scripts/install-deps.sh installs it)"
 
+# The agent talks to the adapter stand-in's recorder pipe only with this switch (the
+# value named after the device, 1), which no installation sets; it goes at the end.
+PIPE_SWITCH_KEY='HKLM\SOFTWARE\OrvinTest\DriverPipes'
+forbid_recorder_pipe() {
+    "$WINE_RUN" reg delete "$PIPE_SWITCH_KEY" /v ovrecagentDevice0 /f </dev/null >/dev/null 2>&1 || true
+}
+
 # recorder_registry [DIRECTORY-WINDOWS-PATH]: the agent's registry (agent_registry) with
-# the recorder's key: its folder ($RECORDINGS unless told) and automation off.
+# the recorder's key: its folder ($RECORDINGS unless told) and automation off; the
+# recorder driver's stand-in pipe switched on.
 recorder_registry() {
     agent_registry
+    at_exit forbid_recorder_pipe
+    reg_add "$PIPE_SWITCH_KEY" /v ovrecagentDevice0 /t REG_DWORD /d 1
     mkdir -p "$RECORDINGS"
     reg_add "$ROOT_KEY\\Recorder" /v Directory /d "${1:-$(winpath "$RECORDINGS")}"
     reg_add "$ROOT_KEY\\Recorder" /v AutomationMode /t REG_DWORD /d 0

@@ -13,6 +13,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <fstream>
@@ -141,6 +142,10 @@ protected:
     }
     void UseDirectory() { SetString("Directory", m_directory); }
     std::vector<std::string> Trace() { return ReadLines(m_trace); }
+    std::string RawTrace() {
+        const std::vector<uint8_t> bytes = ReadBytes(m_trace);
+        return std::string(bytes.begin(), bytes.end());
+    }
     bool Traced(const std::string& text) {
         for (const std::string& line : Trace()) {
             if (line.find(text) != std::string::npos) {
@@ -570,6 +575,10 @@ TEST_F(CallRecorderTest, FileNamesTheDiskChecksAndTheSizesWhileRecording) {
     EXPECT_TRUE(recorder->notified.empty());
     EXPECT_EQ(TracedCount("{OrvinAgent} There is not enough space on disk. Recording will NOT be started"),
               2u);
+    // The text ends with its own line feed, then the trace's, then the file's CR LF.
+    EXPECT_NE(RawTrace().find(
+                  "{OrvinAgent} There is not enough space on disk. Recording will NOT be started\n\n\r\n"),
+              std::string::npos);
     EXPECT_EQ(WavFiles(m_directory).size(), 4u);
 
     // While recording, the sizes are current after every poll; at 5000000 bytes of audio
@@ -602,7 +611,8 @@ TEST_F(CallRecorderTest, FileNamesTheDiskChecksAndTheSizesWhileRecording) {
     recorder->Poll(nullptr, 0);
     EXPECT_EQ(recorder->measured, 2);
     EXPECT_FALSE(recorder->IsRecording());
-    EXPECT_TRUE(Traced("{OrvinAgent} There is not enough space on disk. Recording stopped"));
+    EXPECT_NE(RawTrace().find("{OrvinAgent} There is not enough space on disk. Recording stopped\n\n\r\n"),
+              std::string::npos);
     bytes = ReadBytes(path);
     ASSERT_EQ(bytes.size(), 44u + written);
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 44), Header(written));
@@ -639,7 +649,9 @@ TEST_F(CallRecorderTest, TheRecordingIsFinishedAtTheEndWithOrWithoutADriver) {
         EXPECT_EQ(ReadBytes(File(files[0])), Header(0));
         DeleteFileA(File(files[0]).c_str());
     }
-    // With a driver, destroyed in the middle of a call.
+    // With a driver, ended in the middle of a call: closed (as the main dialog does), then
+    // destroyed; the notifier writes into the recorder's own member, so it is closed while
+    // that member still lives.
     FakeRecorderDriver driver(m_device.c_str());
     const std::vector<uint8_t> audio = Samples(3000, 15);
     {
@@ -649,13 +661,191 @@ TEST_F(CallRecorderTest, TheRecordingIsFinishedAtTheEndWithOrWithoutADriver) {
         driver.QueueRead(AudioRecord(audio));
         recorder->Poll(nullptr, 0);
         ASSERT_TRUE(recorder->IsRecording());
+        recorder->Close();
+        EXPECT_FALSE(recorder->IsRecording());
+        EXPECT_EQ(recorder->notified, std::vector<int>({8, 9}));
     }
     EXPECT_EQ(driver.Count(0xF005), 1u);
-    const auto files = WavFiles(m_directory);
+    auto files = WavFiles(m_directory);
     ASSERT_EQ(files.size(), 1u);
     std::vector<uint8_t> wanted = Header((uint32_t)audio.size());
     wanted.insert(wanted.end(), audio.begin(), audio.end());
     EXPECT_EQ(ReadBytes(File(files[0])), wanted);
+    DeleteFileA(File(files[0]).c_str());
+
+    // Destroyed without a Close: the destructor finishes the file the same way; its
+    // notifier writes where the test's own vector lives on.
+    std::vector<int> told;
+    {
+        CCallRecorder recorder(kRoot, m_device.c_str());
+        recorder.SetAgentStatusNotifier([&told](int info) { told.push_back(info); });
+        driver.QueueRead(Join({EventRecord(1), AudioRecord(audio)}));
+        recorder.Poll(nullptr, 0);
+        ASSERT_TRUE(recorder.IsRecording());
+    }
+    EXPECT_EQ(told, std::vector<int>({8, 9}));
+    EXPECT_EQ(driver.Count(0xF005), 2u);
+    files = WavFiles(m_directory);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(ReadBytes(File(files[0])), wanted);
+}
+
+TEST_F(CallRecorderTest, AFailedReadEndsTheDriversUseOnlyWhenItsHandleIsDead) {
+    UseDirectory();
+    FakeRecorderDriver driver(m_device.c_str());
+    ASSERT_TRUE(driver.Valid());
+    auto recorder = MakeRecorder();
+    const std::vector<uint8_t> first = Samples(400, 16), second = Samples(300, 17);
+    driver.QueueRead(Join({EventRecord(1), AudioRecord(first)}));
+    recorder->Poll(nullptr, 0);
+    ASSERT_TRUE(recorder->IsRecording());
+
+    // General failure (31), then an I/O device error (1117): nothing read, nothing lost,
+    // the registration and the recording kept; one line when the failures begin, one when
+    // they end.
+    driver.QueueRead(AudioRecord(second));
+    driver.FailCalls(31);
+    recorder->Poll(nullptr, 0);
+    driver.FailCalls(1117);
+    recorder->Poll(nullptr, 0);
+    recorder->Poll(nullptr, 0);
+    EXPECT_TRUE(recorder->IsRecording());
+    EXPECT_TRUE(recorder->HasDriver());
+    EXPECT_EQ(recorder->Registration(), (int32_t)FakeRecorderDriver::kRegistration);
+    EXPECT_EQ(recorder->notified, std::vector<int>({8}));
+    EXPECT_EQ(
+        TracedCount("CCallRecorder::Poll - reading the driver failed (error 31); the recording goes on"), 1u);
+    EXPECT_EQ(TracedCount("reading the driver failed"), 1u);
+    driver.FailCalls(0);
+    recorder->Poll(nullptr, 0);
+    EXPECT_TRUE(Traced("CCallRecorder::Poll - the driver reads again after 3 failed reads"));
+    EXPECT_EQ(driver.PendingReads(), 0u);
+
+    // The device removed (1617): the driver is gone, the recording finished with all it got.
+    driver.FailCalls(1617);
+    recorder->Poll(nullptr, 0);
+    EXPECT_FALSE(recorder->IsRecording());
+    EXPECT_FALSE(recorder->HasDriver());
+    EXPECT_EQ(recorder->notified, std::vector<int>({8, 9}));
+    EXPECT_TRUE(Traced("CCallRecorder: the recorder driver is gone (error 1617)"));
+    driver.FailCalls(0);
+    const auto files = WavFiles(m_directory);
+    ASSERT_EQ(files.size(), 1u);
+    std::vector<uint8_t> wanted = Header((uint32_t)(first.size() + second.size()));
+    wanted.insert(wanted.end(), first.begin(), first.end());
+    wanted.insert(wanted.end(), second.begin(), second.end());
+    EXPECT_EQ(ReadBytes(File(files[0])), wanted);
+}
+
+// The recorder interface's window: what it is told, and what it does when told.
+struct InterfaceWindow {
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<InterfaceWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (self && message == self->message) {
+            self->told.push_back({(int)wParam, (int)lParam});
+            if (self->onTold) {
+                self->onTold(wParam, lParam);
+            }
+            return 0;
+        }
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    InterfaceWindow() {
+        message = RegisterWindowMessageA("ORVIN_RECORDER_INTERFACE_MESSAGE");
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = Proc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "CallRecorderTestInterface";
+        RegisterClassA(&windowClass);
+        window = CreateWindowExA(0, windowClass.lpszClassName, "", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
+                                 nullptr, windowClass.hInstance, nullptr);
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~InterfaceWindow() { DestroyWindow(window); }
+    HWND window = nullptr;
+    UINT message = 0;
+    std::vector<std::pair<int, int>> told;
+    std::function<void(WPARAM, LPARAM)> onTold;
+};
+
+TEST_F(CallRecorderTest, AStopThatComesWhileTheStartIsToldLeavesNoRecordingFlagWithoutAFile) {
+    UseDirectory();
+    FakeRecorderDriver driver(m_device.c_str());
+    ASSERT_TRUE(driver.Valid());
+    auto recorder = MakeRecorder();
+    InterfaceWindow ui;
+    ASSERT_NE(ui.window, nullptr);
+    recorder->SetGuiWindow(ui.window, ui.message);
+    // The interface answers "started" (8, 1) with a stop, from inside the recorder's send,
+    // as the interface's own SendMessage reaches this thread while it waits.
+    ui.onTold = [&](WPARAM w, LPARAM l) {
+        if (w == 8 && l == 1) {
+            recorder->StopRecording();
+        }
+    };
+    EXPECT_EQ(recorder->StartRecording(), 1);
+    EXPECT_FALSE(recorder->IsRecording()) << "no recording flag without a file";
+    EXPECT_EQ(ui.told, (std::vector<std::pair<int, int>>{{8, 1}, {8, 2}}));
+    EXPECT_EQ(recorder->notified, std::vector<int>({8, 9}));
+    // The driver is not left handing out audio for a file that is gone: the last choice,
+    // if any, is "VCLCTRL" alone.
+    auto choices = driver.Requests(0xF006);
+    if (!choices.empty()) {
+        EXPECT_EQ(Word(choices.back().data, 4), 1u);
+    }
+    auto files = WavFiles(m_directory);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(ReadBytes(File(files[0])), Header(0));
+
+    // The next start, told without an answer, records as always.
+    ui.onTold = nullptr;
+    EXPECT_EQ(recorder->StartRecording(), 1);
+    EXPECT_TRUE(recorder->IsRecording());
+    choices = driver.Requests(0xF006);
+    ASSERT_FALSE(choices.empty());
+    EXPECT_EQ(Word(choices.back().data, 4), 2u);
+    recorder->Close();
+}
+
+TEST_F(CallRecorderTest, ARelativeDirectoryIsTakenBelowTheDocumentsFolderOnce) {
+    char documents[MAX_PATH] = {};
+    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents)));
+    const std::string name = "OrvinRecUnitRelative" + std::to_string(GetCurrentProcessId());
+    std::string absolute = documents;
+    if (absolute.back() != '\\') {
+        absolute += '\\';
+    }
+    absolute += name;
+    // Folders of the same name where a path resolved against the current directory would
+    // land: below the test's current directory, and below the folder itself.
+    const std::string besideCurrent = TempPath(name);
+    const std::string belowItself = absolute + "\\" + name;
+    ASSERT_TRUE(CreateDirectoryA(absolute.c_str(), nullptr));
+    CreateDirectoryA(besideCurrent.c_str(), nullptr);
+    CreateDirectoryA(belowItself.c_str(), nullptr);
+    SetCurrentDirectoryA(TempPath("").c_str());
+    SetString("Directory", name);
+    {
+        auto recorder = MakeRecorder();
+        EXPECT_EQ(recorder->RecordingDirectory(), absolute);
+        EXPECT_TRUE(Traced("UpdateSettings>>> szRecordingDirectory - " + absolute));
+        ASSERT_EQ(recorder->StartRecording(), 1);
+        recorder->StopRecording();
+        // The recorder's folder is the current directory now: read again, it stays.
+        recorder->ReadSettings();
+        EXPECT_EQ(recorder->RecordingDirectory(), absolute);
+        recorder->fixedClock = true;
+        recorder->clock = {2007, 3, 0, 4, 5, 6, 7, 0};
+        ASSERT_EQ(recorder->StartRecording(), 1);
+        recorder->Close();
+    }
+    EXPECT_EQ(WavFiles(absolute).size(), 2u);
+    EXPECT_TRUE(WavFiles(besideCurrent).empty());
+    EXPECT_TRUE(WavFiles(belowItself).empty());
+    SetCurrentDirectoryA(TempPath("").c_str());
+    DeleteTree(belowItself);
+    DeleteTree(absolute);
+    DeleteTree(besideCurrent);
 }
 
 } // namespace

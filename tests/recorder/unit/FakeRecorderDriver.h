@@ -2,7 +2,8 @@
 // "\\.\pipe\NAME" the way the recorder's DriverChannel carries its requests where the
 // device does not exist (DriverPipeServer), keeps every request, gives out a registration
 // and answers each read with the next data the test queued. Its answers can be made
-// faulty: nothing, a failure result, more bytes than the buffer, a length beyond it.
+// faulty: nothing, a failure result, more bytes than the buffer, a length beyond it, or
+// the device call itself failing with a Win32 error.
 //
 // The numbers are the driver's own: control code 0x222000, commands 0xF003 read, 0xF004
 // register, 0xF005 unregister, 0xF006 choose channels; records of a 40-byte header (name
@@ -102,6 +103,8 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_answer = answer;
     }
+    // Every request fails as a device call with this Win32 error (0: answered again).
+    void FailCalls(DWORD error) { m_server.FailWith(error); }
     // Every read returns this many bytes (0: the queued data only).
     void SetEndlessReads(uint32_t length) {
         std::lock_guard<std::mutex> lock(m_mutex);

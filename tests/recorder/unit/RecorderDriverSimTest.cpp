@@ -268,7 +268,7 @@ TEST(RecorderDriverSimTest, ScriptWordsOfTheRecorderDriver) {
         {"rec-audio a.wav chunk=961", "rec-audio: chunk must be a whole number of 16-bit samples"},
         {"rec-audio a.wav pace=slow", "rec-audio: bad value 'slow' for pace (fast or realtime)"},
         {"rec-fault sometimes",
-         "rec-fault: unknown mode 'sometimes' (none, silent, fail, long or overclaim)"},
+         "rec-fault: unknown mode 'sometimes' (none, silent, fail, long, overclaim or transient)"},
         {"rec-raw 5", "rec-raw: odd number of hex digits"},
         {"rec-remove", "rec-remove: needs a time in milliseconds"},
         {"rec-report now", "rec-report: unexpected 'now'"},

@@ -117,14 +117,26 @@ TEST(SkypeScript, AnswersRepeatWhatTheStarsTook) {
     EXPECT_EQ(Answered(friends, "search friends", 1), "USER alice | bob");
     // Options are not read in an answer: the text is all there is.
     EXPECT_EQ(Answered(Parse("answer x => y timeout=5"), "x"), "y timeout=5");
+
+    EXPECT_FALSE(answer.inside);
+    SkypeCommand inside = Parse("answer-inside alter Voicemail * delete => VOICEMAIL $1 STATUS DELETING");
+    EXPECT_EQ(inside.kind, SkypeCommandKind::AnswerInside);
+    EXPECT_TRUE(inside.inside);
+    EXPECT_EQ(Answered(inside, "alter Voicemail 101 delete"), "VOICEMAIL 101 STATUS DELETING");
+    EXPECT_EQ(Fault("answer-inside ping PONG"), "answer-inside: needs COMMAND => NOTIFICATION");
 }
 
-TEST(SkypeScript, SleepAndVanish) {
+TEST(SkypeScript, SleepVanishAndHang) {
     EXPECT_EQ(Parse("sleep 250").ms, 250u);
     SkypeCommand vanish = Parse("vanish");
     EXPECT_EQ(vanish.kind, SkypeCommandKind::Vanish);
     EXPECT_EQ(vanish.ms, 0u);
     EXPECT_EQ(Parse("vanish close=30000").ms, 30000u);
+    SkypeCommand hang = Parse("hang 60000");
+    EXPECT_EQ(hang.kind, SkypeCommandKind::Hang);
+    EXPECT_EQ(hang.ms, 60000u);
+    EXPECT_EQ(Fault("hang"), "hang: needs a time in milliseconds");
+    EXPECT_EQ(Fault("hang 5", kSkypePeerCommands), "command 'hang' is not available in this program");
 }
 
 TEST(SkypeScript, ThePeersCommands) {

@@ -1,7 +1,8 @@
 // A fake Skype in the test's own process: a window that answers the discover broadcast
 // with the attach message and keeps the commands it is sent (WM_COPYDATA, UTF-8 with the
 // terminating zero), and sends notifications back; and a pump for the test thread's
-// messages, which carry both directions.
+// messages, which carry both directions. With other message names it plays a softphone of
+// Skype's kind (Tessaro, ThinkIt).
 #pragma once
 
 #include <windows.h>
@@ -13,9 +14,11 @@
 
 class FakeSkype {
 public:
-    explicit FakeSkype(LPARAM attachStatus) : m_status(attachStatus) {
-        m_discover = RegisterWindowMessageA("SkypeControlAPIDiscover");
-        m_attach = RegisterWindowMessageA("SkypeControlAPIAttach");
+    explicit FakeSkype(LPARAM attachStatus, const char* discoverMessage = "SkypeControlAPIDiscover",
+                       const char* attachMessage = "SkypeControlAPIAttach")
+        : m_status(attachStatus) {
+        m_discover = RegisterWindowMessageA(discoverMessage);
+        m_attach = RegisterWindowMessageA(attachMessage);
         WNDCLASSA windowClass = {};
         windowClass.lpfnWndProc = Proc;
         windowClass.hInstance = GetModuleHandleA(nullptr);
@@ -36,6 +39,8 @@ public:
     }
 
     std::vector<std::string> commands;
+    std::vector<std::string> raw; // every byte each command counted, its data word aside
+    std::vector<ULONG_PTR> dataWords;
     int discovers = 0;
     bool terminatedEveryCommand = true;
     HWND m_hWnd = nullptr;
@@ -61,6 +66,8 @@ private:
                 self->terminatedEveryCommand = false;
             }
             self->commands.emplace_back(text, strnlen(text, data->cbData));
+            self->raw.emplace_back(text, data->cbData);
+            self->dataWords.push_back(data->dwData);
             return 1;
         }
         return DefWindowProcA(window, message, wParam, lParam);

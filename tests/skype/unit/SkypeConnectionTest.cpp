@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,31 @@ TEST_F(SkypeConnectionTest, ThreeUnansweredPingsDetachAndPongsKeepTheCount) {
     EXPECT_EQ(skype.commands.size(), count) << "nothing is sent while Skype is not ready";
 }
 
+// A Skype that restarts announces itself again and attaches anew: the pings it never
+// answered before are not held against it. A pong that comes late banks nothing.
+TEST_F(SkypeConnectionTest, PingsCountAfreshAtEveryAttachAndAStrayPongGivesNoCredit) {
+    FakeSkype skype(0);
+    m_client.ConnectToApiServer();
+    ASSERT_TRUE(Pump([&] { return (m_client.ConnectionFlags() & 0x0C) == 0x0C; }));
+    m_client.Ping();
+    m_client.Ping();
+    EXPECT_EQ(m_client.PendingPings(), 2);
+    skype.Attach(0x8001); // Skype is back: the agent discovers and attaches again
+    ASSERT_TRUE(Pump([&] { return skype.discovers == 2 && m_client.Engine()->SkypeApiWindow() != nullptr; }));
+    EXPECT_EQ(m_client.PendingPings(), 0);
+    m_client.Ping();
+    EXPECT_EQ(m_client.ConnectionFlags() & 0x0C, 0x0C) << "the first ping after the attach detaches nothing";
+
+    skype.Notify("PONG");
+    skype.Notify("PONG"); // one more than was asked for
+    EXPECT_EQ(m_client.PendingPings(), 0);
+    m_client.Ping();
+    m_client.Ping();
+    EXPECT_EQ(m_client.ConnectionFlags() & 0x0C, 0x0C);
+    m_client.Ping();
+    EXPECT_EQ(m_client.ConnectionFlags() & 0x0C, 0) << "still the third unanswered ping detaches";
+}
+
 TEST_F(SkypeConnectionTest, CommandsOfMoreThan255BytesAreNotSent) {
     FakeSkype skype(0);
     m_client.ConnectToApiServer();
@@ -134,16 +160,63 @@ TEST(SkypeVersionTest, TheFirstPartThatDiffersDecides) {
 
 namespace {
 
+// Looks for the old-version box (a dialog captioned "OrvinAgent") for up to 10 s, notes
+// its text and the thread that shows it, and presses its OK button; so a box shown on the
+// test's own thread fails the test instead of hanging it.
+struct BoxWatcher {
+    BoxWatcher() : thread(CreateThread(nullptr, 0, Watch, this, 0, nullptr)) {}
+    ~BoxWatcher() { Join(); }
+    void Join() {
+        if (thread) {
+            WaitForSingleObject(thread, INFINITE);
+            CloseHandle(thread);
+            thread = nullptr;
+        }
+    }
+    // Of this process only: another program's box says nothing about this test.
+    static HWND FindOwnBox() {
+        for (HWND box = nullptr; (box = FindWindowExA(nullptr, box, "#32770", "OrvinAgent"));) {
+            DWORD process = 0;
+            GetWindowThreadProcessId(box, &process);
+            if (process == GetCurrentProcessId()) {
+                return box;
+            }
+        }
+        return nullptr;
+    }
+    static DWORD WINAPI Watch(void* data) {
+        auto* self = static_cast<BoxWatcher*>(data);
+        for (int i = 0; i < 200; ++i) {
+            if (HWND box = FindOwnBox()) {
+                self->owner = GetWindowThreadProcessId(box, nullptr);
+                char text[256] = {};
+                GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // the box's static text
+                self->text = text;
+                PostMessageA(box, WM_COMMAND, IDOK, 0);
+                return 0;
+            }
+            Sleep(50);
+        }
+        return 0;
+    }
+    HANDLE thread;
+    DWORD owner = 0;
+    std::string text;
+};
+
 // The version arrives in Skype's own WM_COPYDATA: the old-version box must not hold it.
 TEST_F(SkypeConnectionTest, AnOldSkypeIsToldWithoutHoldingItsCall) {
     m_params.m_nMinSoftphoneVersion[0] = 3;
     FakeSkype skype(0);
     m_client.ConnectToApiServer();
     ASSERT_TRUE(Pump([&] { return skype.Sent("search friends"); }));
-    const DWORD start = GetTickCount();
+    BoxWatcher watcher;
     skype.Notify("SKYPEVERSION 2.5.0.154");
-    EXPECT_LT(GetTickCount() - start, 30000u)
-        << "the notification came back (a box on this thread never would)";
+    const DWORD notified = GetCurrentThreadId();
+    watcher.Join();
+    ASSERT_NE(watcher.owner, 0u) << "no box was shown within 10 s";
+    EXPECT_NE(watcher.owner, notified) << "the box held the thread that took Skype's notification";
+    EXPECT_EQ(watcher.text, "Your Skype version is old, please update Skype version");
     EXPECT_EQ(m_client.ConnectionFlags() & 0x0C, 0x0C) << "the connection stays up";
 }
 
@@ -169,6 +242,48 @@ std::vector<std::string> AudioCommandsFor(const char* name) {
         }
     }
     return audio;
+}
+
+// The search thread sends through the engine: the client's end waits for it before the
+// engine goes. Here the adapter's device appears just as the client ends.
+TEST(SkypeAudioTest, TheDeviceSearchThatEndsWithTheClientStillFindsItsEngine) {
+    FakeMixers mixers({FakeMixer{"Orvin Virtual Audio Device", true, true, false}});
+    HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const DWORD testThread = GetCurrentThreadId();
+    mixers.onGetDevCaps = [&](UINT) {
+        if (GetCurrentThreadId() == testThread) {
+            return; // the first search, on connecting: nothing found
+        }
+        mixers.mixers[0].bReadable = true;
+        SetEvent(entered);
+        WaitForSingleObject(release, 10000);
+    };
+    FakeSkype skype(0);
+    CConfigParams params;
+    auto client = std::make_unique<CSkypeApiClient>(mixers);
+    client->SetConfigParams(&params);
+    ASSERT_TRUE(client->Engine()->Create(client.get()));
+    client->ConnectToApiServer();
+    ASSERT_TRUE(Pump([&] { return skype.Sent("search friends"); }));
+    EXPECT_FALSE(skype.Sent("set audio_in Orvin Virtual Audio Device"));
+    ASSERT_EQ(WaitForSingleObject(entered, 10000), WAIT_OBJECT_0) << "the search thread did not search";
+
+    HANDLE releaser = CreateThread(
+        nullptr, 0,
+        [](void* event) -> DWORD {
+            Sleep(300); // the client's end has begun
+            SetEvent(static_cast<HANDLE>(event));
+            return 0;
+        },
+        release, 0, nullptr);
+    client.reset();
+    WaitForSingleObject(releaser, INFINITE);
+    CloseHandle(releaser);
+    EXPECT_TRUE(skype.Sent("set audio_in Orvin Virtual Audio Device"))
+        << "sent through the engine, still there";
+    CloseHandle(entered);
+    CloseHandle(release);
 }
 
 TEST(SkypeAudioTest, TheAdaptersDevicesAndTheirNumberedNamesAreOffered) {

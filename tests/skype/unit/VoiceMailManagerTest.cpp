@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,10 +18,16 @@ namespace {
 class RecordingClient : public CSkypeApiClient {
 public:
     using CSkypeApiClient::SendMessageToApiServer;
-    void SendMessageToApiServer(const std::string& text) override { sent.push_back(text); }
+    void SendMessageToApiServer(const std::string& text) override {
+        sent.push_back(text);
+        if (inside) {
+            inside(text); // Skype answering before the send returns
+        }
+    }
     void SendPlaybackSignalRequest(int, int, int, int gap) override { tones.push_back(gap); }
     std::vector<std::string> sent;
     std::vector<int> tones; // the last of the four numbers: 300 the end tone, 200 the last message's
+    std::function<void(const std::string&)> inside;
 };
 
 // As the client hands them over: lower case, split at blanks and commas.
@@ -121,14 +128,90 @@ TEST_F(VoiceMailManagerTest, DeletingTheLastEntryPlaysNothingMore) {
         << "from the end of the play list round to its start";
 }
 
-TEST_F(VoiceMailManagerTest, AfterDeletingAtTheEndOfThePlayListThePositionStaysOnIt) {
-    Session({{11, "unplayed"}, {12, "unplayed"}, {13, "played"}});
+TEST_F(VoiceMailManagerTest, AfterDeletingTheLastOfThePlayListNothingPlaysUntilTheNextKey) {
+    Session({{11, "unplayed"}, {12, "unplayed"}, {13, "played"}}); // play list 12, 11, 13
     vm.KeepAndPlayNext();
     vm.KeepAndPlayNext(); // 13, last of both lists
     vm.Delete();
     vm.OnStatus(Tokens("VOICEMAIL 13 STATUS DELETING"));
+    EXPECT_EQ(vm.Current(), nullptr) << "nothing after the last";
+    m_client.sent.clear();
+    vm.Play();
+    vm.Delete();
+    EXPECT_TRUE(m_client.sent.empty()) << "no key acts on a voicemail the user did not hear last";
+    vm.KeepAndPlayNext();
+    EXPECT_EQ(m_client.sent, (std::vector<std::string>{"Open Voicemail 12"})) << "round to the start";
+}
+
+// Deleting the voicemail that plays moves on to the next one, which then plays while
+// Skype's "deleting" comes: that one stays current, wherever the rebuilt play list puts it.
+TEST_F(VoiceMailManagerTest, TheVoicemailThatPlaysAfterADeletionStaysCurrent) {
+    Session({{11, "unplayed"}, {12, "unplayed"}, {13, "unplayed"}}); // play list 13, 12, 11
+    vm.OnStatus(Tokens("VOICEMAIL 13 STATUS PLAYING"));
+    vm.OnStatus(Tokens("VOICEMAIL 13 STATUS PLAYED"));
+    vm.KeepAndPlayNext(); // 12
+    m_client.sent.clear();
+    vm.Delete();
+    EXPECT_EQ(m_client.sent, (std::vector<std::string>{"alter Voicemail 12 delete", "Open Voicemail 11"}));
+    vm.OnStatus(Tokens("VOICEMAIL 12 STATUS DELETING")); // play list now 11, 13
+    ASSERT_NE(vm.Current(), nullptr) << "11 plays: it is current";
+    EXPECT_EQ(vm.Current()->m_nId, 11);
+    m_client.sent.clear();
+    vm.KeepAndPlayNext();
+    EXPECT_EQ(m_client.sent, (std::vector<std::string>{"Open Voicemail 13"}));
+}
+
+// Skype may answer a command before the agent's send returns: the list changes under the
+// walk that sends.
+TEST_F(VoiceMailManagerTest, DeletingAllWhileSkypeAnswersInsideEachSend) {
+    Session({{11, "unplayed"}, {12, "unplayed"}, {13, "unplayed"}, {14, "played"}});
+    m_client.inside = [this](const std::string& command) {
+        if (command.rfind("alter Voicemail ", 0) == 0) {
+            vm.OnStatus(Tokens("VOICEMAIL " + command.substr(16, 2) + " STATUS DELETING"));
+        }
+    };
+    vm.DeleteAll();
+    EXPECT_EQ(m_client.sent,
+              (std::vector<std::string>{"alter Voicemail 11 delete", "alter Voicemail 12 delete",
+                                        "alter Voicemail 13 delete", "alter Voicemail 14 delete"}));
+    EXPECT_TRUE(vm.IsEmpty());
+    EXPECT_EQ(vm.Current(), nullptr);
+}
+
+TEST_F(VoiceMailManagerTest, TheListIsAskedForWhileSkypeAnnouncesANewVoicemailInsideASend) {
+    m_client.inside = [this](const std::string& command) {
+        if (command == "get voicemail 11 status") {
+            vm.OnStatus(Tokens("VOICEMAIL 99 STATUS NOTDOWNLOADED"));
+        }
+    };
+    vm.OnVoicemails(Tokens("VOICEMAILS 11, 12"), 5);
+    EXPECT_EQ(m_client.sent, (std::vector<std::string>{"get voicemail 11 status", "get voicemail 11 type",
+                                                       "get voicemail 12 status", "get voicemail 12 type"}));
+    ASSERT_EQ(vm.Count(), 3u);
+    EXPECT_EQ(vm.At(0).m_nId, 99);
+}
+
+TEST_F(VoiceMailManagerTest, DeletingWhileSkypeAnswersInsideTheSendPlaysTheNextOrNothingAfterTheLast) {
+    Session({{11, "unplayed"}, {12, "unplayed"}, {13, "unplayed"}}); // play list 13, 12, 11
+    m_client.inside = [this](const std::string& command) {
+        if (command.rfind("alter Voicemail ", 0) == 0) {
+            vm.OnStatus(Tokens("VOICEMAIL " + command.substr(16, 2) + " STATUS DELETING"));
+        }
+    };
+    vm.KeepAndPlayNext(); // 12
+    m_client.sent.clear();
+    vm.Delete();
+    EXPECT_EQ(m_client.sent, (std::vector<std::string>{"alter Voicemail 12 delete", "Open Voicemail 11"}));
     ASSERT_NE(vm.Current(), nullptr);
     EXPECT_EQ(vm.Current()->m_nId, 11);
+
+    vm.Reset();
+    Session({{21, "unplayed"}, {22, "played"}}); // play list 21, 22
+    vm.KeepAndPlayNext();                        // 22, the last of the list
+    m_client.sent.clear();
+    vm.Delete();
+    EXPECT_EQ(m_client.sent, (std::vector<std::string>{"alter Voicemail 22 delete"}))
+        << "nothing after the last";
 }
 
 TEST_F(VoiceMailManagerTest, OnlyTheEndOfAPlaybackCallsBack) {

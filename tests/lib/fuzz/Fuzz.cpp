@@ -1,11 +1,12 @@
-// The fuzz program's entry: the seed, the case count, and a last word when an input crashes
-// the process (a read past the data into a no-access page ends it at once).
-#include "Fuzz.h"
+// The fuzz programs' entry: the seed, the case count or time, and a last word when an input
+// crashes the process (a read past the data into a no-access page ends it at once).
+#include "tests/lib/fuzz/Fuzz.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <condition_variable>
@@ -17,6 +18,8 @@ namespace {
 
 uint64_t g_seed = 0;
 size_t g_cases = 0; // 0: each parser's own count
+bool g_casesAsked = false;
+uint64_t g_seconds = 0; // 0: count cases
 std::mutex g_caseMutex;
 char g_currentCase[512] = "none";
 
@@ -64,6 +67,26 @@ FuzzRandom FuzzStream(const char* name) {
 
 size_t FuzzCases(size_t ownCount) {
     return g_cases ? g_cases : ownCount;
+}
+
+double FuzzSecondsAsked() {
+    return (double)g_seconds;
+}
+
+FuzzBudget::FuzzBudget(size_t ownCount)
+    : m_cases(g_seconds && !g_casesAsked ? SIZE_MAX : FuzzCases(ownCount)), m_start(GetTickCount64()),
+      m_end(g_seconds ? m_start + g_seconds * 1000 : 0) {}
+
+bool FuzzBudget::More() {
+    if (m_done >= m_cases || (m_end && GetTickCount64() >= m_end)) {
+        return false;
+    }
+    ++m_done;
+    return true;
+}
+
+double FuzzBudget::Seconds() const {
+    return FuzzSecondsSince(m_start);
 }
 
 std::string HexDump(const uint8_t* bytes, size_t count, size_t limit) {
@@ -170,17 +193,23 @@ int main(int argc, char** argv) {
     if (ParseNumber(getenv("ORVIN_FUZZ_CASES"), &value)) {
         g_cases = (size_t)value;
     }
+    if (ParseNumber(getenv("ORVIN_FUZZ_SECONDS"), &value)) {
+        g_seconds = value;
+    }
     for (int i = 1; i < argc; ++i) {
         if (strncmp(argv[i], "--seed=", 7) == 0 && ParseNumber(argv[i] + 7, &value)) {
             g_seed = value;
             seeded = true;
         } else if (strncmp(argv[i], "--cases=", 8) == 0 && ParseNumber(argv[i] + 8, &value)) {
             g_cases = (size_t)value;
+        } else if (strncmp(argv[i], "--seconds=", 10) == 0 && ParseNumber(argv[i] + 10, &value)) {
+            g_seconds = value;
         } else {
-            fprintf(stderr, "usage: %s [gtest options] [--seed=N] [--cases=N]\n", argv[0]);
+            fprintf(stderr, "usage: %s [gtest options] [--seed=N] [--cases=N] [--seconds=S]\n", argv[0]);
             return 2;
         }
     }
+    g_casesAsked = g_cases != 0;
     if (!seeded) {
         LARGE_INTEGER now;
         QueryPerformanceCounter(&now);
@@ -188,6 +217,9 @@ int main(int argc, char** argv) {
     }
     printf("[fuzz] seed %llu (run again with --seed=%llu or ORVIN_FUZZ_SEED=%llu)\n",
            (unsigned long long)g_seed, (unsigned long long)g_seed, (unsigned long long)g_seed);
+    if (g_seconds) {
+        printf("[fuzz] each budgeted loop runs %llu s\n", (unsigned long long)g_seconds);
+    }
     fflush(stdout);
     SetUnhandledExceptionFilter(OnCrash);
     return RUN_ALL_TESTS();

@@ -1,13 +1,16 @@
-// Seeded fuzzing of the device link's readers of outside bytes.
+// Seeded fuzzing of what reaches the agent from outside: the device link's bytes, the
+// softphones' and sibling programs' window messages, the files it reads, the recorder
+// driver's records. Every fuzz program links Fuzz.cpp, which holds its main.
 //
 // One seed drives a whole run. Each parser draws from a stream of its own, derived from the
 // seed and the parser's name, so a parser run alone (--gtest_filter) with the same seed
 // meets the same inputs. The seed comes from --seed=N or ORVIN_FUZZ_SEED, else from the
 // clock, and is printed before anything runs. --cases=N (or ORVIN_FUZZ_CASES) replaces
-// every parser's own case count, for a longer hunt.
+// every parser's own case count, and --seconds=S (or ORVIN_FUZZ_SECONDS) lets each loop
+// that counts with FuzzBudget run for S seconds instead, for a longer hunt.
 //
-// What goes through a pipe also depends on timing, so a seed reproduces the inputs, not
-// every interleaving of the threads that carry them.
+// What goes through a pipe or another thread also depends on timing, so a seed reproduces
+// the inputs, not every interleaving of the threads that carry them.
 #pragma once
 
 #include <cstddef>
@@ -48,11 +51,48 @@ private:
     uint64_t m_state;
 };
 
+// A few texts that readers of numbers trip on, and random digits.
+inline std::string FuzzNumberText(FuzzRandom& r) {
+    static const char* const kEdges[] = {"0",          "-1",         "1",
+                                         "2147483647", "2147483648", "-2147483648",
+                                         "4294967295", "4294967296", "99999999999999999999999",
+                                         "+7",         "007",        "0x10",
+                                         "1e3",        "-",          "12abc"};
+    if (r.Percent(40)) {
+        return r.Pick(kEdges);
+    }
+    std::string digits;
+    const uint32_t count = r.Range(1, r.Percent(90) ? 6 : 30);
+    for (uint32_t i = 0; i < count; ++i) {
+        digits += (char)('0' + r.Below(10));
+    }
+    return digits;
+}
+
 uint64_t FuzzSeed();
 // The stream of one parser (or of one part of it): the same for the same seed and name.
 FuzzRandom FuzzStream(const char* name);
 // The case count to run: `ownCount` unless the run asks for another.
 size_t FuzzCases(size_t ownCount);
+// The seconds each budgeted loop runs for; 0 when the run counts cases.
+double FuzzSecondsAsked();
+
+// The cases of one loop: `ownCount` of them, or --cases=N, or with --seconds=S as many as
+// S seconds hold (and no more than N when both are given).
+class FuzzBudget {
+public:
+    explicit FuzzBudget(size_t ownCount);
+    // True when another case is due; counts it.
+    bool More();
+    size_t Done() const { return m_done; }
+    double Seconds() const;
+
+private:
+    size_t m_cases;
+    size_t m_done = 0;
+    uint64_t m_start;
+    uint64_t m_end; // 0: no time limit
+};
 // Hex of at most `limit` bytes, for failure reports.
 std::string HexDump(const uint8_t* bytes, size_t count, size_t limit = 192);
 inline std::string HexDump(const std::vector<uint8_t>& bytes, size_t limit = 192) {

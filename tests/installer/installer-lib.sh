@@ -1,0 +1,238 @@
+# Sourced by the setup's test drivers: the common helpers (tests/lib/systest-lib.sh), a
+# fresh Wine prefix for each driver, the setup and the uninstaller run as an
+# administrator runs them, the registry as the setup left it (InstallProbe.exe), and the
+# adapter stand-in fed line by line.
+#
+# Each driver gets its own prefix: a copy of the template that the fixture
+# installer.prefix made once for the test run (making one costs about 10 s, copying it 2),
+# with a wine server of its own. Nothing a driver does reaches another test's programs,
+# pipes or registry; the prefix goes at the end, however the driver ends.
+source "$(dirname "${BASH_SOURCE[0]}")/../lib/systest-lib.sh"
+use_work "$BUILD_DIR/Testing/installer/$(basename "$0" .sh)"
+
+SETUP="$BUILD_DIR/OrvinAgentSetup.exe"
+PROBE="$BUILD_DIR/tests/installer/InstallProbe.exe"
+SETUP_PROBE="$BUILD_DIR/tests/installer/SetupProbe.exe"
+SIM="$BUILD_DIR/tools/OrvinAdapterSim/OrvinAdapterSim.exe"
+TEMPLATE="$BUILD_DIR/Testing/installer/prefix-template"
+SOURCE_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+# What the setup installs, as the machine and as Windows name it.
+ROOT='SOFTWARE\Orvin\VoipAdapter'
+UNINSTALL='Software\Microsoft\Windows\CurrentVersion\Uninstall\OrvinAgent'
+RUN_KEY='Software\Microsoft\Windows\CurrentVersion\Run'
+TRACE_KEY='SOFTWARE\Velcora\Quendo'
+INSTALL_WIN='C:\Program Files\Orvin\VoipAdapter'
+
+[ -f "$SETUP" ] || fail "no $SETUP: the build makes it"
+
+# fresh_prefix: this driver's own prefix, its wine server started; INSTALL_DIR is where
+# the setup installs, PREFIX the prefix.
+fresh_prefix() {
+    [ -f "$TEMPLATE/.orvin-prefix-v2" ] || fail "no template prefix $TEMPLATE (the fixture installer.prefix makes it)"
+    PREFIX="$WORK/prefix"
+    at_exit remove_prefix
+    cp -a "$TEMPLATE" "$PREFIX"
+    export ORVIN_WINEPREFIX=$PREFIX
+    "$WINE_RUN" --start
+    INSTALL_DIR="$PREFIX/drive_c/Program Files/Orvin/VoipAdapter"
+}
+
+remove_prefix() {
+    "$WINE_RUN" --stop
+    timeout 30 env WINEPREFIX="$PREFIX" wineserver -w || true
+    rm -rf "$PREFIX" "$PREFIX.lock"
+}
+
+# setup NAME ARGS...: the setup, run to its end (STATUS its exit status).
+setup() {
+    local name=$1
+    shift
+    run "$name" 180 "$SETUP" "$@"
+}
+
+# expect_setup NAME ARGS...: the setup ends with status 0.
+expect_setup() {
+    setup "$@"
+    [ "$STATUS" = 0 ] || fail "OrvinAgentSetup.exe ${*:2} exited with $STATUS"
+}
+
+# uninstall ARGS...: the uninstaller as the list of installed programs starts it (from
+# the registry's UninstallString or QuietUninstallString). It copies itself away and ends
+# at once, and the copy does the work: this waits until the copy has removed the list
+# entry, its last step, and ended.
+uninstall() {
+    local command pid
+    reg_tree registry-before-uninstall.txt "$UNINSTALL"
+    command=$(value_of registry-before-uninstall.txt UninstallString)
+    [ "${command:0:3}" = 'sz:' ] || fail "no UninstallString: $command"
+    command=${command#sz:}
+    command=${command#\"}
+    command=${command%\"}
+    run uninstall 60 "$command" "$@"
+    [ "$STATUS" = 0 ] || fail "Uninstall.exe $* exited with $STATUS"
+    local deadline=$((SECONDS + 120))
+    until [ "$(key_exists "$UNINSTALL")" = 0 ]; do
+        [ $SECONDS -lt $deadline ] || fail "the uninstaller did not remove its list entry within 120 s"
+        sleep 0.5
+    done
+    # The copy's last step is behind it: let it end before anything looks at its files.
+    while pid=$(uninstaller_copy); [ -n "$pid" ]; do
+        [ $SECONDS -lt $deadline ] || fail "the uninstaller's copy did not end within 120 s"
+        sleep 0.2
+    done
+}
+
+# uninstaller_copy: the process id of an uninstaller's working copy (~nsuN.tmp\Un.exe in
+# the temporary folder) in this driver's prefix, if one runs.
+uninstaller_copy() {
+    local pid
+    for pid in $(pgrep -f 'nsu[^ ]*\.tmp.Un[^ ]*\.exe' 2>/dev/null); do
+        if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$PREFIX"; then
+            echo "$pid"
+            return
+        fi
+    done
+}
+
+# reg_tree FILE KEY: every value below HKLM\KEY into $WORK/FILE ("path\name=type:value"),
+# sorted; fails when the key is missing.
+reg_tree() {
+    "$WINE_RUN" "$PROBE" tree "$2" </dev/null >"$WORK/$1.raw" 2>"$WORK/probe.err" ||
+        fail "HKLM\\$2 is missing: $(cat "$WORK/probe.err")"
+    tr -d '\r' <"$WORK/$1.raw" | LC_ALL=C sort >"$WORK/$1"
+    rm -f "$WORK/$1.raw"
+}
+
+# key_exists KEY: prints 1 or 0.
+key_exists() {
+    "$WINE_RUN" "$PROBE" exists "$1" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^exists=//p'
+}
+
+# expect_no_key KEY
+expect_no_key() {
+    [ "$(key_exists "$1")" = 0 ] || fail "HKLM\\$1 is still there"
+}
+
+# expect_softphone TYPE [RECORD-HEX]: the agent's start-up reads the record below the
+# registry root and decodes it to TYPE (and the record is RECORD-HEX when given).
+expect_softphone() {
+    "$WINE_RUN" "$PROBE" softphone "$ROOT" </dev/null >"$WORK/softphone.out" 2>&1 ||
+        fail "InstallProbe softphone failed: $(cat "$WORK/softphone.out")"
+    expect_value softphone.out valid 1
+    expect_value softphone.out type "$1"
+    [ -z "${2:-}" ] || expect_value softphone.out record "$2"
+}
+
+# same_file INSTALLED SOURCE: the installed file (below INSTALL_DIR) is byte for byte the
+# build's or the tree's.
+same_file() {
+    [ -f "$INSTALL_DIR/$1" ] || fail "$1 was not installed"
+    cmp -s "$INSTALL_DIR/$1" "$2" || fail "$1 differs from $2"
+}
+
+# expect_program_files: every file the setup installs, as built or as in data/.
+expect_program_files() {
+    local f
+    same_file OrvinAgent.exe "$BUILD_DIR/src/agent/OrvinAgent.exe"
+    same_file OrvinAppCtl.exe "$BUILD_DIR/tools/OrvinAppCtl/OrvinAppCtl.exe"
+    same_file OrvinDtmf.exe "$BUILD_DIR/tools/OrvinDtmf/OrvinDtmf.exe"
+    same_file zuvoiplng.cab "$SOURCE_DIR/data/zuvoiplng.cab"
+    for f in "$SOURCE_DIR"/data/IVR/*/*; do
+        same_file "IVR/$(basename "$(dirname "$f")")/$(basename "$f")" "$f"
+    done
+    [ -f "$INSTALL_DIR/Uninstall.exe" ] || fail "no Uninstall.exe"
+}
+
+# expect_no_program_files: none of them is left.
+expect_no_program_files() {
+    local f
+    for f in OrvinAgent.exe OrvinAppCtl.exe OrvinDtmf.exe zuvoiplng.cab Uninstall.exe; do
+        [ ! -e "$INSTALL_DIR/$f" ] || fail "$f is still installed"
+    done
+    for f in "$SOURCE_DIR"/data/IVR/*/*; do
+        f="IVR/$(basename "$(dirname "$f")")/$(basename "$f")"
+        [ ! -e "$INSTALL_DIR/$f" ] || fail "$f is still installed"
+    done
+}
+
+# user_files: what a user of the agent has made: a voice message, a greeting, a call
+# recording in a folder of the installation (Recorder\Directory), a copy of each in $WORK.
+user_files() {
+    mkdir -p "$INSTALL_DIR/IVR/VoiceMail" "$INSTALL_DIR/Recordings" "$WORK/kept"
+    head -c 20044 /dev/urandom >"$INSTALL_DIR/IVR/VoiceMail/vm20260101120000.wav"
+    head -c 12044 /dev/urandom >"$INSTALL_DIR/IVR/English/UserAMGreeting.wav"
+    head -c 30044 /dev/urandom >"$INSTALL_DIR/Recordings/2026_1_1__12_00_00.wav"
+    cp "$INSTALL_DIR/IVR/VoiceMail/vm20260101120000.wav" "$INSTALL_DIR/IVR/English/UserAMGreeting.wav" \
+        "$INSTALL_DIR/Recordings/2026_1_1__12_00_00.wav" "$WORK/kept/"
+    reg_add "HKLM\\$ROOT\\Recorder" /v Directory /d "$INSTALL_WIN\\Recordings"
+}
+
+# expect_user_files: all three are there as they were.
+expect_user_files() {
+    local f
+    for f in IVR/VoiceMail/vm20260101120000.wav IVR/English/UserAMGreeting.wav Recordings/2026_1_1__12_00_00.wav; do
+        [ -f "$INSTALL_DIR/$f" ] || fail "the user's $f is gone"
+        cmp -s "$INSTALL_DIR/$f" "$WORK/kept/$(basename "$f")" || fail "the user's $f has changed"
+    done
+}
+
+reg_add() {
+    "$WINE_RUN" reg add "$@" /f </dev/null >/dev/null 2>&1 || fail "reg add $*"
+}
+
+# ---- The adapter stand-in, serving the installation's registry root as adapter 0's
+# software key, fed line by line from a fifo; each line is waited for until its log says
+# it is done.
+SIM_FD=
+SIM_LINE=0
+
+start_service() {
+    mkfifo "$WORK/service.in"
+    INPUT="$WORK/service.in" start service "$SIM" --log "$(winpath "$WORK/service.log")" --key0 "$ROOT" \
+        --interactive
+    exec {SIM_FD}>"$WORK/service.in"
+    wait_text service.log "] serving " 30
+}
+
+# sim COMMAND [SECONDS]: the stand-in runs COMMAND; returns once it is done.
+sim() {
+    printf '%s\n' "$1" >&"$SIM_FD"
+    SIM_LINE=$((SIM_LINE + 1))
+    local deadline=$((SECONDS + ${2:-60}))
+    until grep -qF -- "] line $SIM_LINE done: " "$WORK/service.log" 2>/dev/null; do
+        if grep -qF -- "ERROR line $SIM_LINE: " "$WORK/service.log" 2>/dev/null; then
+            fail "service: $(grep -F -- "ERROR line $SIM_LINE: " "$WORK/service.log" | head -1)"
+        fi
+        kill -0 "${STARTED[service]}" 2>/dev/null || fail "the stand-in ended before its line $SIM_LINE was done"
+        [ $SECONDS -lt $deadline ] || fail "the stand-in did not do its line $SIM_LINE ($1) within ${2:-60} s"
+        sleep 0.05
+    done
+}
+
+# stop_service: its input ends; it must end with status 0 (every line done, and the agent
+# kept to the pipe's layout).
+stop_service() {
+    exec {SIM_FD}>&-
+    expect_status service 0 30
+}
+
+# start_agent_from_run_value NAME: the agent as Windows starts it at logon, from the Run
+# value the setup wrote.
+start_agent_from_run_value() {
+    reg_tree run.txt "$RUN_KEY"
+    local command
+    command=$(value_of run.txt OrvinAgent)
+    [ "$command" = "sz:\"$INSTALL_WIN\\OrvinAgent.exe\"" ] || fail "the Run value OrvinAgent is '$command'"
+    command=${command#sz:\"}
+    start "$1" "${command%\"}"
+}
+
+# agent_running: prints 1 when the application manager finds the agent (application 2).
+agent_running() {
+    if "$WINE_RUN" "$INSTALL_DIR/OrvinAppCtl.exe" running 2 </dev/null >/dev/null 2>&1; then
+        echo 1
+    else
+        echo 0
+    fi
+}

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# The uninstaller run as the list of installed programs runs it, silently, while the
+# agent runs: the agent is asked to end and ends; the programs, the voice menus, the
+# Start-menu entry, the Run value, the list entry and the trace file are gone; the
+# user's voice message, greeting and recording stay, and so does the configuration. A
+# setup after it finds the configuration as the user left it. Then /REMOVECONFIG takes
+# the configuration and the trace settings too, but not what other programs keep in the
+# adapter's registry key, nor the user's files.
+source "$(dirname "$0")/installer-lib.sh"
+fresh_prefix
+LINK="$PREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/OrvinAgent.lnk"
+TRACE="$PREFIX/drive_c/OrvinAgent/OrvinAgent.trace"
+
+expect_setup install /S
+user_files
+reg_add "HKLM\\$ROOT\\Config\\IVR" /v Pin /d 4321
+# What the adapter's own software keeps in its key.
+reg_add "HKLM\\$ROOT" /v ProductName /d "Orvin Phone Adapter"
+
+start_service
+start_agent_from_run_value agent
+sim "wait-agent timeout=60000" 90
+sim "expect AGENT_EVENT NotifyAgentStatus info=0 timeout=20000"
+[ -f "$TRACE" ] || fail "the agent writes no trace file"
+
+uninstall /S
+sim "expect AGENT_EVENT NotifyAgentStatus info=3 timeout=20000"
+expect_status agent 0 30
+stop_service
+
+expect_no_program_files
+[ ! -e "$LINK" ] || fail "the Start-menu entry is still there"
+reg_tree run.txt "$RUN_KEY"
+expect_no_text run.txt 'OrvinAgent='
+expect_no_key "$UNINSTALL"
+[ ! -e "$TRACE" ] || fail "the trace file is still there"
+expect_user_files
+reg_tree kept.txt "$ROOT"
+expect_line kept.txt 'Config\IVR\Pin=sz:4321'
+expect_line kept.txt 'SoftwareInstallationFolder=sz:C:\Program Files\Orvin\VoipAdapter'
+reg_tree kept-trace.txt "$TRACE_KEY"
+expect_line kept-trace.txt 'DebugType=dword:3'
+
+# Installed again, it finds the user's settings.
+expect_setup reinstall /S
+expect_program_files
+reg_tree reinstalled.txt "$ROOT"
+cmp -s "$WORK/kept.txt" "$WORK/reinstalled.txt" ||
+    fail "the new installation changed the kept configuration: $(diff "$WORK/kept.txt" "$WORK/reinstalled.txt")"
+
+# A trace level the user set is a trace setting too.
+reg_add "HKLM\\$TRACE_KEY" /v DebugLevel /t REG_DWORD /d 2
+uninstall /S /REMOVECONFIG
+expect_no_program_files
+expect_user_files
+reg_tree left.txt "$ROOT"
+diff <(echo 'ProductName=sz:Orvin Phone Adapter') "$WORK/left.txt" >"$WORK/left.diff" ||
+    fail "/REMOVECONFIG left other values, or took the adapter software's: $(cat "$WORK/left.diff")"
+expect_no_key "$TRACE_KEY"
+expect_no_key 'SOFTWARE\Velcora'
+echo "PASS"

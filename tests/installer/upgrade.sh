@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# The setup run over an installation while the agent runs: the agent is asked to end
+# through the application manager and ends (the service hears it close); the files are
+# replaced; every value the user changed stays and only a missing one gets its default;
+# the user's voice message, greeting and recording stay; the setup starts the agent
+# again, which comes up with the softphone the user had chosen. Before that, a program
+# that holds the agent's place in the application manager and never ends: the setup gives
+# up after its bound, with its own exit status, and changes nothing.
+source "$(dirname "$0")/installer-lib.sh"
+PEER="$BUILD_DIR/tests/agent/appmanager/AppManPeer.exe"
+fresh_prefix
+
+expect_setup install /S
+# The user's settings: another PIN, no main dialog, the answering machine instead of
+# Skype, a recording folder; one value lost.
+reg_add "HKLM\\$ROOT\\Config\\IVR" /v Pin /d 4321
+reg_add "HKLM\\$ROOT\\Config\\UI" /v Enable /t REG_DWORD /d 0
+reg_add "HKLM\\$ROOT\\Config\\General" /v SoftPhoneType /t REG_BINARY /d 00c00000b8000000
+"$WINE_RUN" reg delete "HKLM\\$ROOT\\Config\\IVR" /v AttachLineOnDCF /f </dev/null >/dev/null 2>&1 ||
+    fail "could not delete AttachLineOnDCF"
+user_files
+reg_tree before.txt "$ROOT"
+# The installed files made different from the build's, so that the new ones show.
+echo old >"$INSTALL_DIR/OrvinDtmf.exe"
+rm "$INSTALL_DIR/IVR/English/beep.wav"
+echo "; changed" >>"$INSTALL_DIR/IVR/English/Menu.cfg"
+
+# ---- An agent that does not end when asked.
+start stubborn "$PEER" --id 2 --mode ignore --life 150000
+deadline=$((SECONDS + 20))
+until [ "$(agent_running)" = 1 ]; do
+    [ $SECONDS -lt $deadline ] || fail "the stand-in for a stuck agent did not come up"
+    sleep 0.2
+done
+began=$SECONDS
+setup upgrade-stuck /S
+[ "$STATUS" = 3 ] || fail "the setup exited with $STATUS over an agent that does not end, expected 3"
+[ $((SECONDS - began)) -ge 35 ] || fail "the setup gave up after $((SECONDS - began)) s, before its bound"
+[ "$(cat "$INSTALL_DIR/OrvinDtmf.exe")" = old ] || fail "the setup replaced files although the agent runs"
+[ ! -e "$INSTALL_DIR/IVR/English/beep.wav" ] || fail "the setup installed files although the agent runs"
+reg_tree after-stuck.txt "$ROOT"
+cmp -s "$WORK/before.txt" "$WORK/after-stuck.txt" || fail "the setup changed the configuration although the agent runs"
+stop stubborn
+
+# ---- The agent, started as at logon: the answering-machine client the user chose.
+start_service
+start_agent_from_run_value agent
+sim "wait-agent timeout=60000" 90
+sim "expect AGENT_EVENT NotifyAgentStatus info=0 timeout=20000"
+sim "expect AGENT_EVENT NotifyAgentStatus info=6 timeout=20000"
+
+expect_setup upgrade /S
+sim "expect AGENT_EVENT NotifyAgentStatus info=3 timeout=20000"
+expect_status agent 0 30
+
+expect_program_files
+reg_tree after.txt "$ROOT"
+expect_line after.txt 'Config\IVR\Pin=sz:4321'
+expect_line after.txt 'Config\UI\Enable=dword:0'
+expect_line after.txt 'Config\General\SoftPhoneType=binary:00c00000b8000000'
+expect_line after.txt 'Recorder\Directory=sz:C:\Program Files\Orvin\VoipAdapter\Recordings'
+expect_line after.txt 'Config\IVR\AttachLineOnDCF=dword:0'
+# Nothing else changed: the same values as before, plus the one that was missing.
+(cat "$WORK/before.txt" && echo 'Config\IVR\AttachLineOnDCF=dword:0') | LC_ALL=C sort >"$WORK/after-expected.txt"
+diff -u "$WORK/after-expected.txt" "$WORK/after.txt" >"$WORK/after.diff" ||
+    fail "the upgrade changed the configuration: $(cat "$WORK/after.diff")"
+expect_user_files
+
+# The setup started the agent again: the user's softphone choice is in force.
+sim "wait-agent timeout=60000" 90
+sim "expect AGENT_EVENT NotifyAgentStatus info=0 timeout=20000"
+sim "expect AGENT_EVENT NotifyAgentStatus info=6 timeout=20000"
+[ "$(agent_running)" = 1 ] || fail "the agent does not run after the upgrade"
+"$WINE_RUN" "$INSTALL_DIR/OrvinAppCtl.exe" shutdown 2 </dev/null >"$WORK/appctl.out" 2>&1 ||
+    fail "could not end the agent the setup started: $(cat "$WORK/appctl.out")"
+sim "expect AGENT_EVENT NotifyAgentStatus info=3 timeout=20000"
+stop_service
+echo "PASS"
