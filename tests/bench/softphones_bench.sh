@@ -13,6 +13,7 @@
 #            ROUNDS events): the service's event to a CIoManager's owner callback, under
 #            every answer; a CIoManager's SendEvent to the service's read, under every ring
 #   tests/bench/softphones_bench.sh [ROUNDS [NAME...]]      default 100, every softphone
+# A last table puts every softphone's medians and p99 side by side.
 # Each is timed from one stand-in's log to the other's: both stamp their lines with the
 # performance counter (--log-qpc), one clock for every process under Wine. Medians and p99
 # (nearest rank) in milliseconds, and each median's ratio to its direction's floor; besides the
@@ -66,6 +67,12 @@ softphone qq record=0000003055000000 program=QQSim id=n ringing="buf1=alice" \
     answer="send 19 8:byte:2 9:u32:\$N 10:textz:alice|expect 12 7:byte:145 timeout=10000|sleep 10|send 19 8:byte:4 9:u32:\$N|sleep 20|send 19 8:byte:6 9:u32:\$N|sleep 40" \
     ring_out='/ TX event=19 8:byte:2 /' answer_in='/ RX event=12 7:byte:145$/'
 
+# ThinkIt and TelTel have benchmarks of their own (ThinkIt rings twice, the second time with
+# the caller; TelTel's stand-in is a library driven through a pipe): run here after the
+# others, in the same prefix, and their figures taken into the table.
+softphone thinkit bench=tests/bench/thinkit_bench.sh program=ThinkItSim
+softphone teltel bench=tests/bench/teltel_bench.sh program=TelTelSim
+
 # ---- The run
 
 CHOSEN=("$@")
@@ -74,8 +81,10 @@ for name in "${CHOSEN[@]}"; do
     [ -n "${SP[$name.program]:-}" ] || { echo "softphones_bench.sh: unknown softphone $name (known: ${SOFTPHONES[*]})" >&2; exit 2; }
 done
 TARGETS=(OrvinAdapterSim OrvinAgent OrvinAppCtl bench_ioman)
+OWN=() DELEGATED=()
 for name in "${CHOSEN[@]}"; do
     TARGETS+=("${SP[$name.program]}")
+    if [ -n "${SP[$name.bench]:-}" ]; then DELEGATED+=("$name"); else OWN+=("$name"); fi
 done
 if [ ! -f "$BUILD_DIR/build.ninja" ]; then
     cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
@@ -175,7 +184,7 @@ report() {
 
 FAILED=0
 echo "OrvinAgent.exe between OrvinAdapterSim.exe and each softphone's stand-in, under Wine ($(nproc) cores), $ROUNDS rounds each way per softphone"
-for name in "${CHOSEN[@]}"; do
+for name in "${OWN[@]}"; do
     program=${SP[$name.program]}
     service_script "$name" >"$WORK/$name-service.txt"
     softphone_script "$name" >"$WORK/$name.txt"
@@ -251,6 +260,14 @@ for name in "${CHOSEN[@]}"; do
         }' "$WORK/$name.phone" "$WORK/$name.service" || FAILED=1
 done
 
+for name in "${DELEGATED[@]}"; do
+    BUILD_DIR="$BUILD_DIR" "${SP[$name.bench]}" "$ROUNDS" >"$WORK/$name.bench.out" 2>&1 || {
+        echo "  (${SP[$name.bench]} did not run through)"
+        tail -n 5 "$WORK/$name.bench.out"
+        FAILED=1
+    }
+done
+
 # The floor, in the same prefix after the softphones: the device link alone.
 BUILD_DIR="$BUILD_DIR" tests/bench/devicelink_bench.sh "$ROUNDS" 10 1 >"$WORK/floor.out" 2>&1 || {
     echo "  (the device link's floor did not run through)"
@@ -266,9 +283,31 @@ echo "floor: the device link alone (devicelink_bench.sh, $ROUNDS events each way
 echo "  the service's event -> a CIoManager's owner callback: median ${TO_AGENT:-?} ms, p99 $(floor event_latency_p99_ms) ms"
 echo "  a CIoManager's SendEvent -> the service's read: median ${TO_SERVICE:-?} ms, p99 $(floor request_latency_p99_ms) ms"
 printf 'figure floor_to_agent_median_ms %s\nfigure floor_to_service_median_ms %s\n' "${TO_AGENT:-?}" "${TO_SERVICE:-?}"
-for name in "${CHOSEN[@]}"; do
+for name in "${OWN[@]}"; do
     echo "$name (${SP[$name.program]}):"
-    report "${name}_ringing_to_service" "$WORK/$name.ringing.ms" "ringing: the ring at $name -> CALL_STATUS_RINGING at the service" "$TO_SERVICE"
-    report "service_answer_to_${name}" "$WORK/$name.answer.ms" "answer: the service's CALL_STATUS_INPROGRESS -> the answer at $name" "$TO_AGENT"
+    report "${name}_ringing_to_service" "$WORK/$name.ringing.ms" "ringing: the ring at $name -> CALL_STATUS_RINGING at the service" "$TO_SERVICE" | tee -a "$WORK/figures"
+    report "service_answer_to_${name}" "$WORK/$name.answer.ms" "answer: the service's CALL_STATUS_INPROGRESS -> the answer at $name" "$TO_AGENT" | tee -a "$WORK/figures"
 done
+for name in "${DELEGATED[@]}"; do
+    echo "$name (${SP[$name.program]}, ${SP[$name.bench]}):"
+    grep -E '^  (ringing|answer|  the same)' "$WORK/$name.bench.out" || true
+    grep -E "^figure (${name}_ringing_to_service|service_answer_to_${name})_" "$WORK/$name.bench.out" | tee -a "$WORK/figures" || true
+done
+
+# The table: medians and p99 in milliseconds, each median also as a multiple of its floor.
+figure() {
+    sed -n "s/^figure $1 //p" "$WORK/figures" 2>/dev/null | head -n 1
+}
+times_floor() {
+    awk -v v="$1" -v f="$2" 'BEGIN { if (v != "" && f != "" && f > 0) printf "%.1f", v / f; else printf "?" }'
+}
+echo
+printf '%-10s %28s %28s\n' softphone "ringing -> service (x floor)" "answer -> softphone (x floor)"
+for name in "${CHOSEN[@]}"; do
+    rm=$(figure "${name}_ringing_to_service_median_ms") rp=$(figure "${name}_ringing_to_service_p99_ms")
+    am=$(figure "service_answer_to_${name}_median_ms") ap=$(figure "service_answer_to_${name}_p99_ms")
+    printf '%-10s %28s %28s\n' "$name" "${rm:-?} / ${rp:-?} ms ($(times_floor "$rm" "$TO_SERVICE"))" \
+        "${am:-?} / ${ap:-?} ms ($(times_floor "$am" "$TO_AGENT"))"
+done
+echo "(median / p99; floor: the device link alone, ${TO_SERVICE:-?} ms to the service, ${TO_AGENT:-?} ms to the agent)"
 exit $FAILED

@@ -131,6 +131,16 @@ void FuzzInterface(const char* name, int answerPercent, size_t ownCases) {
             --depth;
         };
     }
+    // The answers use this function's locals, which end before the rig does: the dialog's
+    // end, stopping a recording, notifies the windows once more, and that one is not answered.
+    struct Unhook {
+        InterfaceRig& rig;
+        ~Unhook() {
+            for (auto& window : rig.windows) {
+                window->onNotification = nullptr;
+            }
+        }
+    } unhook{rig};
 
     while (budget.More() && !::testing::Test::HasFailure()) {
         const size_t index = budget.Done() - 1;
