@@ -116,6 +116,8 @@ void COrvinAgentDlg::OnDestroy() {
     KillTimer(m_hWnd, kRecorderTimer);
     KillTimer(m_hWnd, kBlinkTimer);
     KillTimer(m_hWnd, kRetryTimer);
+    KillTimer(m_hWnd, kLogTimer);
+    m_PendingLines.clear();
     // A recording in progress is finished while the client can still tell the service.
     CloseCallRecorder();
 }
@@ -172,16 +174,60 @@ void COrvinAgentDlg::AddTrafficLine(const char* text, int direction) {
     if (!m_pConfigParams || m_pConfigParams->m_nUiEnable != 1 || !text || direction < 0 || direction > 4) {
         return;
     }
-    HWND list = m_hWnd ? Item(IDC_EVENT_LOG) : nullptr;
-    if (!list) {
+    if (!m_hWnd || !Item(IDC_EVENT_LOG)) {
         return;
     }
     char line[1024];
     snprintf(line, sizeof line, "%s%.128s", kLogPrefixes[direction], text);
-    const LRESULT index = SendMessageA(list, LB_ADDSTRING, 0, (LPARAM)line);
-    if (!m_bHoldScroll && index >= 0) {
-        SendMessageA(list, LB_SETTOPINDEX, (WPARAM)index, 0);
+    QueueLogLine(line, true);
+}
+
+void COrvinAgentDlg::QueueLogLine(std::string line, bool scroll) {
+    const ULONGLONG now = GetTickCount64();
+    if (m_PendingLines.empty()) {
+        m_ullFirstPending = now;
     }
+    m_PendingLines.push_back({std::move(line), scroll});
+    // Each line puts the drawing off again: to the next pause, a shorter one once the
+    // oldest line has waited long, and no more once it has waited too long.
+    const ULONGLONG waited = now - m_ullFirstPending;
+    if (waited < kLogMaxWaitMs) {
+        SetTimer(m_hWnd, kLogTimer, waited < kLogMaxDelayMs ? kLogQuietMs : kLogShortQuietMs, nullptr);
+    }
+}
+
+void COrvinAgentDlg::FlushTrafficLines() {
+    if (m_hWnd) {
+        KillTimer(m_hWnd, kLogTimer);
+    }
+    HWND list = m_hWnd ? Item(IDC_EVENT_LOG) : nullptr;
+    if (!list || m_PendingLines.empty()) {
+        m_PendingLines.clear();
+        return;
+    }
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    LRESULT top = -1;
+    for (const PendingLine& line : m_PendingLines) {
+        const LRESULT index = SendMessageA(list, LB_ADDSTRING, 0, (LPARAM)line.text.c_str());
+        if (line.scroll && index >= 0) {
+            top = index;
+        }
+    }
+    m_PendingLines.clear();
+    LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+    if (count > kMaxLogLines) {
+        const LRESULT excess = count - kMaxLogLines;
+        for (LRESULT i = 0; i < excess; ++i) {
+            SendMessageA(list, LB_DELETESTRING, 0, 0);
+        }
+        top -= excess;
+        count = kMaxLogLines;
+    }
+    if (!m_bHoldScroll && top >= 0) {
+        SendMessageA(list, LB_SETTOPINDEX, (WPARAM)top, 0);
+    }
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
 }
 
 void COrvinAgentDlg::SetStatusIcon(int index) {
@@ -216,8 +262,9 @@ void COrvinAgentDlg::OnSend() {
         return;
     }
     SendMessageA(combo, CB_INSERTSTRING, 0, (LPARAM)text);
-    std::string line = std::string("==>>") + text;
-    SendMessageA(Item(IDC_EVENT_LOG), LB_ADDSTRING, 0, (LPARAM)line.c_str());
+    // After the lines still waiting, and shown at once: the user has just pressed Send.
+    QueueLogLine(std::string("==>>") + text, false);
+    FlushTrafficLines();
     if (!m_pMessageEngine) {
         TRACE("Message Window does not exsist!");
         return;
@@ -240,6 +287,7 @@ void COrvinAgentDlg::OnSave() {
     if (!GetSaveFileNameA(&dialog)) {
         return;
     }
+    FlushTrafficLines();
     FILE* file = fopen(path, "wt");
     if (!file) {
         return;
@@ -413,6 +461,8 @@ bool COrvinAgentDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
             if (m_pCallRecorder && m_pCallRecorder->Poll(m_hRecorderGui, m_uRecorderMessage) != 0) {
                 SetTimer(m_hWnd, kRecorderTimer, kRecorderMs, nullptr);
             }
+        } else if (wParam == kLogTimer) {
+            FlushTrafficLines();
         } else if (wParam == kBlinkTimer) {
             m_bBlinkOn = !m_bBlinkOn;
             SetStatusIcon(m_bBlinkOn ? 3 : 2);
@@ -465,6 +515,8 @@ void COrvinAgentDlg::OnCommand(UINT id, UINT code, HWND control) {
         EndDialog(IDCANCEL);
         break;
     case IDC_CLEAR:
+        m_PendingLines.clear();
+        KillTimer(m_hWnd, kLogTimer);
         SendMessageA(Item(IDC_EVENT_LOG), LB_RESETCONTENT, 0, 0);
         break;
     case IDC_HOLD_SCROLL:

@@ -6,6 +6,15 @@
 // told the recorder interface's requests), and retries the creation of the API client
 // every 3 seconds until it succeeds. It stays hidden unless Config\UI Enable is set.
 //
+// The event log is drawn when the traffic pauses, not line by line: a line is kept until
+// no other line has come for kLogQuietMs, then every waiting line goes into the list at
+// once, in order, with one redraw. Once the oldest has waited kLogMaxDelayMs, a pause of
+// kLogShortQuietMs will do; after kLogMaxWaitMs the lines go in at the next chance, pause
+// or not. Drawing a list (and its scroll bar) takes milliseconds, and this thread also
+// carries the softphone's and the service's messages: a call must not wait for the picture
+// of the last one. The list keeps the newest kMaxLogLines lines, so a run of weeks does not
+// grow.
+//
 // Threads: GUI thread only. The API client calls it from there too (adapter events are
 // handed over to the GUI thread before they reach the client).
 #pragma once
@@ -18,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class COrvinAgentDlg : public CDialogBase, public IOrvinAgentDialog {
 public:
@@ -27,6 +37,12 @@ public:
     static constexpr UINT kRecorderMs = 200;
     static constexpr UINT_PTR kBlinkTimer = 0x2091103;
     static constexpr UINT kBlinkMs = 500;
+    static constexpr UINT_PTR kLogTimer = 0x2091104;
+    static constexpr UINT kLogQuietMs = 50;
+    static constexpr UINT kLogShortQuietMs = 10;
+    static constexpr ULONGLONG kLogMaxDelayMs = 500;
+    static constexpr ULONGLONG kLogMaxWaitMs = 2000;
+    static constexpr LRESULT kMaxLogLines = 2000;
 
     // Reads DoNotTranslate, SoftwareInstallationFolder, MonitorExeName and Config\UI
     // NoConfigure below `registryRoot`.
@@ -48,6 +64,8 @@ public:
     void RingIndicationOn() override;
     void RingIndicationOff() override;
     void BusyIndication() override;
+    // The lines still waiting go into the list now.
+    void FlushTrafficLines();
     bool IsCallRecording() override;
     void StopCallRecording() override;
 
@@ -87,6 +105,9 @@ private:
     void RememberRecorderGui(LPARAM window);
     void CloseCallRecorder();
     void SetStatusIcon(int index);
+    // A line for the list: it follows every line still waiting; `scroll` unless the list
+    // should stay where it is (the Send button's echo).
+    void QueueLogLine(std::string line, bool scroll);
     const char* Translated(int id, const char* text) const;
     std::string LoadText(UINT id) const;
 
@@ -111,4 +132,10 @@ private:
     int m_nStatusIndex = 0;
     std::string m_StatusTooltip;
     std::function<int()> m_InitializeSoftPhone;
+    struct PendingLine {
+        std::string text;
+        bool scroll;
+    };
+    std::vector<PendingLine> m_PendingLines;
+    ULONGLONG m_ullFirstPending = 0; // when the oldest waiting line came
 };

@@ -30,6 +30,7 @@ struct PendingIo {
     DWORD requested = 0; // 0: none in progress
     OVERLAPPED overlapped = {};
     bool completed = false; // an operation finished in this pass
+    bool ahead = false;     // a read made before anything was waiting: takes what comes first
 };
 
 // Write step: false when it failed. Never blocks: the pass's wait covers the write.
@@ -50,8 +51,8 @@ bool WriteStep(NPipe* pipe, PendingIo& io) {
             io.requested = 0;
             return false;
         }
-        // Completed at once or pending: either way the event tells.
-        return true;
+        // Completed at once or pending: either way the event tells, and a write the pipe
+        // took at once is collected now rather than after another wait.
     }
     DWORD wait = WaitForSingleObject(pipe->hOutEvent, 0);
     if (wait == WAIT_TIMEOUT) {
@@ -89,10 +90,12 @@ bool ReadStep(NPipe* pipe, PendingIo& io) {
             TRACE("PipeThread: WARNING: Peek failed (Err=%d)", (int)GetLastError());
             return false;
         }
-        // With nothing waiting, one byte: the read then completes as soon as the service
-        // writes, and completes whole, so the next pass takes the rest exactly.
-        if (size > available) {
-            size = available ? available : 1;
+        // With nothing waiting, a read made ahead: it completes as soon as the service
+        // writes, with what that write brought (up to the chunk), so a message arrives in
+        // one completion. Otherwise exactly what is waiting.
+        io.ahead = available == 0;
+        if (available && size > available) {
+            size = available;
         }
         if (size > kNPipeChunkSize) {
             size = kNPipeChunkSize;
@@ -107,7 +110,7 @@ bool ReadStep(NPipe* pipe, PendingIo& io) {
             io.requested = 0;
             return false;
         }
-        return true;
+        // A read of bytes already waiting has usually completed: collected now.
     }
     DWORD wait = WaitForSingleObject(pipe->hInEvent, 0);
     if (wait == WAIT_TIMEOUT) {
@@ -124,7 +127,7 @@ bool ReadStep(NPipe* pipe, PendingIo& io) {
         TRACE("PipeThread: WARNING: Read GetResult failed (Err=%d)", (int)GetLastError());
         return false;
     }
-    if (transferred != requested) {
+    if (transferred != requested && !io.ahead) {
         TRACE("PipeThread: WARNING: Read: %d != %d", (int)requested, (int)transferred);
     }
     ByteFifoWrite(&pipe->inFifo, pipe->readChunk, transferred);

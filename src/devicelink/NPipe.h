@@ -3,8 +3,8 @@
 // Callers never touch the pipe handle: they put bytes into the OUT FIFO and take bytes
 // out of the IN FIFO, never blocking. A PipeThread per connection moves the bytes between
 // the FIFOs and the pipe with overlapped reads and writes in chunks of at most 128 bytes.
-// It keeps a read outstanding whenever the IN FIFO has room (one byte while nothing is
-// waiting on the pipe, so that the read completes exactly as asked), and blocks on that
+// It keeps a read outstanding whenever the IN FIFO has room (made ahead, while nothing is
+// waiting on the pipe: it completes with what the service's next write brings), and blocks on that
 // read's completion, a write's completion and its wake event together: bytes written into
 // the OUT FIFO and room made in the IN FIFO wake it at once. The waits are bounded (50 ms
 // idle, 20 ms with a write in progress) so a stop request is always seen. When the pipe

@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <tlhelp32.h>
+
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -194,6 +196,33 @@ TEST_F(TraceTest, DebugLevelIsReadButFiltersNothing) {
     EXPECT_EQ(TraceGetLevel(), 0);
     TRACE("written");
     EXPECT_NE(ReadFile(m_file).find("written"), std::string::npos);
+}
+
+int ThreadsOfThisProcess() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    int count = 0;
+    THREADENTRY32 entry = {sizeof entry};
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+// The disk flush runs beside the writers; a line is in the file when TRACE returns, and
+// the flush's thread ends with the sink, however often it starts again.
+TEST_F(TraceTest, FileSinkLinesAreInTheFileAtOnceAndItsFlushThreadEndsWithIt) {
+    UseFile();
+    const int before = ThreadsOfThisProcess();
+    for (int round = 0; round < 3; ++round) {
+        TraceStart();
+        TRACE("round %d", round);
+        EXPECT_EQ(ReadFile(m_file),
+                  kTag + "Log Started Succesfully!\r\n" + kTag + "round " + std::to_string(round) + "\n\r\n");
+        EXPECT_LE(ThreadsOfThisProcess(), before + 1);
+        TraceStop();
+        EXPECT_EQ(ThreadsOfThisProcess(), before) << "round " << round;
+    }
 }
 
 TEST_F(TraceTest, LinesFromManyThreadsArriveWhole) {

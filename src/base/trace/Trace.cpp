@@ -40,6 +40,14 @@ char g_szFileName[MAX_PATH] = {};
 uint32_t g_uDebugLevel = 0;
 const int32_t g_nTraceLevel = 0;
 HANDLE g_hFile = INVALID_HANDLE_VALUE;
+// The file sink's disk flush runs on a thread of its own: a line is in the file (and seen
+// by every reader) as soon as its WriteFile returns, and the caller does not wait the
+// half millisecond or more that forcing it to the disk takes. Lines written while a flush
+// runs are flushed right after it.
+HANDLE g_hFlushThread = nullptr;
+HANDLE g_hFlushEvent = nullptr; // auto-reset: lines written since the last flush
+volatile LONG g_nDirty = 0;     // set by a writer, taken by the flush thread: one wake a flush
+volatile LONG g_nFlushStop = 0;
 DriverChannel g_debugDriver;
 // Shared with the installation code, hence the use count.
 DriverChannel g_wdmHelper;
@@ -79,6 +87,45 @@ void ReadSettings() {
         }
     }
     RegCloseKey(key);
+}
+
+DWORD WINAPI FlushMain(void*) {
+    for (;;) {
+        WaitForSingleObject(g_hFlushEvent, INFINITE);
+        InterlockedExchange(&g_nDirty, 0);
+        // The handle stays open until this thread has ended (StopFlusher).
+        FlushFileBuffers(g_hFile);
+        if (g_nFlushStop) {
+            return 0;
+        }
+    }
+}
+
+// With the file open. Without the thread each line is flushed where it is written.
+void StartFlusher() {
+    g_nFlushStop = 0;
+    g_nDirty = 0;
+    g_hFlushEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    g_hFlushThread = g_hFlushEvent ? CreateThread(nullptr, 0, FlushMain, nullptr, 0, nullptr) : nullptr;
+    if (!g_hFlushThread && g_hFlushEvent) {
+        CloseHandle(g_hFlushEvent);
+        g_hFlushEvent = nullptr;
+    }
+}
+
+// Before the file closes: the last lines are flushed, and the thread is gone.
+void StopFlusher() {
+    if (g_hFlushThread) {
+        g_nFlushStop = 1;
+        SetEvent(g_hFlushEvent);
+        WaitForSingleObject(g_hFlushThread, INFINITE);
+        CloseHandle(g_hFlushThread);
+        g_hFlushThread = nullptr;
+    }
+    if (g_hFlushEvent) {
+        CloseHandle(g_hFlushEvent);
+        g_hFlushEvent = nullptr;
+    }
 }
 
 bool TakeWdmHelper() {
@@ -121,9 +168,15 @@ void WriteLineLocked(const char* line) {
     case kTraceFile: {
         int n = snprintf(text, sizeof text, "%s\r\n", line);
         DWORD written = 0;
-        // One write per line, flushed at once: the file is complete at any moment.
+        // One write per line, in the file at once: it is complete at any moment.
         WriteFile(g_hFile, text, (DWORD)n, &written, nullptr);
-        FlushFileBuffers(g_hFile);
+        if (g_hFlushEvent) {
+            if (InterlockedExchange(&g_nDirty, 1) == 0) {
+                SetEvent(g_hFlushEvent);
+            }
+        } else {
+            FlushFileBuffers(g_hFile);
+        }
         break;
     }
     case kTraceWdmHelper:
@@ -160,6 +213,7 @@ void StartLocked() {
             g_uSinkType = kTraceNone;
             return;
         }
+        StartFlusher();
     }
     if (g_uSinkType == kTraceWdmHelper && !TakeWdmHelper()) {
         // Not started: the next line tries again. Until the helper is there, its lines go
@@ -183,6 +237,7 @@ void TraceStop() {
         return;
     }
     if (g_hFile != INVALID_HANDLE_VALUE) {
+        StopFlusher();
         CloseHandle(g_hFile);
         g_hFile = INVALID_HANDLE_VALUE;
     }

@@ -4,7 +4,8 @@
 //   DebugType 0  nothing
 //             1  the debug-output driver "WINDDX0"      (DriverChannel command 12)
 //             2  the system debugger (OutputDebugString)
-//             3  the file DebugFile, flushed after every line
+//             3  the file DebugFile, flushed after every line (by a thread of its own,
+//                so that a line never waits for the disk)
 //             4  the WDM helper driver "ZUWDMHLP"      (DriverChannel command 0xF007)
 // Every line is tagged "{OrvinAgent} " and cut to 511 characters of message. The two
 // driver sinks reach their devices through DriverChannel, which takes a device's stand-in

@@ -107,6 +107,7 @@ TEST_F(MainDialogTest, TrafficLinesNeedUiEnableExactlyOneAndCarryTheirPrefix) {
     }
     m_dialog.AddTrafficLine("text", 5);
     m_dialog.AddTrafficLine(std::string(300, 'x').c_str(), 0);
+    m_dialog.FlushTrafficLines();
     auto lines = Lines(1008);
     ASSERT_EQ(lines.size(), 6u);
     for (int direction = 0; direction < 5; ++direction) {
@@ -118,7 +119,57 @@ TEST_F(MainDialogTest, TrafficLinesNeedUiEnableExactlyOneAndCarryTheirPrefix) {
         m_params.m_nUiEnable = enable;
         m_dialog.AddTrafficLine("quiet", 3);
     }
+    m_dialog.FlushTrafficLines();
     EXPECT_EQ(Lines(1008).size(), 6u);
+}
+
+// Drawing the list takes milliseconds, and this thread carries the calls' messages too:
+// lines wait for a pause in the traffic, then all go in, in order.
+TEST_F(MainDialogTest, TrafficLinesAreDrawnWhenTheTrafficPausesInTheirOrder) {
+    for (int i = 0; i < 20; ++i) {
+        m_dialog.AddTrafficLine(("line " + std::to_string(i)).c_str(), 3);
+    }
+    EXPECT_TRUE(Lines(1008).empty()) << "not drawn while the traffic goes on";
+    const DWORD start = GetTickCount();
+    while (Lines(1008).size() < 20 && GetTickCount() - start < 5000) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&message);
+        }
+    }
+    auto lines = Lines(1008);
+    ASSERT_EQ(lines.size(), 20u) << "the pause's timer draws them";
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(lines[i], "[SM-->AG]==>line " + std::to_string(i));
+    }
+    const LRESULT top = SendMessageA(m_dialog.Item(1008), LB_GETTOPINDEX, 0, 0);
+    const LRESULT height = SendMessageA(m_dialog.Item(1008), LB_GETITEMHEIGHT, 0, 0);
+    RECT client = {};
+    GetClientRect(m_dialog.Item(1008), &client);
+    EXPECT_GE(top + (client.bottom / (height ? height : 1)), 19) << "scrolled to the newest line";
+}
+
+TEST_F(MainDialogTest, TheEventLogKeepsTheNewest2000Lines) {
+    for (int i = 0; i < 2005; ++i) {
+        m_dialog.AddTrafficLine(std::to_string(i).c_str(), 0);
+    }
+    m_dialog.FlushTrafficLines();
+    m_dialog.AddTrafficLine("2005", 0);
+    m_dialog.FlushTrafficLines();
+    auto lines = Lines(1008);
+    ASSERT_EQ(lines.size(), 2000u);
+    EXPECT_EQ(lines.front(), "[AG]==>6");
+    EXPECT_EQ(lines.back(), "[AG]==>2005");
+}
+
+TEST_F(MainDialogTest, ClearAlsoDropsTheLinesWaitingToBeDrawn) {
+    m_dialog.AddTrafficLine("drawn", 0);
+    m_dialog.FlushTrafficLines();
+    m_dialog.AddTrafficLine("waiting", 0);
+    SendMessageA(m_dialog.GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(1009, BN_CLICKED), 0);
+    m_dialog.FlushTrafficLines();
+    EXPECT_TRUE(Lines(1008).empty());
 }
 
 TEST_F(MainDialogTest, SendPutsTheCommandAtTheTopOfTheHistoryEveryTime) {
@@ -129,9 +180,14 @@ TEST_F(MainDialogTest, SendPutsTheCommandAtTheTopOfTheHistoryEveryTime) {
     }
     SetWindowTextA(combo, "");
     SendMessageA(m_dialog.GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(1002, BN_CLICKED), 0);
-    EXPECT_EQ(Lines(1005), (std::vector<std::string>{"GET USERSTATUS", "GET USERSTATUS"}));
-    EXPECT_EQ(Lines(1008), (std::vector<std::string>{"==>>GET USERSTATUS", "==>>GET USERSTATUS"}));
-    ASSERT_EQ(m_engine.sent.size(), 2u) << "an empty command is not sent";
+    m_dialog.AddTrafficLine("USERSTATUS ONLINE", 1);
+    SetWindowTextA(combo, "PING");
+    SendMessageA(m_dialog.GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(1002, BN_CLICKED), 0);
+    EXPECT_EQ(Lines(1005), (std::vector<std::string>{"PING", "GET USERSTATUS", "GET USERSTATUS"}));
+    EXPECT_EQ(Lines(1008), (std::vector<std::string>{"==>>GET USERSTATUS", "==>>GET USERSTATUS",
+                                                     "[SP-->AG]==>USERSTATUS ONLINE", "==>>PING"}))
+        << "the echo shows at once, after the lines that came before it";
+    ASSERT_EQ(m_engine.sent.size(), 3u) << "an empty command is not sent";
     EXPECT_EQ(m_engine.sent[0], std::string("GET USERSTATUS", 15)) << "with its terminating zero";
 }
 

@@ -262,3 +262,62 @@ TEST_F(TracedLinkTest, RequestsBeyondTheWaitingLimitDropTheOldestTraced) {
     }
     EXPECT_EQ(dropped, 6);
 }
+
+namespace {
+
+// The PipeThread keeps a read waiting before the service writes, and that read completes
+// with whatever the service's write brought: a message comes off the pipe in one piece,
+// and one written in pieces still arrives whole, with no short-read warning.
+TEST_F(TracedLinkTest, MessagesWrittenWholeOrInPiecesArriveWholeWithoutReadWarnings) {
+    DriverPipeServer driver("WINDDX0");
+    TraceStoppedFirst traceStoppedFirst;
+    ASSERT_TRUE(driver.Valid());
+
+    static std::atomic<int> arrived;
+    static std::atomic<uint32_t> lastInfo;
+    arrived = 0;
+    TestPipeServer ioman("VCORE\\IOMAN");
+    CIoManager manager;
+    ASSERT_EQ(manager.Open(
+                  [](const IMM* message, uint32_t, void*) {
+                      lastInfo = message->Info;
+                      ++arrived;
+                  },
+                  0, nullptr),
+              1);
+    ASSERT_TRUE(ioman.Accept());
+    ASSERT_TRUE(WaitUntil([&] { return manager.Phase() == 3; }));
+
+    // A call event (28 bytes: no buffers), then a key with its payload (28 + 512 bytes).
+    uint8_t message[28 + 512] = {};
+    iBusMessage header = {};
+    header.Size = 28;
+    header.Id = 0x3E8;
+    header.Kind = 3;
+    header.Param[0] = 0;    // MSG_TYPE_CALL_EVENT
+    header.Param[1] = 5;    // CALL_STATUS_INPROGRESS
+    header.Param[2] = 1001; // Info
+    ASSERT_TRUE(ioman.Write(&header, 28));
+    ASSERT_TRUE(WaitUntil([&] { return arrived == 1; }));
+    EXPECT_EQ(lastInfo.load(), 1001u);
+
+    header.Size = 28 + 512;
+    header.Param[0] = 1; // MSG_TYPE_HW_EVENT
+    header.Param[1] = 1; // NOTIFY_DTMF_KEY
+    header.Param[2] = '5';
+    header.Param[3] = 0x08; // the payload
+    memcpy(message, &header, 28);
+    memset(message + 28, 'p', 512);
+    for (size_t at = 0; at < sizeof message; at += 100) {
+        ASSERT_TRUE(ioman.Write(message + at, sizeof message - at < 100 ? sizeof message - at : 100));
+        Sleep(20);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return arrived == 2; }));
+    EXPECT_EQ(lastInfo.load(), (uint32_t)'5');
+    manager.Close();
+    TraceStop();
+    EXPECT_TRUE(Traced(driver, "IOMAN: 0: Event from Adapter: "));
+    EXPECT_FALSE(Traced(driver, "PipeThread: WARNING: Read")) << "a read made ahead takes what comes";
+}
+
+} // namespace
