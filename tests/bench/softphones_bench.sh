@@ -290,7 +290,7 @@ for name in "${OWN[@]}"; do
 done
 for name in "${DELEGATED[@]}"; do
     echo "$name (${SP[$name.program]}, ${SP[$name.bench]}):"
-    grep -E '^  (ringing|answer|  the same)' "$WORK/$name.bench.out" || true
+    grep -E '^(ringing|answer|floor|  the same)' "$WORK/$name.bench.out" | sed 's/^/  /' || true
     grep -E "^figure (${name}_ringing_to_service|service_answer_to_${name})_" "$WORK/$name.bench.out" | tee -a "$WORK/figures" || true
 done
 
