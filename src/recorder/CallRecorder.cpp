@@ -47,6 +47,15 @@ std::string PrintableName(const uint8_t* name) {
     return text;
 }
 
+constexpr DWORD kErrorNoSuchDevice = 433; // ERROR_NO_SUCH_DEVICE, which not every SDK names
+
+// What a read on a device removed under its handle fails with: the handle is pending
+// deletion (access denied), or the device is no more.
+bool RemovedDeviceError(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_FILE_NOT_FOUND || error == kErrorNoSuchDevice ||
+           error == ERROR_GEN_FAILURE;
+}
+
 bool EnterDirectory(const std::string& directory) {
     return !directory.empty() && SetCurrentDirectoryA(directory.c_str());
 }
@@ -276,16 +285,23 @@ bool CCallRecorder::ReadOnce(bool* more) {
     const int32_t status = m_Driver.Request(kCmdRead, params, 4, &buffer, &length);
     if (!m_Driver.LastRequestComplete()) {
         const DWORD error = m_Driver.LastTransferError();
-        if (m_Driver.LastRequestLostDevice()) {
+        if (m_Driver.LastRequestLostDevice() || RemovedDeviceError(error)) {
             DriverGone(error);
         } else if (error == ERROR_MORE_DATA) {
             TRACE(
                 "CCallRecorder::Poll - the driver answered more than the read buffer holds; answer dropped");
-        } else if (error != 0 && m_dwFailedReads++ == 0) {
-            // Nothing this time; the handle is alive, so the recording goes on. One line
-            // when the failures begin and one when they end.
-            TRACE("CCallRecorder::Poll - reading the driver failed (error %lu); the recording goes on",
-                  error);
+        } else if (error != 0) {
+            // Nothing this time; the handle may be alive, so the recording goes on. One line
+            // when the failures begin and one when they end; a driver that fails on and on
+            // is gone all the same.
+            if (m_dwFailedReads++ == 0) {
+                TRACE("CCallRecorder::Poll - reading the driver failed (error %lu); the recording goes on",
+                      error);
+            }
+            if (m_dwFailedReads >= kFailedReadsGone) {
+                TRACE("CCallRecorder::Poll - reading the driver failed %lu times in a row", m_dwFailedReads);
+                DriverGone(error);
+            }
         }
         return false;
     }

@@ -33,9 +33,13 @@
 // lives), once, when the settings are read: the recorder makes its folder the current
 // directory, so a path resolved against that would wander deeper at every read.
 //
-// A read of the driver that fails ends the driver's use only when the handle is dead
-// (DriverChannel::LastRequestLostDevice); any other failure yields nothing for that poll
-// and the recording goes on.
+// A read of the driver that fails ends the driver's use when the device is gone: the
+// handle is dead (DriverChannel::LastRequestLostDevice), the device was removed under it
+// (ERROR_ACCESS_DENIED on a handle pending deletion, ERROR_FILE_NOT_FOUND,
+// ERROR_NO_SUCH_DEVICE, ERROR_GEN_FAILURE), or reads have failed kFailedReadsGone polls in
+// a row. Any other failure yields nothing for that poll and the recording goes on. A
+// driver gone is opened and registered again every kReconnectMs, so the recorder is back
+// when the adapter is.
 //
 // Threads: GUI thread only. The main dialog's 200 ms timer polls it, the recorder
 // interface's messages and the settings update come through the dialog's window, and the
@@ -68,6 +72,7 @@ public:
     static constexpr DWORD kMinCheckInterval = 5000000;  // bytes of audio between disk checks
     static constexpr int32_t kNoHandle = -1;
     static constexpr ULONGLONG kReconnectMs = 5000; // after the driver went away
+    static constexpr DWORD kFailedReadsGone = 10;   // failed reads in a row (2 s of polls): gone
 
     // Call events, the first 32-bit value of a "VCLCTRL" payload.
     enum CallEvent : uint32_t {

@@ -70,6 +70,12 @@ void CMessageEngine::KillTimer(UINT_PTR id) {
     }
 }
 
+bool CMessageEngine::SendCopyData(HWND window, COPYDATASTRUCT* data, DWORD_PTR* result) const {
+    *result = 0;
+    return SendMessageTimeoutA(window, WM_COPYDATA, (WPARAM)m_hWnd, (LPARAM)data,
+                               SMTO_NORMAL | SMTO_ABORTIFHUNG, kSendTimeoutMs, result) != 0;
+}
+
 LRESULT CALLBACK CMessageEngine::StaticWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         // The one message the default procedure must see: it stores the window's title.

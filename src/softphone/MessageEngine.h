@@ -9,7 +9,13 @@
 // Each softphone's engine derives from it and adds its attach protocol and its outgoing
 // dispatch. The window has no parent, so broadcasts reach it.
 //
-// Threads: GUI thread only.
+// Records go to a softphone by SendCopyData: a SendMessageTimeout that gives up after
+// kSendTimeoutMs (at once where the system knows the window hangs), so that a hung
+// softphone can not hold this thread, which also carries every adapter event and the
+// monitor's shutdown. Messages sent to this thread meanwhile are still taken (the
+// softphone's answers among them), as with SendMessage.
+//
+// Threads: GUI thread only, except SendCopyData, which a client's own threads may call.
 #pragma once
 
 #include <windows.h>
@@ -20,6 +26,8 @@ class COrvinApiClient;
 
 class CMessageEngine {
 public:
+    static constexpr UINT kSendTimeoutMs = 5000; // the longest a record waits for the softphone
+
     CMessageEngine();
     virtual ~CMessageEngine();
     CMessageEngine(const CMessageEngine&) = delete;
@@ -39,6 +47,9 @@ public:
     void Announce();
     bool SetTimer(UINT_PTR id, UINT elapse);
     void KillTimer(UINT_PTR id);
+    // One WM_COPYDATA to `window` with this engine's window as the sender. False when it
+    // did not take it in time (or hangs); *result is its answer otherwise.
+    bool SendCopyData(HWND window, COPYDATASTRUCT* data, DWORD_PTR* result) const;
 
     HWND Window() const { return m_hWnd; }
     COrvinApiClient* Client() const { return m_pClient; }

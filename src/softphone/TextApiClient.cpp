@@ -200,7 +200,15 @@ void CTextApiClient::OnApiServerDisconnect() {
     SetAudioOut("");
     SetConnectionFlags(0, kFlagSoftphoneReady);
     m_ContactList.Reset();
+    ForgetOnlineStatus();
     ReportDisconnected();
+}
+
+void CTextApiClient::ForgetOnlineStatus() {
+    // The service is told the agent is disconnected: the user's status is unknown until
+    // the softphone tells it again, and that report then says connected anew (else a user
+    // who was online before would never be announced again after a reconnection).
+    m_nOnlineStatus = 0;
 }
 
 bool CTextApiClient::FindAudioDevicesOnce() {

@@ -143,6 +143,8 @@ protected:
     void KeepAlive();
     void ReportConnected(); // NotifyAgentStatus AgentConnectedToVoip, traced
     void ReportDisconnected();
+    // At a disconnect: the online status back to unknown (0).
+    void ForgetOnlineStatus();
     void ReportCallStatus(int status, bool notify);
     void SendRinging(); // CALL_STATUS_RINGING with the caller's number and name
     void EndCall();

@@ -106,12 +106,9 @@ LRESULT CTextMessageEngine::DispatchText(COPYDATASTRUCT* data) {
     if (!phone || !data) {
         return 0;
     }
-    // A hung softphone must not hang the agent: the send gives up after a while (at once
-    // when the system already knows it hangs), and its absence shows later. Messages sent
-    // to this thread meanwhile are still taken (the softphone's answers among them).
+    // A hung softphone must not hang the agent: its absence shows later (the pings).
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutA(phone, WM_COPYDATA, (WPARAM)m_hWnd, (LPARAM)data, SMTO_NORMAL | SMTO_ABORTIFHUNG,
-                             kSendTimeoutMs, &result)) {
+    if (!SendCopyData(phone, data, &result)) {
         TRACE("%s: %s did not take the message (Err=%d)", m_Profile.dispatchName, m_Profile.softphoneName,
               (int)GetLastError());
         return 0;

@@ -9,9 +9,9 @@
 // message names, whether the discover is posted after checks or sent to every window at
 // once, what each attach status does, and the names in the traces.
 //
-// Commands go by SendMessageTimeout (at most kSendTimeoutMs, not at all to a softphone the
-// system knows to hang), so a hung softphone cannot freeze the agent; notifications sent
-// meanwhile are handled inside the wait, as with SendMessage.
+// Commands go by the engine's SendCopyData (at most kSendTimeoutMs, not at all to a
+// softphone the system knows to hang), so a hung softphone cannot freeze the agent;
+// notifications sent meanwhile are handled inside the wait, as with SendMessage.
 //
 // Threads: GUI thread, except DispatchText, which the audio-device search thread may also
 // call (a synchronous send of a record of its own).
@@ -61,7 +61,6 @@ class CTextMessageEngine : public CMessageEngine {
 public:
     static constexpr UINT_PTR kPingTimer = 16;
     static constexpr UINT kPingMs = 10000;
-    static constexpr UINT kSendTimeoutMs = 5000; // the longest a command waits for the softphone
 
     CTextMessageEngine(CTextApiClient* client, const TextEngineProfile& profile);
 

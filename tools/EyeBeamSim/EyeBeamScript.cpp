@@ -28,6 +28,7 @@ const Spec kSpecs[] = {
     {EyeBeamCommandKind::Expect, "expect", 2, "info timeout"},
     {EyeBeamCommandKind::Send, "send", 2, "info size"},
     {EyeBeamCommandKind::Sleep, "sleep", 1, ""},
+    {EyeBeamCommandKind::Hang, "hang", 1, ""},
     {EyeBeamCommandKind::Vanish, "vanish", 0, "close"},
 };
 
@@ -103,7 +104,7 @@ bool ParseEyeBeamLine(const std::string& text, int line, std::optional<EyeBeamCo
     result.source = source;
     result.size = (uint32_t)eyebeam::kRecordSize;
     result.timeoutMs = spec->kind == EyeBeamCommandKind::Attach ? kDefaultAttachMs : kDefaultExpectMs;
-    if (spec->kind == EyeBeamCommandKind::Sleep && !ParseMs(positional[0], &result.ms)) {
+    if (spec->positional == 1 && !ParseMs(positional[0], &result.ms)) {
         *error = name + ": bad time '" + positional[0] + "'";
         return false;
     }

@@ -18,6 +18,8 @@
 //                                  one record to the attached window: 620 bytes unless
 //                                  size says otherwise (cut short, or zeros added)
 //   sleep MS
+//   hang MS                        the window takes no message at all for MS ms (a hung
+//                                  EyeBeam: the agent's sends time out); returns at once
 //   vanish [close=MS]              no more answers or records; the window closes after MS
 //
 // Every record the agent sends must come after the handshake, from the window that
@@ -36,7 +38,7 @@
 
 namespace orvin::eyebeamsim {
 
-enum class EyeBeamCommandKind { Attach, Available, Detach, Expect, Send, Sleep, Vanish };
+enum class EyeBeamCommandKind { Attach, Available, Detach, Expect, Send, Sleep, Hang, Vanish };
 
 constexpr uint32_t kDefaultAttachMs = 10000;
 constexpr uint32_t kDefaultExpectMs = 5000;
@@ -52,7 +54,7 @@ struct EyeBeamCommand {
     std::optional<int32_t> info; // expect: matched when given; send: 0 when not
     uint32_t size = 0;           // send: the record's length
     uint32_t timeoutMs = 0;
-    uint32_t ms = 0; // sleep; vanish: until the window closes
+    uint32_t ms = 0; // sleep, hang; vanish: until the window closes
 };
 
 // Parses one line: true with *command set, true with it empty for a blank or comment

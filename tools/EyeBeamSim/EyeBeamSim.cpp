@@ -67,6 +67,8 @@ Script: one command per line; '#' outside quotes starts a comment.
                             one record to the attached window (620 bytes unless size says
                             otherwise: cut short, or zeros added)
   sleep MS
+  hang MS                   the window takes no message at all for MS ms (a hung EyeBeam:
+                            the agent's sends time out); the script goes on at once
   vanish [close=MS]         no more answers or records (EyeBeam hangs); the window closes
                             after MS ms (default at once)
 
@@ -169,6 +171,9 @@ public:
             break;
         case EyeBeamCommandKind::Sleep:
             Sleep(command.ms);
+            break;
+        case EyeBeamCommandKind::Hang:
+            m_window.Hang(command.ms);
             break;
         case EyeBeamCommandKind::Vanish:
             m_window.Vanish(command.ms);

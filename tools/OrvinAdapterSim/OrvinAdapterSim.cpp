@@ -152,6 +152,12 @@ Recorder driver (records go to the client that registered, on the channels it ch
                                     audio_bytes_queued=N audio_bytes_read=N reads=N
                                     max_queue_bytes=N
   rec-remove MS                     the driver is gone for MS ms (its client's handle breaks)
+  rec-unplug ERROR MS               the driver is pulled out under its client's open handle:
+                                    every request on that handle fails with the Win32 ERROR
+                                    from now on (5, ERROR_ACCESS_DENIED, while a removed
+                                    device's deletion is pending), and no client opens it
+                                    again before MS ms have passed and that handle is closed;
+                                    the script goes on at once
 
 Values:
   TYPE   a type name (MSG_TYPE_HW_EVENT, or HW_EVENT) or number

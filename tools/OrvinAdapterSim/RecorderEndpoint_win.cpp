@@ -84,6 +84,13 @@ void RecorderEndpoint::Restore() {
     m_bRemoved = false;
 }
 
+void RecorderEndpoint::Unplug(uint32_t error, DWORD ms) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_unpluggedConnection = m_connection;
+    m_unplugError = error;
+    m_absentUntil = GetTickCount64() + ms;
+}
+
 void RecorderEndpoint::Serve(HANDLE pipe) {
     int connections = 0;
     while (!m_bStop) {
@@ -91,7 +98,7 @@ void RecorderEndpoint::Serve(HANDLE pipe) {
             bool removed;
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
-                removed = m_bRemoved;
+                removed = m_bRemoved || GetTickCount64() < m_absentUntil;
                 if (!removed) {
                     pipe = CreateMessagePipeInstance(m_name, kPipeBufferSize);
                     m_bServing = pipe != INVALID_HANDLE_VALUE;
@@ -128,6 +135,10 @@ void RecorderEndpoint::Serve(HANDLE pipe) {
 void RecorderEndpoint::ServeConnection(HANDLE pipe, int connection) {
     // Worded so that the other pipes' "connected" and "gone" lines stay theirs alone.
     m_log.Line("REC driver opened by client %d", connection);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_connection = connection;
+    }
     auto interrupted = [this] { return Interrupted(); };
     std::vector<uint8_t> message;
     int number = 0;
@@ -149,6 +160,7 @@ void RecorderEndpoint::ServeConnection(HANDLE pipe, int connection) {
         }
         m_registration = -1;
         m_channels = RecChannels::None;
+        m_connection = 0;
         DropUnsubscribed();
     }
     m_changed.notify_all();
@@ -206,10 +218,14 @@ std::vector<uint8_t> RecorderEndpoint::Answer(const std::vector<uint8_t>& messag
     RecChannels asked = RecChannels::None;
     int32_t registration;
     RecFault fault;
+    uint32_t failWith = 0; // the device call fails with this error
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         registration = m_registration;
         fault = m_fault;
+        if (connection == m_unpluggedConnection) {
+            failWith = m_unplugError;
+        }
     }
     CheckRecRequest(request, registration, &faults, &asked);
     for (const std::string& text : faults) {
@@ -222,12 +238,16 @@ std::vector<uint8_t> RecorderEndpoint::Answer(const std::vector<uint8_t>& messag
                    request.command);
         return std::vector<uint8_t>(4, 0);
     }
-    if (fault == RecFault::Transient) {
-        m_log.Line("REC client %d: request 0x%X failed with error %u (fault transient)", connection,
-                   request.command, kTransientError);
+    const char* why = failWith ? "unplugged" : "fault transient";
+    if (!failWith && fault == RecFault::Transient) {
+        failWith = kTransientError;
+    }
+    if (failWith) {
+        m_log.Line("REC client %d: request 0x%X failed with error %u (%s)", connection, request.command,
+                   failWith, why);
         std::vector<uint8_t> failed(8, 0);
         memcpy(failed.data(), &kFailedCallCount, 4);
-        memcpy(failed.data() + 4, &kTransientError, 4);
+        memcpy(failed.data() + 4, &failWith, 4);
         return failed;
     }
     if (fault == RecFault::Fail) {

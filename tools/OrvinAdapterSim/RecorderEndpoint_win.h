@@ -19,6 +19,13 @@
 // device call itself fails with ERROR_IO_DEVICE, 1117: the pipe's failure answer, the
 // count 0xFFFFFFFF and the error; the handle stays usable).
 //
+// The driver can go away in two ways: removed (its pipe closes under the client, no
+// instance until Restore), or unplugged as a device is pulled out under an open handle:
+// every request on the connection open then fails with the error given (a removed
+// device's handle answers ERROR_ACCESS_DENIED while its deletion is pending) and keeps
+// failing; a new client reaches the driver only once the time given has passed and that
+// handle is closed.
+//
 // Threads: the serving thread reads requests and answers them; the script's thread queues
 // records and waits for the driver's state. m_mutex guards everything below it; m_changed
 // is signalled at every change a waiting command may look for.
@@ -70,6 +77,8 @@ public:
     // Restore. False when the serving thread did not let go in time.
     bool Remove();
     void Restore();
+    // The driver unplugged: see above. Returns at once.
+    void Unplug(uint32_t error, DWORD ms);
 
     enum class Wait { Done, TimedOut, Violation };
     // Until a registration newer than *seen exists (*seen becomes its number).
@@ -133,6 +142,10 @@ private:
     size_t m_queueBytes = 0;
     uint32_t m_sequence = 0;
     RecFault m_fault = RecFault::None;
+    int m_connection = 0;          // the connection being served (0: none)
+    int m_unpluggedConnection = 0; // the connection whose requests fail with m_unplugError
+    uint32_t m_unplugError = 0;
+    ULONGLONG m_absentUntil = 0; // no new instance before this tick
     RecorderFigures m_figures;
     ULONGLONG m_lastReadTick = 0;
     std::vector<std::string> m_violations;

@@ -46,6 +46,7 @@ const CommandSpec kSpecs[] = {
     {CommandKind::RecDrain, "rec-drain", 0, 0, "timeout"},
     {CommandKind::RecReport, "rec-report", 0, 0, ""},
     {CommandKind::RecRemove, "rec-remove", 1, 1, ""},
+    {CommandKind::RecUnplug, "rec-unplug", 2, 2, ""},
 };
 static_assert(sizeof kSpecs / sizeof kSpecs[0] == static_cast<size_t>(CommandKind::Count));
 
@@ -309,6 +310,9 @@ bool ParseScriptLine(const std::string& text, int line, uint32_t allowed,
         case CommandKind::RecFault:
             *error = name + ": needs a mode (none, silent, fail, long, overclaim or transient)";
             break;
+        case CommandKind::RecUnplug:
+            *error = name + ": needs the error (a number) and a time in milliseconds";
+            break;
         default:
             *error = name + ": needs a time in milliseconds";
             break;
@@ -413,6 +417,19 @@ bool ParseScriptLine(const std::string& text, int line, uint32_t allowed,
             return false;
         }
         break;
+    case CommandKind::RecUnplug: {
+        int64_t recError;
+        if (!ParseNumber(positional[0], 1, std::numeric_limits<uint32_t>::max() - 1, &recError)) {
+            *error = name + ": bad error '" + positional[0] + "' (a Win32 error, not 0)";
+            return false;
+        }
+        result.recError = (uint32_t)recError;
+        if (!ParseMs(positional[1], &result.ms)) {
+            *error = name + ": bad time '" + positional[1] + "'";
+            return false;
+        }
+        break;
+    }
     case CommandKind::Burst:
     case CommandKind::Measure: {
         int64_t count;

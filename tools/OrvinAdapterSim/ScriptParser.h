@@ -53,6 +53,7 @@ enum class CommandKind : uint32_t {
     RecDrain,            // rec-drain [timeout=MS]
     RecReport,           // rec-report
     RecRemove,           // rec-remove MS
+    RecUnplug,           // rec-unplug ERROR MS
     Count
 };
 static_assert(static_cast<uint32_t>(CommandKind::Count) <= 32, "command masks are 32 bits");
@@ -71,7 +72,8 @@ constexpr uint32_t kSimCommands =
     CommandBit(CommandKind::RecExpectChannels) | CommandBit(CommandKind::RecExpectUnregister) |
     CommandBit(CommandKind::RecEvent) | CommandBit(CommandKind::RecAudio) | CommandBit(CommandKind::RecRaw) |
     CommandBit(CommandKind::RecFault) | CommandBit(CommandKind::RecDrain) |
-    CommandBit(CommandKind::RecReport) | CommandBit(CommandKind::RecRemove);
+    CommandBit(CommandKind::RecReport) | CommandBit(CommandKind::RecRemove) |
+    CommandBit(CommandKind::RecUnplug);
 constexpr uint32_t kProbeCommands =
     CommandBit(CommandKind::Expect) | CommandBit(CommandKind::Send) | CommandBit(CommandKind::SendGeneric) |
     CommandBit(CommandKind::Burst) | CommandBit(CommandKind::Sleep) | CommandBit(CommandKind::WaitAvailable) |
@@ -118,6 +120,7 @@ struct ScriptCommand {
     uint32_t chunk = kDefaultRecChunk; // rec-audio: payload bytes per record
     bool realtime = false;             // rec-audio: at the audio's own pace
     std::string word;                  // rec-expect-channels: VCLCTRL or VCLCTRL,VCLOG; rec-fault: the mode
+    uint32_t recError = 0;             // rec-unplug: the Win32 error the open handle fails with
 };
 
 struct ScriptError {

@@ -119,6 +119,7 @@ bool ScriptRunner::RunCommand(const ScriptCommand& command, std::string* failure
     case CommandKind::RecDrain:
     case CommandKind::RecReport:
     case CommandKind::RecRemove:
+    case CommandKind::RecUnplug:
         return RecorderCommand(command, failure);
     default:
         *failure = std::string("'") + CommandName(command.kind) + "' is not a command of the stand-in";
@@ -353,6 +354,11 @@ bool ScriptRunner::RecorderCommand(const ScriptCommand& command, std::string* fa
         Sleep(command.ms);
         m_recorder.Restore();
         m_log.Line("REC driver back");
+        return true;
+    case CommandKind::RecUnplug:
+        m_log.Line("REC driver unplugged for %u ms: its open handle fails with error %u from now on",
+                   command.ms, command.recError);
+        m_recorder.Unplug(command.recError, command.ms);
         return true;
     default:
         *failure = "not a recorder command";

@@ -21,9 +21,13 @@ struct Spec {
 };
 
 const Spec kSpecs[] = {
-    {QQCommandKind::Attach, "attach", "timeout"}, {QQCommandKind::Available, "available", ""},
-    {QQCommandKind::Expect, "expect", "timeout"}, {QQCommandKind::Send, "send", ""},
-    {QQCommandKind::SendRaw, "send-raw", ""},     {QQCommandKind::Sleep, "sleep", ""},
+    {QQCommandKind::Attach, "attach", "timeout"},
+    {QQCommandKind::Available, "available", ""},
+    {QQCommandKind::Expect, "expect", "timeout"},
+    {QQCommandKind::Send, "send", ""},
+    {QQCommandKind::SendRaw, "send-raw", ""},
+    {QQCommandKind::Sleep, "sleep", ""},
+    {QQCommandKind::Hang, "hang", ""},
     {QQCommandKind::Vanish, "vanish", "close"},
 };
 
@@ -281,6 +285,7 @@ bool ParseQQLine(const std::string& text, int line, std::optional<QQCommand>* co
         }
         break;
     case QQCommandKind::Sleep:
+    case QQCommandKind::Hang:
         if (positional.size() != 1 || !ParseMs(positional[0], &result.ms)) {
             *error = positional.empty() ? name + ": needs a time in milliseconds"
                                         : name + ": bad time '" + positional[0] + "'";

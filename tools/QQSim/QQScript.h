@@ -16,6 +16,8 @@
 //   send-raw EVENT HEX             one message whose data are these bytes (hex, blanks
 //                                  between bytes allowed when quoted)
 //   sleep MS
+//   hang MS                        the window takes no message at all for MS ms (a hung QQ:
+//                                  the agent's sends time out); returns at once
 //   vanish [close=MS]              no more answers or messages; the window closes after MS
 //
 // ITEM (tag-length-value): TAG:byte:N (1 byte), TAG:u32:N (4 bytes), TAG:text:TEXT (the
@@ -40,7 +42,7 @@
 
 namespace orvin::qqsim {
 
-enum class QQCommandKind { Attach, Available, Expect, Send, SendRaw, Sleep, Vanish };
+enum class QQCommandKind { Attach, Available, Expect, Send, SendRaw, Sleep, Hang, Vanish };
 
 constexpr uint32_t kDefaultAttachMs = 10000;
 constexpr uint32_t kDefaultExpectMs = 5000;

@@ -71,6 +71,8 @@ Script: one command per line; '#' outside quotes starts a comment.
   send EVENT [ITEM ...]     one message to the attached window
   send-raw EVENT HEX        one message whose data are these bytes
   sleep MS
+  hang MS                   the window takes no message at all for MS ms (a hung QQ: the
+                            agent's sends time out); the script goes on at once
   vanish [close=MS]         no more answers or messages (QQ hangs); the window closes
                             after MS ms (default at once)
 
@@ -178,6 +180,9 @@ public:
             break;
         case QQCommandKind::Sleep:
             Sleep(command.ms);
+            break;
+        case QQCommandKind::Hang:
+            m_window.Hang(command.ms);
             break;
         case QQCommandKind::Vanish:
             m_window.Vanish(command.ms);

@@ -31,7 +31,9 @@ void CEyebeamMessageEngine::OnAttachMessage(UINT message, WPARAM wParam, LPARAM 
         if (lParam == 1) {
             m_hSoftphoneWindow = from;
             m_pEyebeamClient->OnApiServerAttached();
-        } else if (lParam == 0) {
+        } else if (lParam == 0 && from && from == m_hSoftphoneWindow) {
+            // Only the EyeBeam we know says goodbye: the same message with 0 from any other
+            // window is its discover broadcast (another agent's, say), not EyeBeam leaving.
             m_hSoftphoneWindow = nullptr;
             m_pEyebeamClient->OnApiServerDetached();
         }
@@ -45,7 +47,12 @@ LRESULT CEyebeamMessageEngine::DispatchMessageToEyeBeam(COPYDATASTRUCT* data) {
     if (!m_hSoftphoneWindow || !data) {
         return 0;
     }
-    const LRESULT result = SendMessageA(m_hSoftphoneWindow, WM_COPYDATA, (WPARAM)m_hWnd, (LPARAM)data);
+    DWORD_PTR result = 0;
+    if (!SendCopyData(m_hSoftphoneWindow, data, &result)) {
+        TRACE("DispatchMessage To Eye Beam: EyeBeam did not take the message (Err=%d)\n",
+              (int)GetLastError());
+        return 0;
+    }
     TRACE_LEVEL(1, "DispatchMessage To Eye Beam returned - 0x%x\n", (unsigned)result);
-    return result;
+    return (LRESULT)result;
 }

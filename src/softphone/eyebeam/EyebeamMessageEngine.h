@@ -2,9 +2,11 @@
 // "m_WM_EYEBEAM_API_REGISTER" and "m_WM_EYEBEAM_API_AVAILABLE"; to discover EyeBeam it
 // sends the register message to every top-level window with its own window as the first
 // parameter and 0 as the second. EyeBeam answers (or announces itself) with the register
-// message carrying its window and 1, and says goodbye with 0; "API available" starts the
-// discovery again. The engine's own broadcast comes back to it and is ignored. Records
-// go to EyeBeam's window as WM_COPYDATA (EyebeamRecord.h).
+// message carrying its window and 1, and says goodbye with 0 (only the EyeBeam window it
+// knows: with 0 from another window the message is that window's discover); "API
+// available" starts the discovery again. The engine's own broadcast comes back to it and
+// is ignored. Records go to EyeBeam's window as WM_COPYDATA (EyebeamRecord.h), sent with
+// a time-out (SendCopyData): a hung EyeBeam does not hold the agent.
 //
 // Threads: GUI thread only.
 #pragma once

@@ -162,7 +162,9 @@ void QQApiClient::OnApiServerDisconnect() {
     SetConnectionFlags(0, kFlagSoftphoneReady);
     TRACE("QQApiClient::OnApiServerDisconnect()  NotifyAgentStatus, AgentDisconnectedFromVoip\n");
     SendToService(MSG_TYPE_AGENT_EVENT, NotifyAgentStatus, AgentDisconnectedFromVoip);
-    m_pEngine->KillTimer(16);
+    // A disconnect within half a second of the connection: the pending device selection
+    // would point QQ's audio back at an adapter that has gone. (No timer 16 is ever set.)
+    m_pEngine->KillTimer(CQQMessageEngine::kSelectAudioTimer);
 }
 
 void QQApiClient::OnVoipAdapterAttach() {
@@ -333,6 +335,10 @@ void QQApiClient::SetCallStatus(int status, int info) {
     HandleCallStatusChange(status);
 }
 
+// The service asks to answer with INPROGRESS (5: the handset was lifted), whose QQ status
+// is ACCEPT (4): QQ is told "answer" (145). RINGING (4) is never a request: it is what the
+// agent reports to the service, and QQ's ringing status (2) is QQ's own to tell, so
+// nothing is sent for it. Do not "correct" either to the other.
 void QQApiClient::HandleCallStatusChange(int status) {
     const int qqStatus = ToQQCallStatus(status);
     TRACE("HandleCallStatusChange() CallStatus 0x%x\n", (unsigned)qqStatus);

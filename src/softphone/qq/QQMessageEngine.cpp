@@ -39,9 +39,13 @@ LRESULT CQQMessageEngine::DispatchMessageToQQ(COPYDATASTRUCT* data) {
     if (!m_hSoftphoneWindow || !data) {
         return 0;
     }
-    const LRESULT result = SendMessageA(m_hSoftphoneWindow, WM_COPYDATA, (WPARAM)m_hWnd, (LPARAM)data);
+    DWORD_PTR result = 0;
+    if (!SendCopyData(m_hSoftphoneWindow, data, &result)) {
+        TRACE("DispatchMessageToQQ: QQ did not take the message (Err=%d)\n", (int)GetLastError());
+        return 0;
+    }
     TRACE_LEVEL(1, "DispatchMessageToQQ returned - 0x%x\n", (unsigned)result);
-    return result;
+    return (LRESULT)result;
 }
 
 void CQQMessageEngine::OnTimer(UINT_PTR id) {

@@ -3,7 +3,8 @@
 // message to every top-level window with its own window as the first parameter and 100 as
 // the second; QQ answers with the response message carrying 2 and its window, and "API
 // available" starts the discovery again. Events and their items go to QQ's window as
-// WM_COPYDATA (QQItems.h). The client's timers run on this window: timer 80 points QQ's
+// WM_COPYDATA (QQItems.h), sent with a time-out (SendCopyData): a hung QQ does not hold
+// the agent. The client's timers run on this window: timer 80 points QQ's
 // audio at the adapter half a second after the connection.
 //
 // Threads: GUI thread only.

@@ -135,6 +135,7 @@ void CSkypeApiClient::OnApiServerDisconnect() {
     ClearCollectedDigits();
     SetConnectionFlags(0, kFlagSoftphoneReady);
     m_ContactList.Reset();
+    ForgetOnlineStatus();
     ReportDisconnected();
 }
 

@@ -128,6 +128,8 @@ void CTelTelApiClient::OnApiServerConnected() {
 }
 
 void CTelTelApiClient::OnApiServerDisconnect() {
+    // A search still under way would point TelTel at the adapter after this.
+    StopAudioThread();
     SelectAudioDevices(false);
     RingIndicationOff();
     SwitchState(CALL_STATUS_FINISHED);
@@ -140,6 +142,15 @@ void CTelTelApiClient::OnApiServerDisconnect() {
 void CTelTelApiClient::OnVoipAdapterAttach() {
     COrvinApiClient::OnVoipAdapterAttach();
     SendToService(MSG_TYPE_AGENT_EVENT, NotifyAgentStatus, AgentStatusAdapterAttachedQqTelTel);
+}
+
+void CTelTelApiClient::OnVoipAdapterDetach() {
+    // The base has disconnected TelTel with the adapter; the attached flag goes with it,
+    // or the poll after the adapter's return would find nothing new to announce. No poll
+    // while the adapter is away: its return starts it again (ConnectToApiServer).
+    m_pEngine->KillTimer(CTelTelMessageEngine::kPollTimer);
+    COrvinApiClient::OnVoipAdapterDetach();
+    m_nAttached = 0;
 }
 
 void CTelTelApiClient::ControlSoftphoneWindow(bool toVoip) {
@@ -197,10 +208,13 @@ void CTelTelApiClient::StopAudioThread() {
     if (!m_hAudioThread) {
         return; // none ever ran: nothing to wait for
     }
-    // The thread ends within its current device search: its waits end at once now.
-    if (WaitForSingleObject(m_hAudioThread, kAudioThreadStopMs) != WAIT_OBJECT_0) {
-        TRACE("CTelTelApiClient: WARNING: the audio device thread has not ended within %u ms",
-              (unsigned)kAudioThreadStopMs);
+    // The thread ends within its current pass (its waits end at once now), and it uses
+    // this object and the wrapper: it must be gone before either is, however long its
+    // pass takes. Messages sent to this thread meanwhile are taken.
+    while (MsgWaitForMultipleObjects(1, &m_hAudioThread, FALSE, INFINITE, QS_SENDMESSAGE) ==
+           WAIT_OBJECT_0 + 1) {
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
     }
     CloseHandle(m_hAudioThread);
     m_hAudioThread = nullptr;

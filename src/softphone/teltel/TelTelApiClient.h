@@ -18,8 +18,13 @@
 // arrive on the library's threads: the sink operations hand each event over to the GUI
 // thread (HandOverToGuiThread) in the order they came, and do nothing else there. The
 // audio-device thread runs the device search every second until the adapter's playback
-// device appears and then selects the devices in TelTel from its own thread. The
-// destructor stops that thread before the wrapper goes.
+// device appears and then selects the devices in TelTel from its own thread; a disconnect
+// stops it (its devices would be TelTel's no more), and the destructor waits for it
+// however long it takes, before the wrapper it calls goes.
+//
+// The adapter's going (NOTIFY_CLOSE_DEVICE) detaches the client and stops the readiness
+// poll; its return restarts the poll, whose next ready answer attaches anew: the service
+// hears AgentConnectedToVoip again and TelTel gets the adapter's devices again.
 #pragma once
 
 #include "softphone/OrvinApiClient.h"
@@ -36,8 +41,6 @@ public:
     // How long the library stays loaded after TelTel_Unregister, for TelTel's own threads
     // to finish what they began.
     static constexpr DWORD kUnloadGraceMs = 2000;
-    // The longest wait for the audio-device thread at the end.
-    static constexpr DWORD kAudioThreadStopMs = 5000;
 
     // With TelTelAPI.DLL and the system's mixers.
     CTelTelApiClient();
@@ -52,6 +55,7 @@ public:
     void OnApiServerConnected() override;
     void OnApiServerDisconnect() override;
     void OnVoipAdapterAttach() override;
+    void OnVoipAdapterDetach() override;
     void ControlSoftphoneWindow(bool toVoip) override;
     void SelectAudioDevices(bool toAdapter) override;
     void SetAudioIn(const char* name) override;

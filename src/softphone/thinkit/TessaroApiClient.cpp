@@ -27,10 +27,12 @@ const TextApiProfile kTessaroProfile = {
     true,  // the devices are looked for from a thread
 };
 
+// "Not available" and "available" leave Tessaro's window known: the discover is sent to
+// every window whether one is known or not, and the window answers it anew.
 const TextAttachRow kTessaroAttachRows[] = {
     {0, TextAttachRow::kAttached, "API server connected!\n", false, false},
-    {1, TextAttachRow::kDetach, "!!! Tessaro API not available\n", true, false},
-    {2, TextAttachRow::kRediscover, "!!! Try connect now (API available)\n", true, false},
+    {1, TextAttachRow::kDetach, "!!! Tessaro API not available\n", false, false},
+    {2, TextAttachRow::kRediscover, "!!! Try connect now (API available)\n", false, false},
 };
 
 const TextEngineProfile kTessaroEngineProfile = {
@@ -76,9 +78,15 @@ void CTessaroApiClient::OnApiServerConnected() {
     if (FindAudioDevicesOnce()) {
         SignalAudioSearchDone();
         TRACE("Setting audio device");
+        // One view of the search: a device found a moment ago may be gone from it (the
+        // search thread publishes its own result meanwhile). A missing name is not sent.
         const AudioDeviceSelection devices = m_AudioDevices.GetSelection();
-        SetAudioIn(devices.captureName->c_str());
-        SetAudioOut(devices.playbackName->c_str());
+        if (devices.captureName) {
+            SetAudioIn(devices.captureName->c_str());
+        }
+        if (devices.playbackName) {
+            SetAudioOut(devices.playbackName->c_str());
+        }
     } else {
         TRACE("Setting thread in order to find audio device");
         StartAudioDeviceSearch();
@@ -90,10 +98,14 @@ void CTessaroApiClient::OnApiServerConnected() {
 
 void CTessaroApiClient::OnAudioDevicesFoundLate() {
     const AudioDeviceSelection devices = m_AudioDevices.GetSelection();
-    TRACE("Setting audio again...");
-    SetAudioIn(devices.captureName ? devices.captureName->c_str() : "");
-    TRACE("Setting audio again...");
-    SetAudioOut(devices.playbackName ? devices.playbackName->c_str() : "");
+    if (devices.captureName) {
+        TRACE("Setting audio again...");
+        SetAudioIn(devices.captureName->c_str());
+    }
+    if (devices.playbackName) {
+        TRACE("Setting audio again...");
+        SetAudioOut(devices.playbackName->c_str());
+    }
 }
 
 void CTessaroApiClient::ControlSoftphoneWindow(bool toVoip) {

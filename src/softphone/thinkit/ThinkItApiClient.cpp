@@ -28,9 +28,9 @@ const TextApiProfile kThinkItProfile = {
 };
 
 // ThinkIt's attach statuses. Pending authorisation and refusal leave a window known from
-// before as it is; "not available" keeps it too (the disconnect does not forget it), so
-// "available again" forgets it before discovering anew, or the discover would find it
-// known and ThinkIt would never be attached again.
+// before as it is; "not available" ends in the disconnect, which forgets it; "available
+// again" forgets it too before discovering anew, or the discover would find it known and
+// ThinkIt would never be attached again.
 const TextAttachRow kThinkItAttachRows[] = {
     {0, TextAttachRow::kAttached, "API server connected!\n", false, false},
     {1, TextAttachRow::kTraceOnly, "!!! Pending authorization\n", false, false},
@@ -93,7 +93,10 @@ void CThinkItApiClient::OnApiServerConnected() {
 
 void CThinkItApiClient::OnApiServerDisconnect() {
     CTextApiClient::OnApiServerDisconnect();
-    m_pEngine->KillTimer(CTextMessageEngine::kPingTimer);
+    // Timer 16 stops, and ThinkIt's window is forgotten as Skype's is: a window kept known
+    // would make the next discover (the adapter's return) stop at "Already discovered!",
+    // and ThinkIt would never be attached again until it announced itself.
+    m_pEngine->Detach();
 }
 
 // ---- Calls

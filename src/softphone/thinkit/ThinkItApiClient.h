@@ -8,7 +8,8 @@
 //     devices once (no search thread) and reports itself connected at once; the friends
 //     and their speed dial come only from what ThinkIt tells by itself;
 //   - no keep-alive: a ThinkIt that goes away says so (attach status 3) and comes back with
-//     "available again" (0x8001), or with a discover of its own;
+//     "available again" (0x8001), or with a discover of its own; a disconnect (also the
+//     adapter's going) forgets ThinkIt's window, so that the next discover finds it anew;
 //   - a ringing call rings the telephone at once, and again once its caller is known; the
 //     caller's name is the rest of the partner-handle notification (it may hold blanks);
 //   - do-not-disturb is online status 3; the voicemail list follows ThinkIt's

@@ -3,6 +3,9 @@
 # agent's own registry, its trace file and its start.
 #
 # The drivers point the machine-wide trace key at their own file: they run alone.
+# Sourced once: a family's library that sources it too finds it there.
+[ -z "${AGENT_LIB_SOURCED:-}" ] || return 0
+AGENT_LIB_SOURCED=1
 source "$(dirname "${BASH_SOURCE[0]}")/../../devicelink/sim/simtest-lib.sh"
 
 AGENT="$BUILD_DIR/src/agent/OrvinAgent.exe"

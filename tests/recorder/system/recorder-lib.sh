@@ -110,53 +110,6 @@ expect_audio_prefix() {
         fail "$(basename "$1") is not the beginning of $(basename "$2")"
 }
 
-# ---- Stand-ins driven line by line: their standard input is a fifo the driver feeds, and
-# each line is waited for as the program's log reports it done (or failed).
-declare -A FEED_FD=() FED=()
-
-# start_fed NAME PROGRAM ARGS...: PROGRAM reads its commands from $WORK/NAME.in.
-start_fed() {
-    local name=$1 fd
-    shift
-    mkfifo "$WORK/$name.in"
-    INPUT="$WORK/$name.in" start "$name" "$@"
-    exec {fd}>"$WORK/$name.in"
-    FEED_FD[$name]=$fd
-    FED[$name]=0
-}
-
-# end_feed NAME: the end of NAME's input (the program ends after its last line).
-end_feed() {
-    exec {FEED_FD[$1]}>&-
-}
-
-# feed NAME COMMAND: NAME gets COMMAND without waiting for it; LINE is its line number.
-feed() {
-    printf '%s\n' "$2" >&"${FEED_FD[$1]}"
-    FED[$1]=$((FED[$1] + 1))
-    LINE=${FED[$1]}
-}
-
-# wait_line NAME LINE [SECONDS]: until NAME's log ($WORK/NAME.log) says line LINE is done;
-# fails the test when it says the line failed.
-wait_line() {
-    local name=$1 line=$2 deadline=$((SECONDS + ${3:-60}))
-    until grep -qF -- "] line $line done: " "$WORK/$name.log" 2>/dev/null; do
-        if grep -qF -- "ERROR line $line: " "$WORK/$name.log" 2>/dev/null; then
-            fail "$name: $(grep -F -- "ERROR line $line: " "$WORK/$name.log" | head -1)"
-        fi
-        kill -0 "${STARTED[$name]}" 2>/dev/null || fail "$name ended before its line $line was done"
-        [ $SECONDS -lt $deadline ] || fail "$name did not do its line $line within ${3:-60} s"
-        sleep 0.05
-    done
-}
-
-# do_line NAME COMMAND [SECONDS]: NAME runs COMMAND; returns once it is done.
-do_line() {
-    feed "$1" "$2"
-    wait_line "$1" "$LINE" "${3:-60}"
-}
-
 # sim COMMAND [SECONDS] and ui_do COMMAND [SECONDS]: a line for the adapter stand-in
 # ("service") or the recorder interface ("ui").
 sim() {

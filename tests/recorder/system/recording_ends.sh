@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # A recording under way is never left without its sizes: the agent is shut down through
 # the application channel (the monitor's command) and through the application manager
-# in the middle of a call, the system suspends, the recorder driver goes away, and the
-# agent is killed outright. Each time the file is a valid WAV file that sox reads back as
+# in the middle of a call, the system suspends, the recorder driver goes away (and, idle,
+# is pulled out under the agent's handle and comes back), and the agent is killed outright. Each time the file is a valid WAV file that sox reads back as
 # the beginning of the call's audio, and the service hears that the recording stopped
 # before it hears that the agent closes.
 source "$(dirname "$0")/recorder-lib.sh"
@@ -75,6 +75,12 @@ wait_text agent3.txt "CCallRecorder: the recorder driver is gone (error " 10
 sim "expect AGENT_EVENT NotifyAgentStatus info=9"
 ui_do "expect-notify stopped"
 expect_same_audio "$RECORDINGS/$fourth" "$WORK/call.wav"
+sim "rec-expect-register timeout=15000"
+# Pulled out under the agent's open handle, whose requests then fail with
+# ERROR_ACCESS_DENIED (5): gone at once; it registers again when the driver is back.
+sim "rec-unplug 5 1000"
+wait_text agent3.txt "CCallRecorder: the recorder driver is gone (error 5)" 10
+sim "rec-expect-unregister timeout=10000"
 sim "rec-expect-register timeout=15000"
 
 # 5. The agent killed outright in the middle of a call: the sizes written after its last

@@ -690,7 +690,7 @@ TEST_F(CallRecorderTest, TheRecordingIsFinishedAtTheEndWithOrWithoutADriver) {
     EXPECT_EQ(ReadBytes(File(files[0])), wanted);
 }
 
-TEST_F(CallRecorderTest, AFailedReadEndsTheDriversUseOnlyWhenItsHandleIsDead) {
+TEST_F(CallRecorderTest, AFailedReadEndsTheDriversUseWhenTheDeviceIsGoneOrKeepsFailing) {
     UseDirectory();
     FakeRecorderDriver driver(m_device.c_str());
     ASSERT_TRUE(driver.Valid());
@@ -700,25 +700,27 @@ TEST_F(CallRecorderTest, AFailedReadEndsTheDriversUseOnlyWhenItsHandleIsDead) {
     recorder->Poll(nullptr, 0);
     ASSERT_TRUE(recorder->IsRecording());
 
-    // General failure (31), then an I/O device error (1117): nothing read, nothing lost,
-    // the registration and the recording kept; one line when the failures begin, one when
-    // they end.
+    // A semaphore time-out (121), then an I/O device error (1117) eight times: nothing read,
+    // nothing lost, the registration and the recording kept; one line when the failures
+    // begin, one when they end.
     driver.QueueRead(AudioRecord(second));
-    driver.FailCalls(31);
+    driver.FailCalls(121);
     recorder->Poll(nullptr, 0);
     driver.FailCalls(1117);
-    recorder->Poll(nullptr, 0);
-    recorder->Poll(nullptr, 0);
+    for (int poll = 0; poll < 8; ++poll) {
+        recorder->Poll(nullptr, 0);
+    }
     EXPECT_TRUE(recorder->IsRecording());
     EXPECT_TRUE(recorder->HasDriver());
     EXPECT_EQ(recorder->Registration(), (int32_t)FakeRecorderDriver::kRegistration);
     EXPECT_EQ(recorder->notified, std::vector<int>({8}));
     EXPECT_EQ(
-        TracedCount("CCallRecorder::Poll - reading the driver failed (error 31); the recording goes on"), 1u);
+        TracedCount("CCallRecorder::Poll - reading the driver failed (error 121); the recording goes on"),
+        1u);
     EXPECT_EQ(TracedCount("reading the driver failed"), 1u);
     driver.FailCalls(0);
     recorder->Poll(nullptr, 0);
-    EXPECT_TRUE(Traced("CCallRecorder::Poll - the driver reads again after 3 failed reads"));
+    EXPECT_TRUE(Traced("CCallRecorder::Poll - the driver reads again after 9 failed reads"));
     EXPECT_EQ(driver.PendingReads(), 0u);
 
     // The device removed (1617): the driver is gone, the recording finished with all it got.
@@ -735,6 +737,26 @@ TEST_F(CallRecorderTest, AFailedReadEndsTheDriversUseOnlyWhenItsHandleIsDead) {
     wanted.insert(wanted.end(), first.begin(), first.end());
     wanted.insert(wanted.end(), second.begin(), second.end());
     EXPECT_EQ(ReadBytes(File(files[0])), wanted);
+
+    // A removed device's errors end the driver's use at once (access denied on a handle
+    // pending deletion, file not found, no such device, general failure); any error ten
+    // polls in a row does too. Each recorder registers anew on the driver that stayed.
+    recorder.reset();
+    for (DWORD error : {5u, 2u, 433u, 31u, 1117u}) {
+        auto other = MakeRecorder();
+        ASSERT_TRUE(other->HasDriver());
+        driver.FailCalls(error);
+        int polls = 0;
+        while (polls < 20 && other->HasDriver()) {
+            other->Poll(nullptr, 0);
+            ++polls;
+        }
+        driver.FailCalls(0);
+        EXPECT_EQ(polls, error == 1117u ? 10 : 1) << "polls until error " << error << " counted as gone";
+        EXPECT_TRUE(
+            Traced("CCallRecorder: the recorder driver is gone (error " + std::to_string(error) + ")"));
+    }
+    EXPECT_TRUE(Traced("CCallRecorder::Poll - reading the driver failed 10 times in a row"));
 }
 
 // The recorder interface's window: what it is told, and what it does when told.

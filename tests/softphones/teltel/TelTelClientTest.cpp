@@ -353,6 +353,16 @@ TEST_F(TelTelLateDeviceTest, TheAudioThreadSelectsTheAdaptersDevicesOnceTheyAppe
     EXPECT_NE(audio[0].thread, GetCurrentThreadId()) << "selected by the audio thread";
 }
 
+TEST_F(TelTelLateDeviceTest, ADisconnectStopsTheAudioThread) {
+    Attach(); // the audio thread searches
+    faketeltel::SetReady(0);
+    m_client->Ping(); // TelTel went
+    Calls();
+    m_mixers.mixers[0].bReadable = true;
+    PumpAWhile(1500);
+    EXPECT_EQ(Calls(), std::vector<std::string>{}) << "no devices for a TelTel that went";
+}
+
 // The library stays loaded kUnloadGraceMs after TelTel_Unregister; the end waits for
 // nothing else that will not come (no audio thread ever ran here).
 TEST_F(TelTelClientTest, TheEndKeepsTheLibraryTwoSecondsAfterUnregisterAndWaitsForNothingElse) {

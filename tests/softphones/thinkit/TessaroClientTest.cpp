@@ -90,6 +90,7 @@ TEST_F(TessaroTest, StatusTwoDiscoversAnewAndStatusOneDetachesWithoutPingingAfte
     m_phone.Notify("PONG");
     m_phone.Attach(1); // not available
     EXPECT_EQ(m_client.ConnectionFlags() & 0x0C, 0);
+    EXPECT_EQ(m_client.TextEngine()->ApiWindow(), m_phone.m_hWnd) << "the window stays known";
     EXPECT_EQ(m_service.Take(), std::vector<std::string>{kDisconnected});
     // The engine's timer goes on ticking: an absent Tessaro is not found absent again.
     for (int tick = 0; tick < 6; ++tick) {

@@ -1,7 +1,7 @@
 // The EyeBeam client over a fake EyeBeam in this process: the handshake (its own broadcast
-// is not EyeBeam's goodbye), the 620-byte records it sends, the handset's digits and the
-// send key, EyeBeam's call states and event 900, and records from EyeBeam read only as far
-// as they go. What goes to the service is read from the traffic the client logs for it.
+// and another window's are not EyeBeam's goodbye), the 620-byte records it sends, the handset's digits and
+// the send key, EyeBeam's call states and event 900, and records from EyeBeam read only as far as they go.
+// What goes to the service is read from the traffic the client logs for it.
 #include "FakeSoftphones.h"
 #include "softphone/eyebeam/EyebeamApiClient.h"
 #include "tests/lib/fuzz/GuardedPage.h"
@@ -63,6 +63,9 @@ TEST_F(EyebeamTest, TheHandshakeTakesEyeBeamsHelloAndGoodbyeButNotItsOwnBroadcas
     ASSERT_TRUE(Pump([&] { return (m_client.ConnectionFlags() & 0x0C) == 0x0C; }));
     EXPECT_EQ(m_client.Engine()->EyeBeamWindow(), m_eyebeam.m_hWnd);
     EXPECT_EQ(m_log.service, (std::vector<std::string>{kConnected})) << "its own broadcast is no goodbye";
+    FakeEyeBeam stranger; // another program's discover: the register message with 0
+    stranger.Register(m_client.Engine()->Window(), 0);
+    EXPECT_EQ(m_client.ConnectionFlags() & 0x0C, 0x0C) << "only the EyeBeam it knows says goodbye";
 
     m_eyebeam.Register(m_client.Engine()->Window(), 0);
     EXPECT_EQ(m_client.ConnectionFlags() & 0x0C, 0);

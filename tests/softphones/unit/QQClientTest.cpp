@@ -109,6 +109,16 @@ TEST_F(QQTest, TheHandshakeCarries100AndOnlyTheResponseWith2Attaches) {
     EXPECT_EQ(m_qq.discovers, 2) << "API available: discovered again";
 }
 
+TEST_F(QQTest, TheAdaptersGoingWithinHalfASecondOfTheConnectionSelectsNoDevicesAfter) {
+    m_client.ConnectToApiServer();
+    ASSERT_TRUE(Pump([&] { return (m_client.ConnectionFlags() & 0x0C) == 0x0C; }));
+    m_client.HandleAdapterEvent(Event(1, 8, 0)); // NOTIFY_CLOSE_DEVICE
+    ASSERT_FALSE(m_qq.received.empty()) << "QQ's own devices back";
+    m_qq.received.clear();
+    PumpFor(700);
+    EXPECT_TRUE(m_qq.received.empty()) << "timer 80 went with the connection";
+}
+
 TEST(QQAudioTest, TheAdaptersDeviceGoesToQQWithItsNameAndId) {
     FakeMixers mixers({{"Speakers"}, {"Orvin Virtual Audio Device"}});
     CConfigParams params;
