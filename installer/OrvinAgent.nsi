@@ -122,6 +122,13 @@ Function ${UN}Log
     Pop $R0
 FunctionEnd
 
+; The helper goes to the temporary folder (from a function: what a section's own File
+; commands write counts as installed).
+Function ${UN}UnpackHelper
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\OrvinSetupHelper.exe" "${HELPER_EXE}"
+FunctionEnd
+
 ; OrvinSetupHelper.exe with the arguments on the stack; its lines go to the details. $0 =
 ; its exit status ("error" when it could not be run).
 Function ${UN}Helper
@@ -563,8 +570,7 @@ Section "${PRODUCT}" SectionMain
     SetRegView 64
     SetShellVarContext all
     StrCpy $Failed 0
-    InitPluginsDir
-    File "/oname=$PLUGINSDIR\OrvinSetupHelper.exe" "${HELPER_EXE}"
+    Call UnpackHelper
     Call FreeProgramFiles
 
     ; The folders, before anything goes in: the installation folder has Program Files'
@@ -742,8 +748,7 @@ Section "Uninstall"
     SetRegView 64
     SetShellVarContext all
     StrCpy $Failed 0
-    InitPluginsDir
-    File "/oname=$PLUGINSDIR\OrvinSetupHelper.exe" "${HELPER_EXE}"
+    Call un.UnpackHelper
     Call un.FreeProgramFiles
 
     ; The program a session may still hold goes first: while it cannot, nothing else is

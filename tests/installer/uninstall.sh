@@ -1,21 +1,58 @@
 #!/usr/bin/env bash
-# The uninstaller run as the list of installed programs runs it, silently, while the
-# agent runs: the agent is asked to end and ends; the programs, the voice menus, the
-# Start-menu entry, the Run value, the list entry and the trace file are gone; the
-# user's voice message, greeting and recording stay, and so does the configuration. A
-# setup after it finds the configuration as the user left it. Then /REMOVECONFIG takes
-# the configuration and the trace settings too, but not what other programs keep in the
-# adapter's registry key, nor the user's files.
+# The uninstaller run as the list of installed programs runs it silently (its
+# QuietUninstallString), on a German PC. Over an agent that never ends, and over a program
+# file held open (as an agent of another user's session holds it), it returns with its own
+# exit status and removes nothing. While the agent runs: the agent is asked to end and
+# ends; the uninstaller returns when it is done, the programs, the voice menus, the
+# translation file in the Windows folder, the Start-menu entry, the Run value, the list
+# entry and the trace file gone; the user's voice message, greeting and recording stay, and
+# so does the configuration. A setup after it finds the configuration as the user left it.
+# Then /REMOVECONFIG takes the configuration and the trace settings too, but not what
+# other programs keep in the adapter's registry key, nor the user's files.
 source "$(dirname "$0")/installer-lib.sh"
+PEER="$BUILD_DIR/tests/agent/appmanager/AppManPeer.exe"
 fresh_prefix
+export LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8 LOCPATH="$BUILD_DIR/locale"
 LINK="$PREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/OrvinAgent.lnk"
 TRACE="$PREFIX/drive_c/OrvinAgent/OrvinAgent.trace"
+LNG="$PREFIX/drive_c/windows/zuvoip.lng"
 
 expect_setup install /S
+[ -f "$LNG" ] || fail "the setup unpacked no translation file"
 user_files
-reg_add "HKLM\\$ROOT\\Config\\IVR" /v Pin /d 4321
+reg_add "HKLM\\$ROOT\\Config\\IVR" /v Pin /d 1357
 # What the adapter's own software keeps in its key.
 reg_add "HKLM\\$ROOT" /v ProductName /d "Orvin Phone Adapter"
+
+# nothing_removed NAME: the uninstaller left everything in place.
+nothing_removed() {
+    expect_program_files
+    [ -e "$LINK" ] || fail "$1: the Start-menu entry is gone"
+    [ -f "$LNG" ] || fail "$1: the translation file is gone"
+    reg_tree "run-$1.txt" "$RUN_KEY"
+    expect_text "run-$1.txt" 'OrvinAgent='
+    [ "$(key_exists "$UNINSTALL")" = 1 ] || fail "$1: the list entry is gone"
+}
+
+# ---- An agent that does not end when asked: exit status 3.
+start stubborn "$PEER" --id 2 --mode ignore --life 150000
+deadline=$((SECONDS + 20))
+until [ "$(agent_running)" = 1 ]; do
+    [ $SECONDS -lt $deadline ] || fail "the stand-in for a stuck agent did not come up"
+    sleep 0.2
+done
+quiet_uninstall uninstall-stuck
+[ "$STATUS" = 3 ] || fail "the uninstaller exited with $STATUS over an agent that does not end, expected 3"
+nothing_removed stuck
+stop stubborn
+
+# ---- The program file held open: exit status 5.
+start holder "$PROBE" hold 'C:\Program Files\Orvin\VoipAdapter\OrvinAgent.exe'
+wait_text holder.out "held=1" 30
+quiet_uninstall uninstall-held
+[ "$STATUS" = 5 ] || fail "the uninstaller exited with $STATUS over a program file in use, expected 5"
+nothing_removed held
+stop holder
 
 start_service
 start_agent_from_run_value agent
@@ -23,20 +60,20 @@ sim "wait-agent timeout=60000" 90
 sim "expect AGENT_EVENT NotifyAgentStatus info=0 timeout=20000"
 [ -f "$TRACE" ] || fail "the agent writes no trace file"
 
-uninstall /S
+uninstall
 sim "expect AGENT_EVENT NotifyAgentStatus info=3 timeout=20000"
 expect_status agent 0 30
 stop_service
 
 expect_no_program_files
 [ ! -e "$LINK" ] || fail "the Start-menu entry is still there"
+[ ! -e "$LNG" ] || fail "the translation file is still there"
 reg_tree run.txt "$RUN_KEY"
 expect_no_text run.txt 'OrvinAgent='
-expect_no_key "$UNINSTALL"
 [ ! -e "$TRACE" ] || fail "the trace file is still there"
 expect_user_files
 reg_tree kept.txt "$ROOT"
-expect_line kept.txt 'Config\IVR\Pin=sz:4321'
+expect_line kept.txt 'Config\IVR\Pin=sz:1357'
 expect_line kept.txt 'SoftwareInstallationFolder=sz:C:\Program Files\Orvin\VoipAdapter'
 reg_tree kept-trace.txt "$TRACE_KEY"
 expect_line kept-trace.txt 'DebugType=dword:3'
@@ -50,7 +87,7 @@ cmp -s "$WORK/kept.txt" "$WORK/reinstalled.txt" ||
 
 # A trace level the user set is a trace setting too.
 reg_add "HKLM\\$TRACE_KEY" /v DebugLevel /t REG_DWORD /d 2
-uninstall /S /REMOVECONFIG
+uninstall /REMOVECONFIG
 expect_no_program_files
 expect_user_files
 reg_tree left.txt "$ROOT"
