@@ -10,21 +10,14 @@
 //   softphone ROOT   the selection record as the agent's start-up reads and decodes it
 //                    below the registry root ROOT: record=HEX (or record=none),
 //                    valid=0|1 and type=N (11: no client)
-//   key-dacl KEY SDDL  gives HKLM\KEY and every key below it the access list SDDL (what
-//                    Windows' inheritance gives them; Wine gives a new key none)
-//   as-user ROOT FOLDER  as a standard user (this process's token with Administrators and
-//                    its own user for denying only): the agent's IVR reads the
-//                    configuration below ROOT for the installation FOLDER (read=N) and
-//                    takes one waiting message away, its write to VoiceMessageWaiting; the
-//                    value then holds stored=N. Then "KEY=RESULT" for the opens a user
-//                    must not get: set-value on each key the agent only reads, a sub-key
-//                    of Config\IVR (5: refused)
-//   shortcut PATH    the shell link's target=, arguments= and folder= (its working folder)
+//   key-dacl KEY SDDL  the access list of HKLM\KEY and every key below it (Wine gives none)
+//   as-user ROOT FOLDER  as a standard user (Administrators and the user only for denying):
+//                    the agent's IVR reads the count (read=N) and writes one less (stored=N,
+//                    read back after); KEY=RESULT for opens a user must not get (5: refused)
 //   hold PATH        keeps PATH open, sharing only reading, until killed; held=1 once open
-//   run COMMANDLINE  runs the command line as Windows runs a registry's command, waits for
-//                    it, and exits with its exit status
+//   run COMMANDLINE  runs a registry's command line as Windows does, exits with its status
 //
-// Exit status 0 done, 1 a missing key for tree (or a failure of the others), 2 bad usage.
+// Exit status 0 done, 1 a missing key for tree (or a failure), 2 bad usage.
 #include "base/config/ConfigParams.h"
 #include "ivr/IvrStateMachine.h"
 #include "tests/audio/capture/FakeAudioBuffer.h"
@@ -32,15 +25,12 @@
 #include <windows.h>
 
 #include <aclapi.h>
-#include <objbase.h>
 #include <sddl.h>
-#include <shlobj.h>
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -111,37 +101,32 @@ void PrintTree(HKEY key, const std::string& prefix) {
 
 int Usage() {
     fputs("usage: InstallProbe.exe tree KEY | exists KEY | dacl PATH | softphone ROOT | key-dacl KEY SDDL |\n"
-          "       as-user ROOT FOLDER | shortcut PATH | hold PATH | run COMMANDLINE\n",
+          "       as-user ROOT FOLDER | hold PATH | run COMMANDLINE\n",
           stderr);
     return 2;
 }
 
-bool SetKeyTree(HKEY parent, const std::string& path, PSECURITY_DESCRIPTOR descriptor) {
+bool SetKeyTree(HKEY parent, const char* path, PSECURITY_DESCRIPTOR descriptor) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | WRITE_DAC, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(parent, path, 0, KEY_ENUMERATE_SUB_KEYS | WRITE_DAC, &key) != ERROR_SUCCESS) {
         return false;
     }
     bool ok = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
     char name[256];
-    for (DWORD i = 0; ok; ++i) {
-        DWORD size = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-            break;
-        }
+    for (DWORD i = 0, size = sizeof name;
+         ok && RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, size = sizeof name) {
         ok = SetKeyTree(key, name, descriptor);
     }
     RegCloseKey(key);
     return ok;
 }
 
-struct NoReports : IIvrReportSink {
-    void SendControlMsg(IMM*) override {}
-};
-
-// The IVR on buffers of its own: no sound device is needed to read and write the registry.
-class QuietStateMachine : public CIvrStateMachine {
+// The IVR on buffers of its own, reporting to nobody: no sound device is needed.
+class QuietStateMachine : IIvrReportSink, public CIvrStateMachine {
 public:
-    using CIvrStateMachine::CIvrStateMachine;
+    QuietStateMachine() : CIvrStateMachine(this, 1, true) {}
+    void SendControlMsg(IMM*) override {}
 
 protected:
     bool OpenAudio(HWND) override {
@@ -151,51 +136,32 @@ protected:
     }
 };
 
-// A standard user's token for this thread: what this process's token has, with the
-// Administrators group and the user itself only for denying.
-bool BecomeStandardUser() {
-    HANDLE process = nullptr, restricted = nullptr, impersonation = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &process)) {
-        return false;
-    }
-    BYTE user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
-    DWORD size = 0;
-    PSID administrators = nullptr;
-    bool ok = GetTokenInformation(process, TokenUser, user, sizeof user, &size) &&
-              ConvertStringSidToSidA("S-1-5-32-544", &administrators);
-    SID_AND_ATTRIBUTES disabled[2] = {{reinterpret_cast<TOKEN_USER*>(user)->User.Sid, 0},
-                                      {administrators, 0}};
-    ok = ok && CreateRestrictedToken(process, 0, 2, disabled, 0, nullptr, 0, nullptr, &restricted) &&
-         DuplicateToken(restricted, SecurityImpersonation, &impersonation) &&
-         SetThreadToken(nullptr, impersonation);
-    LocalFree(administrators);
-    for (HANDLE h : {process, restricted, impersonation}) {
-        if (h) {
-            CloseHandle(h);
-        }
-    }
-    return ok;
-}
-
 LONG OpenResult(const std::string& path, REGSAM access) {
     HKEY key = nullptr;
     const LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, &key);
-    if (key) {
-        RegCloseKey(key);
-    }
+    RegCloseKey(key);
     return result;
 }
 
-int AsUser(const std::string& root, const std::string& folder) {
-    if (!BecomeStandardUser()) {
+int AsUser(const std::string& root, const char* folder) {
+    HANDLE process = nullptr, restricted = nullptr, user = nullptr;
+    BYTE self[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    DWORD size = 0;
+    PSID administrators = nullptr;
+    bool ok = ConvertStringSidToSidA("S-1-5-32-544", &administrators) &&
+              OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &process) &&
+              GetTokenInformation(process, TokenUser, self, sizeof self, &size);
+    SID_AND_ATTRIBUTES denying[2] = {{reinterpret_cast<TOKEN_USER*>(self)->User.Sid, 0}, {administrators, 0}};
+    ok = ok && CreateRestrictedToken(process, 0, 2, denying, 0, nullptr, 0, nullptr, &restricted) &&
+         DuplicateToken(restricted, SecurityImpersonation, &user) && SetThreadToken(nullptr, user);
+    if (!ok) {
         fprintf(stderr, "InstallProbe: no standard user's token (%lu)\n", GetLastError());
         return 1;
     }
     {
-        NoReports reports;
-        QuietStateMachine machine(&reports, 1, true);
-        printf("initialized=%d\n", machine.Initialize(nullptr, folder, root) ? 1 : 0);
-        printf("read=%d\n", machine.GetWaitingMsgCount());
+        QuietStateMachine machine;
+        const bool initialized = machine.Initialize(nullptr, folder, root);
+        printf("initialized=%d\nread=%d\n", initialized, machine.GetWaitingMsgCount());
         machine.RemoveWaitingMessage();
     }
     for (const char* sub : {"", "\\Config", "\\Config\\General", "\\Config\\UI", "\\Config\\IVR\\Pstn",
@@ -204,40 +170,14 @@ int AsUser(const std::string& root, const std::string& folder) {
     }
     printf("set-value SOFTWARE\\Velcora\\Quendo=%ld\n",
            OpenResult("SOFTWARE\\Velcora\\Quendo", KEY_SET_VALUE));
-    const std::string ivr = root + "\\Config\\IVR";
-    printf("create-sub-key Config\\IVR=%ld\n", OpenResult(ivr, KEY_CREATE_SUB_KEY));
+    printf("create-sub-key Config\\IVR=%ld\n", OpenResult(root + "\\Config\\IVR", KEY_CREATE_SUB_KEY));
     RevertToSelf();
-    DWORD stored = 0, size = sizeof stored;
-    const LONG result = RegGetValueA(HKEY_LOCAL_MACHINE, ivr.c_str(), "VoiceMessageWaiting", RRF_RT_REG_DWORD,
-                                     nullptr, &stored, &size);
-    printf("stored=%ld\n", result == ERROR_SUCCESS ? (long)stored : -1L);
+    DWORD stored = 0;
+    size = sizeof stored;
+    RegGetValueA(HKEY_LOCAL_MACHINE, (root + "\\Config\\IVR").c_str(), "VoiceMessageWaiting",
+                 RRF_RT_REG_DWORD, nullptr, &stored, &size);
+    printf("stored=%lu\n", stored);
     return 0;
-}
-
-int Shortcut(const char* path) {
-    wchar_t wide[MAX_PATH] = {}, target[MAX_PATH] = {}, arguments[MAX_PATH] = {}, folder[MAX_PATH] = {};
-    MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH);
-    CoInitialize(nullptr);
-    IShellLinkW* link = nullptr;
-    IPersistFile* file = nullptr;
-    const bool ok = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                               IID_IShellLinkW, reinterpret_cast<void**>(&link))) &&
-                    SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
-                    SUCCEEDED(file->Load(wide, STGM_READ)) &&
-                    SUCCEEDED(link->GetPath(target, MAX_PATH, nullptr, 0)) &&
-                    SUCCEEDED(link->GetArguments(arguments, MAX_PATH)) &&
-                    SUCCEEDED(link->GetWorkingDirectory(folder, MAX_PATH));
-    if (ok) {
-        printf("target=%ls\narguments=%ls\nfolder=%ls\n", target, arguments, folder);
-    }
-    if (file) {
-        file->Release();
-    }
-    if (link) {
-        link->Release();
-    }
-    CoUninitialize();
-    return ok ? 0 : 1;
 }
 
 } // namespace
@@ -295,44 +235,27 @@ int main(int argc, char** argv) {
     if (command == "as-user" && argc == 4) {
         return AsUser(argv[2], argv[3]);
     }
-    if (command == "key-dacl" && argc == 4) {
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(argv[3], SDDL_REVISION_1, &descriptor,
-                                                                  nullptr)) {
-            return Usage();
-        }
-        const bool ok = SetKeyTree(HKEY_LOCAL_MACHINE, argv[2], descriptor);
-        LocalFree(descriptor);
-        return ok ? 0 : 1;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (command == "key-dacl" && argc == 4 &&
+        ConvertStringSecurityDescriptorToSecurityDescriptorA(argv[3], SDDL_REVISION_1, &descriptor,
+                                                             nullptr)) {
+        return SetKeyTree(HKEY_LOCAL_MACHINE, argv[2], descriptor) ? 0 : 1;
     }
-    if (command == "shortcut") {
-        return Shortcut(argv[2]);
-    }
-    if (command == "hold") {
-        HANDLE file = CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            return 1;
-        }
+    if (command == "hold" && CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                         nullptr) != INVALID_HANDLE_VALUE) {
         printf("held=1\n");
         fflush(stdout);
         Sleep(INFINITE);
     }
-    if (command == "run") {
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process = {};
-        std::string line = argv[2];
-        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &process)) {
-            fprintf(stderr, "InstallProbe: cannot run %s (%lu)\n", argv[2], GetLastError());
-            return 1;
-        }
-        DWORD status = 1;
-        WaitForSingleObject(process.hProcess, INFINITE);
-        GetExitCodeProcess(process.hProcess, &status);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    DWORD status = 1;
+    if (command == "run" &&
+        CreateProcessA(nullptr, argv[2], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
+        WaitForSingleObject(child.hProcess, INFINITE);
+        GetExitCodeProcess(child.hProcess, &status);
         return (int)status;
     }
-    return Usage();
+    return command == "hold" || command == "run" ? 1 : Usage();
 }

@@ -2,8 +2,8 @@
 // installer's tests and its screenshot. A page is found by the title of the setup's
 // top-level window (its beginning: the setup adds the page's name, "OrvinAgent Setup:
 // Installation Folder") and the text of one of its visible controls (a button's label with its
-// "&", a radio button's, a label's); of several windows so titled (a message box over its
-// page), the one that shows the control. Prints NAME=VALUE lines:
+// "&", a radio button's, a label's); a message box over its page is the one found first.
+// Prints NAME=VALUE lines:
 //
 //   wait TITLE TEXT [MS]   until the window TITLE shows a control TEXT, enabled (default
 //                          20000 ms);
@@ -74,20 +74,8 @@ HWND Control(HWND top, const std::string& text) {
 }
 
 HWND Find(const std::string& title, const std::string& text) {
-    struct Search {
-        std::string title, text;
-        HWND found;
-    } search{title, text, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* search = reinterpret_cast<Search*>(data);
-            if (IsWindowVisible(window) && Text(window).rfind(search->title, 0) == 0) {
-                search->found = Control(window, search->text);
-            }
-            return search->found ? FALSE : TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    HWND top = TopLevel(title);
+    return top ? Control(top, text) : nullptr;
 }
 
 bool ParseMs(const char* text, DWORD* ms) {

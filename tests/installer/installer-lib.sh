@@ -59,9 +59,8 @@ expect_setup() {
     [ "$STATUS" = 0 ] || fail "OrvinAgentSetup.exe ${*:2} exited with $STATUS: $(cat "$WORK/$1.log" 2>/dev/null)"
 }
 
-# quiet_uninstall NAME [OPTIONS...]: the uninstaller as the list of installed programs runs
-# it silently, from its QuietUninstallString (OPTIONS put before its folder), to its end:
-# STATUS its exit status, its details in $WORK/NAME.log.
+# quiet_uninstall NAME [OPTIONS...]: the uninstaller run from its QuietUninstallString
+# (OPTIONS before its folder) to its end: STATUS its exit status, details in $WORK/NAME.log.
 quiet_uninstall() {
     local name=$1 command
     shift
@@ -169,15 +168,10 @@ expect_user_files() {
     done
 }
 
-# users_read KEY...: each key and every key below it grants users reading and
-# administrators everything, as Windows' inheritance gives keys of HKLM\SOFTWARE (Wine
-# gives a new key no access list, and so refuses nobody).
+# users_read KEY: KEY and the keys below it grant users reading, administrators all, as
+# Windows' inheritance does below HKLM\SOFTWARE (Wine gives a new key no access list).
 users_read() {
-    local key
-    for key in "$@"; do
-        "$WINE_RUN" "$PROBE" key-dacl "$key" 'D:(A;;KR;;;BU)(A;;KA;;;BA)(A;;KA;;;SY)' </dev/null ||
-            fail "HKLM\\$key got no access list"
-    done
+    "$WINE_RUN" "$PROBE" key-dacl "$1" 'D:(A;;KR;;;BU)(A;;KA;;;BA)(A;;KA;;;SY)' </dev/null || fail "no access list for $1"
 }
 
 # access_line FOLDER [USERS]: the line the setup's details give for the access list it set

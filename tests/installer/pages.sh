@@ -1,14 +1,12 @@
 #!/usr/bin/env bash
 # The setup's and the uninstaller's pages, clicked through as a user does: a new
 # installation offers the folder and the softphone page with Skype chosen; EyeBeam is
-# chosen; the PIN page refuses a run (1234) and takes 2580; the finish page starts the
-# agent. Run again over a record of the answering machine's second variant (type 9) and a
-# PIN too easy to guess, the setup skips the folder, shows the answering machine chosen
-# and, clicked through, keeps the record as it was; the PIN page asks for a new PIN and
-# takes 1357; the setup ends the agent and starts it again itself, so the finish page
-# offers no second start. A third run over a record that selects no softphone shows none
-# chosen and keeps the record and the PIN. The uninstaller's page removes the settings
-# when its box is ticked.
+# chosen; the PIN page refuses 1234, takes 2580; the finish page starts the agent. Run again
+# over type 9 (the answering machine's second variant) and a weak PIN, the setup skips the
+# folder, shows the answering machine chosen, keeps the record, takes a new PIN; it ends
+# the agent and starts it again itself, so the finish page offers no second start. A
+# record selecting nothing shows nothing chosen and stays. The uninstaller's page
+# removes the settings when its box is ticked.
 source "$(dirname "$0")/installer-lib.sh"
 fresh_prefix
 SETUP_TITLE="OrvinAgent Setup"

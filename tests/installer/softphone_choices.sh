@@ -1,15 +1,11 @@
 #!/usr/bin/env bash
-# The choices the setup takes on its command line, one silent installation over the other.
-# Every softphone writes the selection record that the agent's start-up decodes to that
-# softphone's client: the record's bytes (the selection word and its CRC-8 check byte) and
-# the type the agent's own reading gives; each choice clears the selection before it and
-# keeps the availability bits of the record (so the softphones chosen before stay marked
-# available); an unknown name changes nothing (exit status 7). /PIN= sets a PIN of 4 to 8
-# digits and refuses (exit status 8, nothing changed) a shorter or longer one, other
-# characters, one digit repeated and runs up or down (counted modulo 10); without /PIN= a
-# PIN that passes stays and one that fails is removed. The first installation goes to a
-# folder of its own, which gets Program Files' access list. A value that cannot be written
-# is named in the log, and the setup ends with exit status 6.
+# Every softphone the setup offers on its command line writes the selection record that
+# the agent's start-up decodes to that softphone's client: the record's bytes (the
+# selection word and its CRC-8 check byte) and the type the agent's own reading gives.
+# One installation over the other: each choice clears the selection before it and keeps
+# the availability bits of the record (so the softphones chosen before stay marked
+# available); an unknown name changes nothing. /PIN= is set, refused (status 8) and kept;
+# a custom folder gets Program Files' access list; a value not written gives status 6.
 source "$(dirname "$0")/installer-lib.sh"
 fresh_prefix
 
