@@ -10,7 +10,7 @@
 //   softphone ROOT   the selection record as the agent's start-up reads and decodes it
 //                    below the registry root ROOT: record=HEX (or record=none),
 //                    valid=0|1 and type=N (11: no client)
-//   key-dacl KEY SDDL  the access list of HKLM\KEY and every key below it (Wine gives none)
+//   key-dacl KEY SDDL  gives HKLM\KEY the access list SDDL (Wine gives a new key none)
 //   as-user ROOT FOLDER  as a standard user (Administrators and the user only for denying):
 //                    the agent's IVR reads the count (read=N) and writes one less (stored=N,
 //                    read back after); KEY=RESULT for opens a user must not get (5: refused)
@@ -104,22 +104,6 @@ int Usage() {
           "       as-user ROOT FOLDER | hold PATH | run COMMANDLINE\n",
           stderr);
     return 2;
-}
-
-bool SetKeyTree(HKEY parent, const char* path, PSECURITY_DESCRIPTOR descriptor) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(parent, path, 0, KEY_ENUMERATE_SUB_KEYS | WRITE_DAC, &key) != ERROR_SUCCESS) {
-        return false;
-    }
-    bool ok = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
-    char name[256];
-    for (DWORD i = 0, size = sizeof name;
-         ok && RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-         ++i, size = sizeof name) {
-        ok = SetKeyTree(key, name, descriptor);
-    }
-    RegCloseKey(key);
-    return ok;
 }
 
 // The IVR on buffers of its own, reporting to nobody: no sound device is needed.
@@ -236,10 +220,12 @@ int main(int argc, char** argv) {
         return AsUser(argv[2], argv[3]);
     }
     PSECURITY_DESCRIPTOR descriptor = nullptr;
+    HKEY key = nullptr;
     if (command == "key-dacl" && argc == 4 &&
         ConvertStringSecurityDescriptorToSecurityDescriptorA(argv[3], SDDL_REVISION_1, &descriptor,
-                                                             nullptr)) {
-        return SetKeyTree(HKEY_LOCAL_MACHINE, argv[2], descriptor) ? 0 : 1;
+                                                             nullptr) &&
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, argv[2], 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
+        return RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS ? 0 : 1;
     }
     if (command == "hold" && CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                                          nullptr) != INVALID_HANDLE_VALUE) {
@@ -257,5 +243,5 @@ int main(int argc, char** argv) {
         GetExitCodeProcess(child.hProcess, &status);
         return (int)status;
     }
-    return command == "hold" || command == "run" ? 1 : Usage();
+    return command == "hold" || command == "run" || command == "key-dacl" ? 1 : Usage();
 }

@@ -56,7 +56,7 @@ setup() {
 # expect_setup NAME ARGS...: the setup ends with status 0.
 expect_setup() {
     setup "$@"
-    [ "$STATUS" = 0 ] || fail "OrvinAgentSetup.exe ${*:2} exited with $STATUS: $(cat "$WORK/$1.log" 2>/dev/null)"
+    [ "$STATUS" = 0 ] || fail "OrvinAgentSetup.exe ${*:2} exited with $STATUS"
 }
 
 # quiet_uninstall NAME [OPTIONS...]: the uninstaller run from its QuietUninstallString
@@ -168,10 +168,12 @@ expect_user_files() {
     done
 }
 
-# users_read KEY: KEY and the keys below it grant users reading, administrators all, as
-# Windows' inheritance does below HKLM\SOFTWARE (Wine gives a new key no access list).
+# users_read KEY...: the keys grant users reading, administrators all, as Windows'
+# inheritance does below HKLM\SOFTWARE (Wine gives a new key no access list).
 users_read() {
-    "$WINE_RUN" "$PROBE" key-dacl "$1" 'D:(A;;KR;;;BU)(A;;KA;;;BA)(A;;KA;;;SY)' </dev/null || fail "no access list for $1"
+    for key in "$@"; do
+        "$WINE_RUN" "$PROBE" key-dacl "$key" 'D:(A;;KR;;;BU)(A;;KA;;;BA)(A;;KA;;;SY)' </dev/null || fail "no access list for $key"
+    done
 }
 
 # access_line FOLDER [USERS]: the line the setup's details give for the access list it set
@@ -235,6 +237,23 @@ start_agent_from_run_value() {
     [ "$command" = "sz:\"$INSTALL_WIN\\OrvinAgent.exe\"" ] || fail "the Run value OrvinAgent is '$command'"
     command=${command#sz:\"}
     start "$1" "${command%\"}"
+}
+
+# pin_is VALUE: Config\IVR\Pin holds VALUE.
+pin_is() {
+    reg_tree pin.txt "$ROOT\\Config\\IVR"
+    expect_line pin.txt "Pin=sz:$1"
+}
+
+# start_stuck_agent: a program in the agent's place in the application manager that does
+# not end when asked (the process "stubborn").
+start_stuck_agent() {
+    start stubborn "$BUILD_DIR/tests/agent/appmanager/AppManPeer.exe" --id 2 --mode ignore --life 150000
+    local deadline=$((SECONDS + 20))
+    until [ "$(agent_running)" = 1 ]; do
+        [ $SECONDS -lt $deadline ] || fail "the stand-in for a stuck agent did not come up"
+        sleep 0.2
+    done
 }
 
 # agent_running: prints 1 when the application manager finds the agent (application 2).

@@ -49,8 +49,7 @@ page done click "$SETUP_TITLE" "&Finish"
 expect_status setup 0 30
 # Skype's record turned into EyeBeam's, Skype left available (0x40c00000).
 expect_softphone 4 0000c04019000000
-reg_tree pin.txt "$ROOT\\Config\\IVR"
-expect_line pin.txt 'Pin=sz:2580'
+pin_is 2580
 deadline=$((SECONDS + 30))
 until [ "$(agent_running)" = 1 ]; do
     [ $SECONDS -lt $deadline ] || fail "the finish page did not start the agent"
@@ -78,8 +77,7 @@ fi
 page done-again click "$SETUP_TITLE" "&Finish"
 expect_status setup-again 0 30
 expect_softphone 9 0030000035000000
-reg_tree pin.txt "$ROOT\\Config\\IVR"
-expect_line pin.txt 'Pin=sz:1357'
+pin_is 1357
 [ "$(agent_running)" = 1 ] || fail "the agent does not run after the setup"
 
 # A record that selects no softphone (Skype only available, 0x40000000): none is shown
@@ -102,8 +100,7 @@ expect_status setup-third 0 30
 "$WINE_RUN" "$PROBE" softphone "$ROOT" </dev/null | tr -d '\r' >"$WORK/none.txt"
 expect_line none.txt 'record=00000040ad000000'
 expect_line none.txt 'type=11'
-reg_tree pin.txt "$ROOT\\Config\\IVR"
-expect_line pin.txt 'Pin=sz:1357'
+pin_is 1357
 
 # The uninstaller, its box ticked: it ends the agent and takes the settings too.
 start uninstall "$INSTALL_DIR/Uninstall.exe"

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# The pictures of the setup's softphone and PIN pages, as Wine draws them: the setup runs on
-# a virtual X display (Xvfb) in a Wine virtual desktop that draws the window frames, in a
-# prefix of its own (made here, removed at the end); SetupProbe.exe clicks it to the pages.
-#   tests/installer/screenshot.sh [FOLDER]      default docs/: installer-softphone.png,
-#                                               installer-pin.png
+# The picture of the setup's softphone page, as Wine draws it: the setup runs on a virtual
+# X display (Xvfb) in a Wine virtual desktop that draws the window frames, in a prefix of
+# its own (made here, removed at the end); SetupProbe.exe clicks it to the page, then on to
+# the PIN page, taken where the window stands.
+#   tests/installer/screenshot.sh [FOLDER]      default docs/: installer-softphone.png, installer-pin.png
 # Needs Xvfb and ImageMagick's import (scripts/install-deps.sh). Not a test.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -51,20 +51,19 @@ wine_x "$PROBE" wait "$TITLE" "&Next >" 60000 >/dev/null
 wine_x "$PROBE" click "$TITLE" "&Next >" >/dev/null
 wine_x "$PROBE" wait "$TITLE" "B&rowse..." >/dev/null
 wine_x "$PROBE" click "$TITLE" "&Next >" >/dev/null
-# shot NAME CONTROL: the window, once it shows CONTROL, into FOLDER/NAME.png.
-shot() {
-    local rect left top right bottom
-    rect=$(wine_x "$PROBE" wait "$TITLE" "$2" | tr -d '\r' | sed -n 's/^rect=//p')
-    sleep 1.5 # drawn
-    IFS=, read -r left top right bottom <<<"$rect"
-    left=$((left > 20 ? left - 20 : 0))
-    top=$((top > 20 ? top - 20 : 0))
-    right=$((right + 20 < 900 ? right + 20 : 900))
-    bottom=$((bottom + 20 < 650 ? bottom + 20 : 650))
-    DISPLAY=":$DISPLAY_NUM" import -window root -crop "$((right - left))x$((bottom - top))+$left+$top" +repage \
-        "$OUT/$1.png"
-    echo "saved $OUT/$1.png"
-}
-shot installer-softphone "&EyeBeam"
+rect=$(wine_x "$PROBE" wait "$TITLE" "&EyeBeam" | tr -d '\r' | sed -n 's/^rect=//p')
+sleep 1.5 # drawn
+IFS=, read -r left top right bottom <<<"$rect"
+left=$((left > 20 ? left - 20 : 0))
+top=$((top > 20 ? top - 20 : 0))
+right=$((right + 20 < 900 ? right + 20 : 900))
+bottom=$((bottom + 20 < 650 ? bottom + 20 : 650))
+DISPLAY=":$DISPLAY_NUM" import -window root -crop "$((right - left))x$((bottom - top))+$left+$top" +repage \
+    "$OUT/installer-softphone.png"
+echo "saved $OUT/installer-softphone.png"
 wine_x "$PROBE" click "$TITLE" "&Next >" >/dev/null
-shot installer-pin "&PIN:"
+wine_x "$PROBE" wait "$TITLE" "&PIN:" >/dev/null
+sleep 1.5 # drawn
+DISPLAY=":$DISPLAY_NUM" import -window root -crop "$((right - left))x$((bottom - top))+$left+$top" +repage \
+    "$OUT/installer-pin.png"
+echo "saved $OUT/installer-pin.png"

@@ -8,7 +8,6 @@
 # adapter's registry key, nor the user's files. It returns when it is done (status 3, and
 # nothing removed, over an agent that never ends); it removes the translation file too.
 source "$(dirname "$0")/installer-lib.sh"
-PEER="$BUILD_DIR/tests/agent/appmanager/AppManPeer.exe"
 fresh_prefix
 export LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8 LOCPATH="$BUILD_DIR/locale"
 LINK="$PREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/OrvinAgent.lnk"
@@ -23,12 +22,7 @@ reg_add "HKLM\\$ROOT\\Config\\IVR" /v Pin /d 1357
 reg_add "HKLM\\$ROOT" /v ProductName /d "Orvin Phone Adapter"
 
 # ---- An agent that does not end when asked: exit status 3.
-start stubborn "$PEER" --id 2 --mode ignore --life 150000
-deadline=$((SECONDS + 20))
-until [ "$(agent_running)" = 1 ]; do
-    [ $SECONDS -lt $deadline ] || fail "the stand-in for a stuck agent did not come up"
-    sleep 0.2
-done
+start_stuck_agent
 quiet_uninstall uninstall-stuck
 [ "$STATUS" = 3 ] || fail "the uninstaller exited with $STATUS over an agent that does not end, expected 3"
 expect_program_files

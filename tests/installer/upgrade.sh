@@ -9,7 +9,6 @@
 # open (5), starting the agent it ended again. Values after an unnamed value and a good PIN
 # stay; a standard user stores the waiting-message count (the agent's write), nothing else.
 source "$(dirname "$0")/installer-lib.sh"
-PEER="$BUILD_DIR/tests/agent/appmanager/AppManPeer.exe"
 fresh_prefix
 
 expect_setup install /S
@@ -24,8 +23,8 @@ reg_add "HKLM\\$ROOT\\Config\\General" /v SoftPhoneType /t REG_BINARY /d 00c0000
 "$WINE_RUN" reg delete "HKLM\\$ROOT\\Config\\IVR" /v AttachLineOnDCF /f </dev/null >/dev/null 2>&1 ||
     fail "could not delete AttachLineOnDCF"
 user_files
-users_read "$ROOT"
-users_read "$TRACE_KEY"
+users_read "$ROOT" "$ROOT\\Config" "$ROOT\\Config\\General" "$ROOT\\Config\\UI" "$ROOT\\Config\\IVR" \
+    "$ROOT\\Config\\IVR\\Pstn" "$ROOT\\Config\\IVR\\Voip" "$ROOT\\Recorder" "$TRACE_KEY"
 reg_tree before.txt "$ROOT"
 # The installed files made different from the build's, so that the new ones show.
 echo old >"$INSTALL_DIR/OrvinDtmf.exe"
@@ -41,12 +40,7 @@ nothing_changed() {
 }
 
 # ---- An agent that does not end when asked.
-start stubborn "$PEER" --id 2 --mode ignore --life 150000
-deadline=$((SECONDS + 20))
-until [ "$(agent_running)" = 1 ]; do
-    [ $SECONDS -lt $deadline ] || fail "the stand-in for a stuck agent did not come up"
-    sleep 0.2
-done
+start_stuck_agent
 began=$SECONDS
 setup upgrade-stuck /S
 [ "$STATUS" = 3 ] || fail "the setup exited with $STATUS over an agent that does not end, expected 3"
@@ -91,7 +85,6 @@ expect_line after.txt 'Config\IVR\AttachLineOnDCF=dword:0'
 diff -u "$WORK/after-expected.txt" "$WORK/after.txt" >"$WORK/after.diff" ||
     fail "the upgrade changed the configuration: $(cat "$WORK/after.diff")"
 expect_user_files
-expect_line upgrade.log 'The remote-access PIN is kept.'
 expect_line upgrade.log "$(access_line "$INSTALL_WIN\\Recordings" "$USERS_ADD_FILES")"
 
 # A standard user: the agent's write of the waiting-message count (3 read, one message
