@@ -577,10 +577,21 @@ Section "${PRODUCT}" SectionMain
     ; access list (given to it when it lies elsewhere); the voice menus' folders get it too,
     ; which also takes away what users could write there before. Where that fails, no file
     ; is written into a folder that may lead elsewhere.
+    ; (A folder that already holds other files than an installation's keeps its own; a
+    ; link there goes.)
+    ${DirState} "$INSTDIR" $R1
+    System::Call 'kernel32::GetFileAttributesW(w "$INSTDIR") i .R2'
+    IntOp $R2 $R2 & 0x400 ; FILE_ATTRIBUTE_REPARSE_POINT
     CreateDirectory "$INSTDIR"
     Call IsInProgramFiles
     ${If} $R0 = 0
-        !insertmacro ORVIN_HELPER "" `folder program "$INSTDIR"`
+        ${If} $R1 = 1
+        ${AndIf} $R2 = 0
+        ${AndIfNot} ${FileExists} "$INSTDIR\Uninstall.exe"
+            !insertmacro ORVIN_LOG "" "$INSTDIR holds other files: it keeps its access list."
+        ${Else}
+            !insertmacro ORVIN_HELPER "" `folder program "$INSTDIR"`
+        ${EndIf}
     ${EndIf}
     !insertmacro ORVIN_HELPER "" `folder program "$INSTDIR\IVR"`
     !insertmacro ORVIN_EACH_IVR_FOLDER ORVIN_PROGRAM_FOLDER
