@@ -15,6 +15,7 @@
 
 Var SelectionWord ; the current record's word, 0 when there is no valid record
 Var SelectedType  ; its selected index, 11 when none
+Var RecordFound   ; 1 when the registry holds a record of 8 bytes, valid or not
 
 ; $R0 = CRC-8 of $R0 and the byte $R1.
 Function Crc8Byte
@@ -43,10 +44,11 @@ Function Crc8Bytes
     ${Loop}
 FunctionEnd
 
-; Sets SelectionWord and SelectedType from the registry.
+; Sets SelectionWord, SelectedType and RecordFound from the registry.
 Function ReadSoftPhoneType
     StrCpy $SelectionWord 0
     StrCpy $SelectedType 11
+    StrCpy $RecordFound 0
     ; RegGetValue with RRF_RT_REG_BINARY: exactly 8 bytes, as the agent reads them. The
     ; handle of HKEY_LOCAL_MACHINE is (HKEY)(LONG)0x80000002, sign-extended to 64 bits.
     System::Call 'advapi32::RegGetValueW(p -2147483646, w "${ROOT_KEY}\Config\General", \
@@ -55,6 +57,7 @@ Function ReadSoftPhoneType
     ${OrIf} $R8 != 8
         Return
     ${EndIf}
+    StrCpy $RecordFound 1
     StrCpy $R5 8
     Call Crc8Bytes
     ${If} $R0 != 0

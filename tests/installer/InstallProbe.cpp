@@ -10,9 +10,17 @@
 //   softphone ROOT   the selection record as the agent's start-up reads and decodes it
 //                    below the registry root ROOT: record=HEX (or record=none),
 //                    valid=0|1 and type=N (11: no client)
+//   key-dacl KEY SDDL  gives HKLM\KEY the access list SDDL (Wine gives a new key none)
+//   as-user ROOT FOLDER  as a standard user (Administrators and the user only for denying):
+//                    the agent's IVR reads the count (read=N) and writes one less (stored=N,
+//                    read back after); KEY=RESULT for opens a user must not get (5: refused)
+//   hold PATH        keeps PATH open, sharing only reading, until killed; held=1 once open
+//   run COMMANDLINE  runs a registry's command line as Windows does, exits with its status
 //
-// Exit status 0 done, 1 a missing key for tree, 2 bad usage.
+// Exit status 0 done, 1 a missing key for tree (or a failure), 2 bad usage.
 #include "base/config/ConfigParams.h"
+#include "ivr/IvrStateMachine.h"
+#include "tests/audio/capture/FakeAudioBuffer.h"
 
 #include <windows.h>
 
@@ -21,6 +29,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace {
@@ -91,14 +100,74 @@ void PrintTree(HKEY key, const std::string& prefix) {
 }
 
 int Usage() {
-    fputs("usage: InstallProbe.exe tree KEY | exists KEY | dacl PATH | softphone ROOT\n", stderr);
+    fputs("usage: InstallProbe.exe tree KEY | exists KEY | dacl PATH | softphone ROOT | key-dacl KEY SDDL |\n"
+          "       as-user ROOT FOLDER | hold PATH | run COMMANDLINE\n",
+          stderr);
     return 2;
+}
+
+// The IVR on buffers of its own, reporting to nobody: no sound device is needed.
+class QuietStateMachine : IIvrReportSink, public CIvrStateMachine {
+public:
+    QuietStateMachine() : CIvrStateMachine(this, 1, true) {}
+    void SendControlMsg(IMM*) override {}
+
+protected:
+    bool OpenAudio(HWND) override {
+        auto ring = std::make_shared<FakeRingState>(CPlaylistSound::kBufferBytes, TelephonePcmFormat());
+        return OpenAudioOn(std::make_unique<FakeCaptureDevice>(std::make_shared<FakeCaptureDevice::Record>()),
+                           std::make_unique<FakeRing>(ring));
+    }
+};
+
+LONG OpenResult(const std::string& path, REGSAM access) {
+    HKEY key = nullptr;
+    const LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, &key);
+    RegCloseKey(key);
+    return result;
+}
+
+int AsUser(const std::string& root, const char* folder) {
+    HANDLE process = nullptr, restricted = nullptr, user = nullptr;
+    BYTE self[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    DWORD size = 0;
+    PSID administrators = nullptr;
+    bool ok = ConvertStringSidToSidA("S-1-5-32-544", &administrators) &&
+              OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &process) &&
+              GetTokenInformation(process, TokenUser, self, sizeof self, &size);
+    SID_AND_ATTRIBUTES denying[2] = {{reinterpret_cast<TOKEN_USER*>(self)->User.Sid, 0}, {administrators, 0}};
+    ok = ok && CreateRestrictedToken(process, 0, 2, denying, 0, nullptr, 0, nullptr, &restricted) &&
+         DuplicateToken(restricted, SecurityImpersonation, &user) && SetThreadToken(nullptr, user);
+    if (!ok) {
+        fprintf(stderr, "InstallProbe: no standard user's token (%lu)\n", GetLastError());
+        return 1;
+    }
+    {
+        QuietStateMachine machine;
+        const bool initialized = machine.Initialize(nullptr, folder, root);
+        printf("initialized=%d\nread=%d\n", initialized, machine.GetWaitingMsgCount());
+        machine.RemoveWaitingMessage();
+    }
+    for (const char* sub : {"", "\\Config", "\\Config\\General", "\\Config\\UI", "\\Config\\IVR\\Pstn",
+                            "\\Config\\IVR\\Voip", "\\Recorder"}) {
+        printf("set-value %s%s=%ld\n", root.c_str(), sub, OpenResult(root + sub, KEY_SET_VALUE));
+    }
+    printf("set-value SOFTWARE\\Velcora\\Quendo=%ld\n",
+           OpenResult("SOFTWARE\\Velcora\\Quendo", KEY_SET_VALUE));
+    printf("create-sub-key Config\\IVR=%ld\n", OpenResult(root + "\\Config\\IVR", KEY_CREATE_SUB_KEY));
+    RevertToSelf();
+    DWORD stored = 0;
+    size = sizeof stored;
+    RegGetValueA(HKEY_LOCAL_MACHINE, (root + "\\Config\\IVR").c_str(), "VoiceMessageWaiting",
+                 RRF_RT_REG_DWORD, nullptr, &stored, &size);
+    printf("stored=%lu\n", stored);
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
+    if (argc < 3 || argc > 4) {
         return Usage();
     }
     const std::string command = argv[1];
@@ -147,5 +216,32 @@ int main(int argc, char** argv) {
         printf("type=%d\n", record.SelectedIndex());
         return 0;
     }
-    return Usage();
+    if (command == "as-user" && argc == 4) {
+        return AsUser(argv[2], argv[3]);
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    HKEY key = nullptr;
+    if (command == "key-dacl" && argc == 4 &&
+        ConvertStringSecurityDescriptorToSecurityDescriptorA(argv[3], SDDL_REVISION_1, &descriptor,
+                                                             nullptr) &&
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, argv[2], 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
+        return RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS ? 0 : 1;
+    }
+    if (command == "hold" && CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                         nullptr) != INVALID_HANDLE_VALUE) {
+        printf("held=1\n");
+        fflush(stdout);
+        Sleep(INFINITE);
+    }
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    DWORD status = 1;
+    if (command == "run" &&
+        CreateProcessA(nullptr, argv[2], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
+        WaitForSingleObject(child.hProcess, INFINITE);
+        GetExitCodeProcess(child.hProcess, &status);
+        return (int)status;
+    }
+    return command == "hold" || command == "run" || command == "key-dacl" ? 1 : Usage();
 }

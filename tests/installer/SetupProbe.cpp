@@ -2,7 +2,8 @@
 // installer's tests and its screenshot. A page is found by the title of the setup's
 // top-level window (its beginning: the setup adds the page's name, "OrvinAgent Setup:
 // Installation Folder") and the text of one of its visible controls (a button's label with its
-// "&", a radio button's, a label's). Prints NAME=VALUE lines:
+// "&", a radio button's, a label's); a message box over its page is the one found first.
+// Prints NAME=VALUE lines:
 //
 //   wait TITLE TEXT [MS]   until the window TITLE shows a control TEXT, enabled (default
 //                          20000 ms);
@@ -10,6 +11,8 @@
 //   click TITLE TEXT       clicks the control TEXT (posts BM_CLICK): a button, a radio
 //                          button or a check box; clicked=TEXT. The next wait sees its effect
 //   checked TITLE TEXT     checked=1 or checked=0: the state of a radio button or check box
+//   type TITLE LABEL TEXT  puts TEXT into the field that follows the label LABEL (a
+//                          password field too); typed=LABEL
 //   gone TITLE [MS]        until no window is titled TITLE (default 20000 ms)
 //   texts TITLE            text=TEXT for each visible control with a text (what a page
 //                          shows, for a test's failure message)
@@ -87,7 +90,7 @@ bool ParseMs(const char* text, DWORD* ms) {
 
 int Usage() {
     fputs("usage: SetupProbe.exe wait TITLE TEXT [MS] | click TITLE TEXT | checked TITLE TEXT |\n"
-          "       gone TITLE [MS] | texts TITLE\n",
+          "       type TITLE LABEL TEXT | gone TITLE [MS] | texts TITLE\n",
           stderr);
     return 2;
 }
@@ -144,6 +147,18 @@ int main(int argc, char** argv) {
                 return TRUE;
             },
             0);
+        return 0;
+    }
+    if (command == "type" && argc == 5) {
+        HWND label = Find(title, argv[3]);
+        HWND field = label ? GetWindow(label, GW_HWNDNEXT) : nullptr;
+        DWORD_PTR result = 0;
+        if (!field ||
+            !SendMessageTimeoutA(field, WM_SETTEXT, 0, (LPARAM)argv[4], SMTO_ABORTIFHUNG, 5000, &result)) {
+            fprintf(stderr, "SetupProbe: \"%s\" shows no field after \"%s\"\n", title.c_str(), argv[3]);
+            return 1;
+        }
+        printf("typed=%s\n", argv[3]);
         return 0;
     }
     if ((command == "click" || command == "checked") && argc == 4) {

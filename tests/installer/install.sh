@@ -5,9 +5,11 @@
 # agent started at logon (the machine's Run value) and on the Start menu; the entry in the
 # list of installed programs. The agent started as Windows starts it at logon, on a German
 # system, connects to the adapter stand-in serving the installation's registry root, reads
-# its trace settings and unpacks its texts from the installed cabinet.
+# its trace settings and takes its texts from the file the setup unpacked. Also: the
+# voice menus' folders' access lists, no PIN, the Start-menu entry's working folder.
 source "$(dirname "$0")/installer-lib.sh"
 fresh_prefix
+export LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8 LOCPATH="$BUILD_DIR/locale"
 
 expect_setup install /S
 expect_program_files
@@ -16,6 +18,11 @@ for exe in "$SETUP" "$INSTALL_DIR/Uninstall.exe"; do
     grep -aqF 'level="requireAdministrator"' "$exe" || fail "$(basename "$exe") has no manifest asking for an administrator"
 done
 [ -d "$INSTALL_DIR/IVR/VoiceMail" ] || fail "no IVR\\VoiceMail folder for the voice messages"
+expect_line install.log "$(access_line "$INSTALL_WIN\\IVR")"
+expect_line install.log "$(access_line "$INSTALL_WIN\\IVR\\English" "$USERS_ADD_FILES")"
+expect_line install.log "$(access_line "$INSTALL_WIN\\IVR\\VoiceMail" "$USERS_ADD_FILES")"
+[ "$(head -n 1 "$PREFIX/drive_c/windows/zuvoip.lng" | tr -d '\r')" = English1252=German1252 ] ||
+    fail "the setup did not unpack the translation for German1252"
 
 reg_tree root.txt "$ROOT"
 LC_ALL=C sort >"$WORK/root-expected.txt" <<'VALUES'
@@ -27,7 +34,7 @@ Config\General\SoftPhoneType=binary:000000c021000000
 Config\IVR\AMGreetingDurationSec=dword:20
 Config\IVR\AttachLineOnDCF=dword:0
 Config\IVR\DisableStandbyOnCFWActive=dword:1
-Config\IVR\Pin=sz:1234
+Config\IVR\Pin=sz:
 Config\IVR\Pstn\EnableAdminMode=dword:1
 Config\IVR\Pstn\Mode=dword:0
 Config\IVR\RecordGreetingOnPound=dword:1
@@ -55,7 +62,7 @@ expect_line uninstall.txt 'DisplayName=sz:OrvinAgent'
 expect_line uninstall.txt "DisplayVersion=sz:$ORVIN_SETUP_VERSION"
 expect_line uninstall.txt 'Publisher=sz:Orvin'
 expect_line uninstall.txt 'UninstallString=sz:"C:\Program Files\Orvin\VoipAdapter\Uninstall.exe"'
-expect_line uninstall.txt 'QuietUninstallString=sz:"C:\Program Files\Orvin\VoipAdapter\Uninstall.exe" /S'
+expect_line uninstall.txt 'QuietUninstallString=sz:"C:\Program Files\Orvin\VoipAdapter\Uninstall.exe" /S _?=C:\Program Files\Orvin\VoipAdapter'
 expect_line uninstall.txt 'InstallLocation=sz:C:\Program Files\Orvin\VoipAdapter'
 expect_line uninstall.txt 'DisplayIcon=sz:C:\Program Files\Orvin\VoipAdapter\OrvinAgent.exe,0'
 expect_line uninstall.txt 'NoModify=dword:1'
@@ -70,11 +77,15 @@ installed=$(find "$INSTALL_DIR" -type f ! -name Uninstall.exe -printf '%s\n' | a
 LINK="$PREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/OrvinAgent.lnk"
 [ -f "$LINK" ] || fail "no Start-menu entry OrvinAgent.lnk"
 grep -aqF 'OrvinAgent.exe' "$LINK" || fail "the Start-menu entry does not name OrvinAgent.exe"
+# Its working folder: the installation folder's name in UTF-16 where no "\" follows (the
+# icon's path goes on to OrvinAgent.exe).
+python3 -c 'import re, sys; sys.exit(not re.search(re.escape(sys.argv[2].encode("utf-16-le")) + rb"(?!\\\x00)",
+    open(sys.argv[1], "rb").read()))' "$LINK" "$INSTALL_WIN" || fail "the Start-menu entry starts the agent elsewhere"
 
-# The agent at logon, on a German system: it greets the service, traces to the file the
-# trace key names, and takes its German texts from the installed cabinet.
+# The agent at logon: it greets the service, traces to the file the trace key names, and
+# takes its German texts from the file the setup unpacked (it could not write one).
 start_service
-LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8 LOCPATH="$BUILD_DIR/locale" start_agent_from_run_value agent
+start_agent_from_run_value agent
 sim "wait-agent timeout=60000" 90
 sim "expect AGENT_EVENT NotifyAgentStatus info=0 timeout=20000"
 TRACE="$PREFIX/drive_c/OrvinAgent/OrvinAgent.trace"
@@ -85,12 +96,14 @@ until grep -aqF 'PrepareLngFile>> Installation folder - C:\Program Files\Orvin\V
 done
 grep -aqF 'Log Started Succesfully!' "$TRACE" || fail "the agent's trace file did not start"
 grep -aqF 'Adaptor SW registry key: SOFTWARE\Orvin\VoipAdapter' "$TRACE" || fail "the agent did not find the root"
-[ "$(head -n 1 "$PREFIX/drive_c/windows/zuvoip.lng" | tr -d '\r')" = English1252=German1252 ] ||
-    fail "the translation file was not unpacked from the installed cabinet"
+grep -aqF 'CTranslator::Load - language "German", code page 1252: language key German1252' "$TRACE" ||
+    fail "the agent did not look for its German texts"
 
 "$WINE_RUN" "$INSTALL_DIR/OrvinAppCtl.exe" shutdown 2 </dev/null >"$WORK/appctl.out" 2>&1 ||
     fail "the installed OrvinAppCtl could not end the agent: $(cat "$WORK/appctl.out")"
 sim "expect AGENT_EVENT NotifyAgentStatus info=3 timeout=20000"
 expect_status agent 0 30
 stop_service
+! grep -aqE 'PrepareLngFile>> .*(replaced|extracted from|Can not)' "$TRACE" ||
+    fail "the agent did not take the translation file the setup unpacked: $(grep -a 'PrepareLngFile>>' "$TRACE")"
 echo "PASS"

@@ -44,11 +44,13 @@ remove_prefix() {
     rm -rf "$PREFIX" "$PREFIX.lock"
 }
 
-# setup NAME ARGS...: the setup, run to its end (STATUS its exit status).
+# setup NAME ARGS...: the setup, run to its end (STATUS its exit status); its details in
+# $WORK/NAME.log (/LOG=).
 setup() {
     local name=$1
     shift
-    run "$name" 180 "$SETUP" "$@"
+    run "$name" 180 "$SETUP" "/LOG=$(winpath "$WORK/$name.log")" "$@"
+    [ ! -f "$WORK/$name.log" ] || sed -i 's/\r$//' "$WORK/$name.log"
 }
 
 # expect_setup NAME ARGS...: the setup ends with status 0.
@@ -57,41 +59,30 @@ expect_setup() {
     [ "$STATUS" = 0 ] || fail "OrvinAgentSetup.exe ${*:2} exited with $STATUS"
 }
 
-# uninstall ARGS...: the uninstaller as the list of installed programs starts it (from
-# the registry's UninstallString or QuietUninstallString). It copies itself away and ends
-# at once, and the copy does the work: this waits until the copy has removed the list
-# entry, its last step, and ended.
-uninstall() {
-    local command pid
-    reg_tree registry-before-uninstall.txt "$UNINSTALL"
-    command=$(value_of registry-before-uninstall.txt UninstallString)
-    [ "${command:0:3}" = 'sz:' ] || fail "no UninstallString: $command"
-    command=${command#sz:}
-    command=${command#\"}
-    command=${command%\"}
-    run uninstall 60 "$command" "$@"
-    [ "$STATUS" = 0 ] || fail "Uninstall.exe $* exited with $STATUS"
-    local deadline=$((SECONDS + 120))
-    until [ "$(key_exists "$UNINSTALL")" = 0 ]; do
-        [ $SECONDS -lt $deadline ] || fail "the uninstaller did not remove its list entry within 120 s"
-        sleep 0.5
-    done
-    # The copy's last step is behind it: let it end before anything looks at its files.
-    while pid=$(uninstaller_copy); [ -n "$pid" ]; do
-        [ $SECONDS -lt $deadline ] || fail "the uninstaller's copy did not end within 120 s"
-        sleep 0.2
-    done
+# quiet_uninstall NAME [OPTIONS...]: the uninstaller run from its QuietUninstallString
+# (OPTIONS before its folder) to its end: STATUS its exit status, details in $WORK/NAME.log.
+quiet_uninstall() {
+    local name=$1 command
+    shift
+    reg_tree "$name-entry.txt" "$UNINSTALL"
+    command=$(value_of "$name-entry.txt" QuietUninstallString)
+    [ "$command" = "sz:\"$INSTALL_WIN\\Uninstall.exe\" /S _?=$INSTALL_WIN" ] ||
+        fail "QuietUninstallString is '$command'"
+    command="\"$INSTALL_WIN\\Uninstall.exe\" /S /LOG=$(winpath "$WORK/$name.log") ${*:+$* }_?=$INSTALL_WIN"
+    run "$name" 180 "$PROBE" run "$command"
+    [ ! -f "$WORK/$name.log" ] || sed -i 's/\r$//' "$WORK/$name.log"
 }
 
-# uninstaller_copy: the process id of an uninstaller's working copy (~nsuN.tmp\Un.exe in
-# the temporary folder) in this driver's prefix, if one runs.
-uninstaller_copy() {
-    local pid
-    for pid in $(pgrep -f 'nsu[^ ]*\.tmp.Un[^ ]*\.exe' 2>/dev/null); do
-        if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$PREFIX"; then
-            echo "$pid"
-            return
-        fi
+# uninstall [OPTIONS...]: quiet_uninstall ends with status 0, and the list entry is gone at
+# once; Uninstall.exe itself goes as soon as the uninstaller has ended.
+uninstall() {
+    quiet_uninstall uninstall "$@"
+    [ "$STATUS" = 0 ] || fail "Uninstall.exe $* exited with $STATUS: $(cat "$WORK/uninstall.log" 2>/dev/null)"
+    expect_no_key "$UNINSTALL"
+    local deadline=$((SECONDS + 30))
+    while [ -e "$INSTALL_DIR/Uninstall.exe" ]; do
+        [ $SECONDS -lt $deadline ] || fail "Uninstall.exe is still there 30 s after the uninstaller ended"
+        sleep 0.2
     done
 }
 
@@ -177,6 +168,26 @@ expect_user_files() {
     done
 }
 
+# users_read KEY...: the keys grant users reading, administrators all, as Windows'
+# inheritance does below HKLM\SOFTWARE (Wine gives a new key no access list).
+users_read() {
+    for key in "$@"; do
+        "$WINE_RUN" "$PROBE" key-dacl "$key" 'D:(A;;KR;;;BU)(A;;KA;;;BA)(A;;KA;;;SY)' </dev/null || fail "no access list for $key"
+    done
+}
+
+# access_line FOLDER [USERS]: the line the setup's details give for the access list it set
+# on FOLDER: Program Files' entries (read here), then USERS' entries.
+access_line() {
+    local program
+    program=$("$WINE_RUN" "$PROBE" dacl 'C:\Program Files' </dev/null | tr -d '\r' | sed -n 's/^dacl=D:[^(]*//p')
+    [ -n "$program" ] || fail "no access list for C:\\Program Files"
+    echo "$1: O:BAD:P$program${2:-}"
+}
+
+# What users may do in the folders of their files: add files, and change the files there.
+USERS_ADD_FILES='(A;;0x2;;;BU)(A;OIIO;0x1301bf;;;BU)'
+
 reg_add() {
     "$WINE_RUN" reg add "$@" /f </dev/null >/dev/null 2>&1 || fail "reg add $*"
 }
@@ -226,6 +237,23 @@ start_agent_from_run_value() {
     [ "$command" = "sz:\"$INSTALL_WIN\\OrvinAgent.exe\"" ] || fail "the Run value OrvinAgent is '$command'"
     command=${command#sz:\"}
     start "$1" "${command%\"}"
+}
+
+# pin_is VALUE: Config\IVR\Pin holds VALUE.
+pin_is() {
+    reg_tree pin.txt "$ROOT\\Config\\IVR"
+    expect_line pin.txt "Pin=sz:$1"
+}
+
+# start_stuck_agent: a program in the agent's place in the application manager that does
+# not end when asked (the process "stubborn").
+start_stuck_agent() {
+    start stubborn "$BUILD_DIR/tests/agent/appmanager/AppManPeer.exe" --id 2 --mode ignore --life 150000
+    local deadline=$((SECONDS + 20))
+    until [ "$(agent_running)" = 1 ]; do
+        [ $SECONDS -lt $deadline ] || fail "the stand-in for a stuck agent did not come up"
+        sleep 0.2
+    done
 }
 
 # agent_running: prints 1 when the application manager finds the agent (application 2).

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The picture of the setup's softphone page, as Wine draws it: the setup runs on a virtual
 # X display (Xvfb) in a Wine virtual desktop that draws the window frames, in a prefix of
-# its own (made here, removed at the end); SetupProbe.exe clicks it to the page.
-#   tests/installer/screenshot.sh [FOLDER]      default docs/: installer-softphone.png
+# its own (made here, removed at the end); SetupProbe.exe clicks it to the page, then on to
+# the PIN page, taken where the window stands.
+#   tests/installer/screenshot.sh [FOLDER]      default docs/: installer-softphone.png, installer-pin.png
 # Needs Xvfb and ImageMagick's import (scripts/install-deps.sh). Not a test.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -60,3 +61,9 @@ bottom=$((bottom + 20 < 650 ? bottom + 20 : 650))
 DISPLAY=":$DISPLAY_NUM" import -window root -crop "$((right - left))x$((bottom - top))+$left+$top" +repage \
     "$OUT/installer-softphone.png"
 echo "saved $OUT/installer-softphone.png"
+wine_x "$PROBE" click "$TITLE" "&Next >" >/dev/null
+wine_x "$PROBE" wait "$TITLE" "&PIN:" >/dev/null
+sleep 1.5 # drawn
+DISPLAY=":$DISPLAY_NUM" import -window root -crop "$((right - left))x$((bottom - top))+$left+$top" +repage \
+    "$OUT/installer-pin.png"
+echo "saved $OUT/installer-pin.png"

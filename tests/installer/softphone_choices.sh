@@ -4,7 +4,8 @@
 # selection word and its CRC-8 check byte) and the type the agent's own reading gives.
 # One installation over the other: each choice clears the selection before it and keeps
 # the availability bits of the record (so the softphones chosen before stay marked
-# available); an unknown name changes nothing.
+# available); an unknown name changes nothing. /PIN= is set, refused (status 8) and kept;
+# a custom folder gets Program Files' access list; a value not written gives status 6.
 source "$(dirname "$0")/installer-lib.sh"
 fresh_prefix
 
@@ -13,6 +14,7 @@ fresh_prefix
 expect_setup install /S '/D=C:\OrvinTest\Agent'
 expect_softphone 0 000000c021000000
 [ -f "$PREFIX/drive_c/OrvinTest/Agent/OrvinAgent.exe" ] || fail "/D= did not choose the folder"
+expect_line install.log "$(access_line 'C:\OrvinTest\Agent')"
 
 # name type record (its selection word in the comment)
 while read -r name type record; do
@@ -52,8 +54,41 @@ expect_softphone 2 0000000c48000000
 
 # An unknown softphone (Tessaro has no type the agent starts) is a wrong command line.
 setup setup-tessaro /S /SOFTPHONE=tessaro
-[ "$STATUS" = 2 ] || fail "/SOFTPHONE=tessaro exited with $STATUS, expected 2"
+[ "$STATUS" = 7 ] || fail "/SOFTPHONE=tessaro exited with $STATUS, expected 7"
 expect_softphone 2 0000000c48000000
+
+# ---- The PIN.
+pin_is ''
+expect_setup pin-2580 /S /PIN=2580
+pin_is 2580
+expect_line pin-2580.log 'The remote-access PIN is set.'
+expect_no_text pin-2580.log 2580
+for pin in 123 123456789 12a4 '' 0000 5555 1234 7890 8901 4321 1098 34567890; do
+    setup "pin-refused-$pin" /S "/PIN=$pin"
+    [ "$STATUS" = 8 ] || fail "/PIN=$pin exited with $STATUS, expected 8"
+    pin_is 2580
+done
+expect_line pin-refused-12a4.log '/PIN=: this PIN is refused: a PIN has digits only.'
+expect_line pin-refused-123.log '/PIN=: this PIN is refused: a PIN has 4 to 8 digits.'
+expect_line pin-refused-5555.log '/PIN=: this PIN is refused: all its digits are the same.'
+expect_setup pin-8-digits /S /PIN=13572468
+pin_is 13572468
+expect_setup pin-kept /S
+pin_is 13572468
+reg_add "HKLM\\$ROOT\\Config\\IVR" /v Pin /d 1234
+expect_setup pin-weak /S
+pin_is ''
+expect_line pin-weak.log 'The PIN that was set is too easy to guess and was removed.'
+
+# A key the setup cannot write: the softphone choice is named, exit status 6.
+"$WINE_RUN" "$PROBE" key-dacl "$ROOT\\Config\\General" 'D:P(A;;KR;;;WD)' </dev/null || fail "no read-only key"
+setup setup-read-only /S /SOFTPHONE=qq
+"$WINE_RUN" "$PROBE" key-dacl "$ROOT\\Config\\General" 'D:(A;;KA;;;BA)(A;;KR;;;BU)' </dev/null || fail "key not restored"
+[ "$STATUS" = 6 ] || fail "the setup exited with $STATUS when a value could not be written, expected 6"
+expect_line setup-read-only.log \
+    'The softphone choice (HKLM\SOFTWARE\Orvin\VoipAdapter\Config\General\SoftPhoneType) could not be written to the registry.'
+expect_softphone 2 0000000c48000000
+
 reg_tree root.txt "$ROOT"
 expect_line root.txt 'SoftwareInstallationFolder=sz:C:\OrvinTest\Agent'
 [ ! -e "$INSTALL_DIR" ] || fail "an installation over the first one went to the default folder"

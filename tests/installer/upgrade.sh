@@ -5,41 +5,47 @@
 # the user's voice message, greeting and recording stay; the setup starts the agent
 # again, which comes up with the softphone the user had chosen. Before that, a program
 # that holds the agent's place in the application manager and never ends: the setup gives
-# up after its bound, with its own exit status, and changes nothing.
+# up after its bound, with its own exit status, and changes nothing; so over a file held
+# open (5), starting the agent it ended again. Values after an unnamed value and a good PIN
+# stay; a standard user stores the waiting-message count (the agent's write), nothing else.
 source "$(dirname "$0")/installer-lib.sh"
-PEER="$BUILD_DIR/tests/agent/appmanager/AppManPeer.exe"
 fresh_prefix
 
 expect_setup install /S
-# The user's settings: another PIN, no main dialog, the answering machine instead of
-# Skype, a recording folder; one value lost.
-reg_add "HKLM\\$ROOT\\Config\\IVR" /v Pin /d 4321
+# The user's settings: a PIN, no main dialog, the answering machine instead of Skype, a
+# recording folder, messages waiting, a value of the keys' own beside them; one value lost.
+reg_add "HKLM\\$ROOT\\Config\\IVR" /v Pin /d 2580
+reg_add "HKLM\\$ROOT\\Config\\IVR" /v VoiceMessageWaiting /t REG_DWORD /d 3
 reg_add "HKLM\\$ROOT\\Config\\UI" /v Enable /t REG_DWORD /d 0
+reg_add "HKLM\\$ROOT\\Config\\UI" /ve /d "kept"
+reg_add "HKLM\\$ROOT\\Config\\IVR" /ve /d "kept"
 reg_add "HKLM\\$ROOT\\Config\\General" /v SoftPhoneType /t REG_BINARY /d 00c00000b8000000
 "$WINE_RUN" reg delete "HKLM\\$ROOT\\Config\\IVR" /v AttachLineOnDCF /f </dev/null >/dev/null 2>&1 ||
     fail "could not delete AttachLineOnDCF"
 user_files
+users_read "$ROOT" "$ROOT\\Config" "$ROOT\\Config\\General" "$ROOT\\Config\\UI" "$ROOT\\Config\\IVR" \
+    "$ROOT\\Config\\IVR\\Pstn" "$ROOT\\Config\\IVR\\Voip" "$ROOT\\Recorder" "$TRACE_KEY"
 reg_tree before.txt "$ROOT"
 # The installed files made different from the build's, so that the new ones show.
 echo old >"$INSTALL_DIR/OrvinDtmf.exe"
 rm "$INSTALL_DIR/IVR/English/beep.wav"
 echo "; changed" >>"$INSTALL_DIR/IVR/English/Menu.cfg"
 
+# nothing_changed NAME: the files and the configuration are as before.
+nothing_changed() {
+    [ "$(cat "$INSTALL_DIR/OrvinDtmf.exe")" = old ] || fail "$1: the setup replaced files"
+    [ ! -e "$INSTALL_DIR/IVR/English/beep.wav" ] || fail "$1: the setup installed files"
+    reg_tree "after-$1.txt" "$ROOT"
+    cmp -s "$WORK/before.txt" "$WORK/after-$1.txt" || fail "$1: the setup changed the configuration"
+}
+
 # ---- An agent that does not end when asked.
-start stubborn "$PEER" --id 2 --mode ignore --life 150000
-deadline=$((SECONDS + 20))
-until [ "$(agent_running)" = 1 ]; do
-    [ $SECONDS -lt $deadline ] || fail "the stand-in for a stuck agent did not come up"
-    sleep 0.2
-done
+start_stuck_agent
 began=$SECONDS
 setup upgrade-stuck /S
 [ "$STATUS" = 3 ] || fail "the setup exited with $STATUS over an agent that does not end, expected 3"
 [ $((SECONDS - began)) -ge 35 ] || fail "the setup gave up after $((SECONDS - began)) s, before its bound"
-[ "$(cat "$INSTALL_DIR/OrvinDtmf.exe")" = old ] || fail "the setup replaced files although the agent runs"
-[ ! -e "$INSTALL_DIR/IVR/English/beep.wav" ] || fail "the setup installed files although the agent runs"
-reg_tree after-stuck.txt "$ROOT"
-cmp -s "$WORK/before.txt" "$WORK/after-stuck.txt" || fail "the setup changed the configuration although the agent runs"
+nothing_changed stuck
 stop stubborn
 
 # ---- The agent, started as at logon: the answering-machine client the user chose.
@@ -49,13 +55,27 @@ sim "wait-agent timeout=60000" 90
 sim "expect AGENT_EVENT NotifyAgentStatus info=0 timeout=20000"
 sim "expect AGENT_EVENT NotifyAgentStatus info=6 timeout=20000"
 
+# ---- The program file held open: the agent ends, the file stays in use, the setup gives
+# up and starts the agent again.
+start holder "$PROBE" hold 'C:\Program Files\Orvin\VoipAdapter\OrvinAgent.exe'
+wait_text holder.out "held=1" 30
+setup upgrade-held /S
+[ "$STATUS" = 5 ] || fail "the setup exited with $STATUS over a program file in use, expected 5"
+expect_status agent 0 30
+sim "expect AGENT_EVENT NotifyAgentStatus info=3 timeout=20000"
+expect_line upgrade-held.log 'C:\Program Files\Orvin\VoipAdapter\OrvinAgent.exe is in use.'
+nothing_changed held
+sim "wait-agent timeout=60000" 90
+sim "expect AGENT_EVENT NotifyAgentStatus info=0 timeout=20000"
+sim "expect AGENT_EVENT NotifyAgentStatus info=6 timeout=20000"
+stop holder
+
 expect_setup upgrade /S
 sim "expect AGENT_EVENT NotifyAgentStatus info=3 timeout=20000"
-expect_status agent 0 30
 
 expect_program_files
 reg_tree after.txt "$ROOT"
-expect_line after.txt 'Config\IVR\Pin=sz:4321'
+expect_line after.txt 'Config\IVR\Pin=sz:2580'
 expect_line after.txt 'Config\UI\Enable=dword:0'
 expect_line after.txt 'Config\General\SoftPhoneType=binary:00c00000b8000000'
 expect_line after.txt 'Recorder\Directory=sz:C:\Program Files\Orvin\VoipAdapter\Recordings'
@@ -65,6 +85,18 @@ expect_line after.txt 'Config\IVR\AttachLineOnDCF=dword:0'
 diff -u "$WORK/after-expected.txt" "$WORK/after.txt" >"$WORK/after.diff" ||
     fail "the upgrade changed the configuration: $(cat "$WORK/after.diff")"
 expect_user_files
+expect_line upgrade.log "$(access_line "$INSTALL_WIN\\Recordings" "$USERS_ADD_FILES")"
+
+# A standard user: the agent's write of the waiting-message count (3 read, one message
+# taken away) is stored; no other key takes a value, Config\IVR no key (5: refused).
+"$WINE_RUN" "$PROBE" as-user "$ROOT" "$INSTALL_WIN" </dev/null | tr -d '\r' >"$WORK/as-user.txt"
+expect_line as-user.txt 'read=3'
+expect_line as-user.txt 'stored=2'
+for key in '' '\Config' '\Config\General' '\Config\UI' '\Config\IVR\Pstn' '\Config\IVR\Voip' '\Recorder'; do
+    expect_line as-user.txt "set-value $ROOT$key=5"
+done
+expect_line as-user.txt 'set-value SOFTWARE\Velcora\Quendo=5'
+expect_line as-user.txt 'create-sub-key Config\IVR=5'
 
 # The setup started the agent again: the user's softphone choice is in force.
 sim "wait-agent timeout=60000" 90
