@@ -110,8 +110,7 @@ TEST_F(MenuTest, PinEntry) {
     for (const char* unset : {"", "123", "12a4"}) { // no PIN of 4 to 8 digits: all refused
         host->pin = unset;
         auto closed = makePin();
-        host->Keys("*");
-        host->Keys(host->pin + "*");
+        host->Keys("*" + host->pin + "*");
         EXPECT_EQ(closed->GetFailures(), 2) << "Pin \"" << unset << "\"";
     }
     EXPECT_TRUE(Traced("PinNumberMenu: no PIN is set (Pin needs 4 to 8 digits): entry refused"));
