@@ -503,7 +503,8 @@ void CIvrStateMachine::ThreadBody() {
                 const std::string digits = GetDigits();
                 if (!digits.empty()) {
                     key = digits.back();
-                    TRACE("CIvrStateMachine DTMF detected: %c", CPinGuard::MaskedKey(key, IsPinEntryActive()));
+                    TRACE("CIvrStateMachine DTMF detected: %c",
+                          CPinGuard::MaskedKey(key, IsPinEntryActive()));
                 }
                 DispatchKey(key);
             }
@@ -654,8 +655,8 @@ void CIvrStateMachine::ResetWaitingMessages() {
 }
 
 void CIvrStateMachine::WriteWaitingMsgCount() {
-    const LONG result =
-        orvin::WriteDword(SubKey(m_RegistryRoot, "Config\\IVR"), "VoiceMessageWaiting", (DWORD)m_WaitingMsgCount);
+    const LONG result = orvin::WriteDword(SubKey(m_RegistryRoot, "Config\\IVR"), "VoiceMessageWaiting",
+                                          (DWORD)m_WaitingMsgCount);
     if (result == ERROR_SUCCESS) {
         m_WrittenMsgCount = m_WaitingMsgCount;
     } else {
