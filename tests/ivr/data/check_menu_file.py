@@ -11,9 +11,8 @@ and their substitutes are menus, that every menu has a known Type and a timeout 
 every submenu target is there, that the kinds' own keys are given where the menus need
 them, that no menu leads back to one above it, that no key falls through a menu to one
 below it that acts on it (a PIN or phone number menu counts it, a menu with a submenu for
-it jumps there), that no menu dialling out (a number sent, the line attached) is reached
-from a root without passing the right-PIN key S of a PIN entry, and that every file of
-the folder is used.
+it jumps there), that no menu dialling out is reached from a root without passing a PIN
+entry's right-PIN key S, and that every file of the folder is used.
 """
 import os
 import sys
