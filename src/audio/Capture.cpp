@@ -339,6 +339,13 @@ DWORD CCapture::GetDigitCount() const {
     return m_dwDigitCount;
 }
 
+void CCapture::SetDigitsMasked(bool bMasked) {
+    std::lock_guard<std::recursive_mutex> guard(m_Lock);
+    if (m_pDetector) {
+        m_pDetector->SetDigitsMasked(bMasked);
+    }
+}
+
 DWORD CCapture::GetBufferSize() const {
     std::lock_guard<std::recursive_mutex> guard(m_Lock);
     return m_dwBufferSize;

@@ -85,6 +85,9 @@ public:
     // taken under the lock: safe from any thread.
     std::string GetDigits() const;
     DWORD GetDigitCount() const;
+    // The detector's traces show digit keys as '*' while set (DTMFDetectorEnvelope). From the
+    // thread that takes the captured data.
+    void SetDigitsMasked(bool bMasked);
 
     DWORD GetBufferSize() const;
     DWORD GetNotifySize() const;

@@ -44,11 +44,12 @@ bool DTMFDetectorEnvelope::JudgeDigit(char* pDigits, uint32_t& uOut, bool bTrace
     const uint32_t percentage = span != 0 ? (total - run) * 100 / span : 0;
     if (percentage <= m_uMaxNonDetectionPercentage) {
         pDigits[uOut++] = m_cCurrentDigit;
-        DTMF_TRACE("Full DTMF detected: %c, based on %d blocks\n", m_cCurrentDigit, (int)m_uDetections);
+        DTMF_TRACE("Full DTMF detected: %c, based on %d blocks\n", Shown(m_cCurrentDigit),
+                   (int)m_uDetections);
         return true;
     }
     DTMF_TRACE("Percantage of non-detections is too high (%d > %d). DTMF %c will be considered UNDETECTED\n",
-               (int)percentage, (int)m_uMaxNonDetectionPercentage, m_cCurrentDigit);
+               (int)percentage, (int)m_uMaxNonDetectionPercentage, Shown(m_cCurrentDigit));
     return false;
 }
 
@@ -66,7 +67,7 @@ uint32_t DTMFDetectorEnvelope::DetectDigits(const int16_t* pSamples, uint32_t uC
             pSamples += used;
             uCount -= used;
             if (digit) {
-                DTMF_TRACE("DTMF detected in the current block: %c\n", digit);
+                DTMF_TRACE("DTMF detected in the current block: %c\n", Shown(digit));
                 m_cCurrentDigit = digit;
                 m_uDetections = 1;
                 m_uConsecutiveNonDetections = 0;
@@ -87,7 +88,7 @@ uint32_t DTMFDetectorEnvelope::DetectDigits(const int16_t* pSamples, uint32_t uC
         uCount -= chunk;
 
         if (digit) {
-            DTMF_TRACE("DTMF detected in the current block: %c\n", digit);
+            DTMF_TRACE("DTMF detected in the current block: %c\n", Shown(digit));
             if (digit == m_cCurrentDigit) {
                 ++m_uDetections;
                 m_uConsecutiveNonDetections = 0;
@@ -108,14 +109,15 @@ uint32_t DTMFDetectorEnvelope::DetectDigits(const int16_t* pSamples, uint32_t uC
                     if (m_uDetections < uNumberOfNecessaryConsecutiveDetections) {
                         DTMF_TRACE("Too few detections (%d < %d). DTMF %c will be considered UNDETECTED\n",
                                    (int)m_uDetections, (int)uNumberOfNecessaryConsecutiveDetections,
-                                   m_cCurrentDigit);
+                                   Shown(m_cCurrentDigit));
                     } else {
                         JudgeDigit(pDigits, out, bTrace);
                     }
                     Reset();
                 } else {
-                    DTMF_TRACE("No DTMF in the current block. Non-detections still within allowed range (%d <= %d)\n",
-                               (int)m_uConsecutiveNonDetections, (int)m_uAllowedConsecutiveNonDetections);
+                    DTMF_TRACE(
+                        "No DTMF in the current block. Non-detections still within allowed range (%d <= %d)\n",
+                        (int)m_uConsecutiveNonDetections, (int)m_uAllowedConsecutiveNonDetections);
                 }
             } else {
                 m_uDetections = 0;

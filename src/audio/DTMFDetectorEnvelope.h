@@ -46,7 +46,12 @@ public:
     // The digit being tracked (0 = none), for diagnostics.
     char GetCurrentDigit() const { return m_cCurrentDigit; }
 
+    // While set, the trace shows every digit key as '*' (a PIN is being keyed); the keys
+    // reported are unchanged.
+    void SetDigitsMasked(bool bMasked) { m_bDigitsMasked = bMasked; }
+
 private:
+    char Shown(char digit) const { return m_bDigitsMasked && digit >= '0' && digit <= '9' ? '*' : digit; }
     bool JudgeDigit(char* pDigits, uint32_t& uOut, bool bTrace);
 
     char m_cCurrentDigit = 0;
@@ -56,4 +61,5 @@ private:
     uint32_t m_uDetections = 0;
     uint32_t m_uConsecutiveNonDetections = 0;
     uint32_t m_uTotalNonDetections = 0;
+    bool m_bDigitsMasked = false;
 };

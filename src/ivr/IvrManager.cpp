@@ -54,7 +54,14 @@ void IvrManager::SetStateMachineMaker(StateMachineMaker maker) {
 }
 
 IvrManager::IvrManager(COrvinApiClient* client, const std::string& registryRoot)
-    : m_pClient(client), m_RegistryRoot(registryRoot) {
+    : m_pClient(client), m_RegistryRoot(registryRoot),
+      m_PinGuard(registryRoot, [client](const std::string& text) {
+          // The main dialog's event log is filled on the GUI thread only.
+          if (client) {
+              client->HandOverToGuiThread(
+                  [client, text] { client->LogTraffic(text.c_str(), kTrafficAgent); });
+          }
+      }) {
     orvin::RegKey key;
     if (key.Open(HKEY_LOCAL_MACHINE, registryRoot.c_str()) == ERROR_SUCCESS) {
         key.QueryString("SoftwareInstallationFolder", &m_InstallationFolder, 260);
@@ -84,7 +91,10 @@ IvrManager::~IvrManager() {
         std::lock_guard<std::mutex> guard(m_MapLock);
         dialogues.swap(ivrMap);
     }
-    dialogues.clear();
+    for (auto& dialogue : dialogues) {
+        dialogue.second.reset();
+        m_PinGuard.EndConversation(dialogue.first);
+    }
     m_Queue.clear();
     if (m_hEvent) {
         CloseHandle(m_hEvent);
@@ -123,7 +133,11 @@ DWORD WINAPI IvrManager::DispatcherProc(void* parameter) {
 
 void IvrManager::Dispatch() {
     for (;;) {
-        if (WaitForSingleObject(m_hEvent, INFINITE) != WAIT_OBJECT_0) {
+        const DWORD wait = WaitForSingleObject(m_hEvent, m_PinGuard.MsUntilLockoutEnds());
+        if (wait == WAIT_TIMEOUT) {
+            m_PinGuard.NoticeLockoutEnd();
+        }
+        if (wait != WAIT_OBJECT_0) {
             continue;
         }
         if (m_bStop) {
@@ -246,6 +260,7 @@ void IvrManager::StopStateMachine(int ivrId) {
         ivrMap.erase(found);
     }
     machine.reset();
+    m_PinGuard.EndConversation(ivrId);
     if (m_pClient) {
         m_pClient->RequestStandbyReview();
     }
@@ -297,7 +312,8 @@ HWND IvrManager::FindMainWindow() const {
             DWORD process = 0;
             GetWindowThreadProcessId(window, &process);
             char name[16] = {};
-            if (process == s->process && GetClassNameA(window, name, sizeof name) && strcmp(name, "#32770") == 0) {
+            if (process == s->process && GetClassNameA(window, name, sizeof name) &&
+                strcmp(name, "#32770") == 0) {
                 s->found = window;
                 return FALSE;
             }

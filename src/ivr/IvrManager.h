@@ -10,6 +10,11 @@
 // recorded into the stored reminder folder, 5 the WAV file named in the Payload played;
 // any other value a tree from the empty section name.
 //
+// The manager owns the judge of PIN entries (CPinGuard) for all its dialogues: a dialogue's
+// conversation is over for it when the dialogue is destroyed, and the dispatcher thread
+// wakes when a lock-out is due to end, so that its end is traced and logged on time. The
+// guard's event-log lines go to the main dialog through the API client's GUI thread.
+//
 // Threads: PostIvrEvent comes from the API client's GUI thread, HasActiveStateMachines
 // from it too; the dispatcher thread alone changes ivrMap (under m_MapLock, so that the
 // question is answered safely); SendControlMsg runs on each dialogue's thread and only
@@ -17,6 +22,7 @@
 #pragma once
 
 #include "ivr/IvrStateMachine.h"
+#include "ivr/PinGuard.h"
 
 #include "softphone/AgentLinks.h"
 
@@ -47,6 +53,7 @@ public:
 
     // IIvrReportSink
     void SendControlMsg(IMM* pMessage) override;
+    CPinGuard* GetPinGuard() override { return &m_PinGuard; }
 
     const std::string& GetInstallationFolder() const { return m_InstallationFolder; }
     std::string GetReminderPath();
@@ -70,6 +77,7 @@ private:
 
     COrvinApiClient* m_pClient;
     std::string m_RegistryRoot;
+    CPinGuard m_PinGuard;
     std::string m_InstallationFolder;
     std::string m_ReminderPath;
     std::map<int, std::unique_ptr<CIvrStateMachine>> ivrMap;

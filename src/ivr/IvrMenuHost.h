@@ -21,9 +21,11 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 class CVoiceMenu;
 class CPlaylistSound;
+class CPinGuard;
 
 class IIvrMenuHost {
 public:
@@ -60,11 +62,23 @@ public:
     virtual const std::string& GetInstallationFolder() const = 0;
     virtual const std::string& GetWavPath() const = 0; // "\IVR\" + language
     virtual const std::string& GetPin() const = 0;
-    virtual int GetVoiceMsgDuration() const = 0;      // seconds
-    virtual int GetAMGreetingDuration() const = 0;    // seconds
+    virtual int GetVoiceMsgDuration() const = 0;   // seconds
+    virtual int GetAMGreetingDuration() const = 0; // seconds
     virtual int GetAMGreetingRecordOnPound() const = 0;
-    virtual bool IsPstnCall() const = 0;              // false: the VoIP side
-    virtual bool IsLineAttachRequested() const = 0;   // the start request's flag
-    virtual bool IsAttachLineOnDCF() const = 0;       // AttachLineOnDCF
-    virtual bool IsAdminModeEnabled() const = 0;      // EnableAdminMode of the caller's side
+    virtual bool IsPstnCall() const = 0;            // false: the VoIP side
+    virtual bool IsLineAttachRequested() const = 0; // the start request's flag
+    virtual bool IsAttachLineOnDCF() const = 0;     // AttachLineOnDCF
+    virtual bool IsAdminModeEnabled() const = 0;    // EnableAdminMode of the caller's side
+
+    // PIN entries: the agent's judge of them across calls (none: each entry is compared on
+    // its own), this conversation's key there, and whether the caller's keys go to a PIN
+    // entry now (traces then show its digits as '*').
+    virtual CPinGuard* GetPinGuard() = 0;
+    virtual int GetConversationId() const = 0;
+    virtual bool IsPinEntryActive() const = 0;
 };
+
+// For hosts: whether a PIN entry is on the menu path between the current menu and the floor
+// menu (both included; the whole path without a floor), i.e. not yet passed with the right
+// PIN. Keys pressed then are digits of a PIN.
+bool IsPinEntryOnPath(const std::vector<CVoiceMenu*>& path, const CVoiceMenu* pFloor);

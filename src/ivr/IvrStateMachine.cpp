@@ -5,6 +5,7 @@
 #include "devicelink/MessageCatalogue.h"
 #include "ivr/MenuFile.h"
 #include "ivr/MessageMenus.h"
+#include "ivr/PinGuard.h"
 #include "ivr/VoiceMenu.h"
 
 #include <dsconf.h>
@@ -356,7 +357,7 @@ void CIvrStateMachine::GetRegParams() {
 
     TRACE("%s", kStarLine);
     TRACE("CIvrStateMachine::GetRegParams: m_WaitingMsgCount = %d", m_WaitingMsgCount);
-    TRACE("CIvrStateMachine::GetRegParams: m_Pin = %s", m_Pin.c_str());
+    TRACE("CIvrStateMachine::GetRegParams: m_Pin = %s", CPinGuard::Masked(m_Pin).c_str());
     TRACE("CIvrStateMachine::GetRegParams: m_UserDefinedLang = %s", m_UserDefinedLang.c_str());
     for (const std::string& language : m_SupportedLangs) {
         TRACE("CIvrStateMachine::GetRegParams: m_SupportedLangs = %s", language.c_str());
@@ -493,12 +494,17 @@ void CIvrStateMachine::ThreadBody() {
             // tick) is dispatched before the next is taken, so a recording stopped at some
             // tick holds exactly the tenths counted up to it.
             DWORD tenths = 0;
-            while (m_bCapturing && !m_bExit && RecordCapturedData(&tenths, 1) == 0 && tenths == 1) {
+            while (m_bCapturing && !m_bExit) {
+                SetDigitsMasked(IsPinEntryActive()); // the keys of a PIN stay out of the trace
+                if (RecordCapturedData(&tenths, 1) != 0 || tenths != 1) {
+                    break;
+                }
                 char key = 0;
                 const std::string digits = GetDigits();
                 if (!digits.empty()) {
                     key = digits.back();
-                    TRACE("CIvrStateMachine DTMF detected: %c", key);
+                    TRACE("CIvrStateMachine DTMF detected: %c",
+                          CPinGuard::MaskedKey(key, IsPinEntryActive()));
                 }
                 DispatchKey(key);
             }
@@ -649,13 +655,8 @@ void CIvrStateMachine::ResetWaitingMessages() {
 }
 
 void CIvrStateMachine::WriteWaitingMsgCount() {
-    RegKey key;
-    LONG result = key.Open(HKEY_LOCAL_MACHINE, SubKey(m_RegistryRoot, "Config\\IVR").c_str(), KEY_SET_VALUE);
-    const DWORD value = (DWORD)m_WaitingMsgCount;
-    if (result == ERROR_SUCCESS) {
-        result =
-            RegSetValueExA(key.Get(), "VoiceMessageWaiting", 0, REG_DWORD, (const BYTE*)&value, sizeof value);
-    }
+    const LONG result = orvin::WriteDword(SubKey(m_RegistryRoot, "Config\\IVR"), "VoiceMessageWaiting",
+                                          (DWORD)m_WaitingMsgCount);
     if (result == ERROR_SUCCESS) {
         m_WrittenMsgCount = m_WaitingMsgCount;
     } else {

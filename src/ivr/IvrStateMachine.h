@@ -51,6 +51,8 @@ class IIvrReportSink {
 public:
     virtual ~IIvrReportSink() = default;
     virtual void SendControlMsg(IMM* pMessage) = 0;
+    // The judge of PIN entries across calls; none by default.
+    virtual CPinGuard* GetPinGuard() { return nullptr; }
 };
 
 // The dialogue's three events. A base listed before the capture engine, so that they are
@@ -128,6 +130,9 @@ public:
     bool IsLineAttachRequested() const override { return m_bLineAttach; }
     bool IsAttachLineOnDCF() const override { return m_AttachLineOnDCFToPstn; }
     bool IsAdminModeEnabled() const override;
+    CPinGuard* GetPinGuard() override { return m_pManager ? m_pManager->GetPinGuard() : nullptr; }
+    int GetConversationId() const override { return m_nIvrId; }
+    bool IsPinEntryActive() const override { return IsPinEntryOnPath(CurrentMenuPath, m_pFloorMenu); }
 
 protected:
     // The thread procedure (MyThreadProc).

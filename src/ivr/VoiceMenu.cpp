@@ -3,6 +3,7 @@
 #include "audio/RiffWave.h"
 #include "base/trace/Trace.h"
 #include "devicelink/MessageCatalogue.h"
+#include "ivr/PinGuard.h"
 
 #include <algorithm>
 #include <cstring>
@@ -15,7 +16,7 @@ CVoiceMenu::~CVoiceMenu() = default;
 bool CVoiceMenu::InterpretControl(char key) {
     if (key == 0)
         return OnTick();
-    TRACE("CVoiceMenu::InterpretControl dtmf = %c", key);
+    TRACE("CVoiceMenu::InterpretControl dtmf = %c", CPinGuard::MaskedKey(key, m_pHost->IsPinEntryActive()));
     if (key == '#')
         return OnPound();
     if (key == '*')
@@ -143,6 +144,16 @@ CPrompt* CVoiceMenu::EnsurePrompt() {
     return m_pPrompt.get();
 }
 
+bool IsPinEntryOnPath(const std::vector<CVoiceMenu*>& path, const CVoiceMenu* pFloor) {
+    for (auto it = path.rbegin(); it != path.rend(); ++it) {
+        if (dynamic_cast<const PinNumberMenu*>(*it) != nullptr)
+            return true;
+        if (*it == pFloor)
+            break;
+    }
+    return false;
+}
+
 bool IsReadableWave(const std::string& path) {
     CRiffWave wave;
     return SUCCEEDED(wave.Open(path.c_str(), nullptr, CRiffWave::kModeRead));
@@ -207,16 +218,16 @@ bool PinNumberMenu::OnKey(char key) {
     StopPrompt();
     if (m_Collected.size() < kMaxDigits)
         m_Collected += key;
-    else
+    else if (!IsRightPin(m_Collected + key)) // never right, but counted as an entry
         Failure();
     return true;
 }
 
 bool PinNumberMenu::OnStar() {
-    TRACE("PinNumberMenu::HandleDigits Pin collected: %s", m_Collected.c_str());
+    TRACE("PinNumberMenu::HandleDigits Pin collected: %s", CPinGuard::Masked(m_Collected).c_str());
     if (!IsCurrent())
         m_pHost->GoBack();
-    if (m_Collected != m_Pin) {
+    if (!IsRightPin(m_Collected)) {
         Failure();
         return true;
     }
@@ -227,6 +238,12 @@ bool PinNumberMenu::OnStar() {
         m_pHost->SetFloorMenu(pSuccess);
     }
     return true;
+}
+
+bool PinNumberMenu::IsRightPin(const std::string& entered) {
+    if (CPinGuard* pGuard = m_pHost->GetPinGuard())
+        return pGuard->CheckEntry(m_pHost->GetConversationId(), entered, m_Pin);
+    return CPinGuard::Matches(entered, m_Pin);
 }
 
 void PinNumberMenu::Failure() {

@@ -134,8 +134,10 @@ private:
 // back. A wrong entry (or a ninth digit) opens the submenu of key 'F'; the third wrong entry
 // of the conversation opens the GoodBye menu. The failure count lasts for the menu's life.
 // A child menu above it (typically the 'F' message) is removed when a key arrives or when it
-// has played and passes the ticks down. The PIN is compared as text: with no PIN set, '*'
-// alone opens the owner's menus (the owner chose no protection).
+// has played and passes the ticks down. Entries are judged by the host's PIN guard
+// (PinGuard.h), which refuses every entry while no PIN of 4 to 8 digits is set or a
+// lock-out lasts; a refused entry is a wrong one to the caller. The trace shows the
+// collected digits as '*'.
 class PinNumberMenu : public CVoiceMenu {
 public:
     static constexpr size_t kMaxDigits = 8;
@@ -152,6 +154,7 @@ public:
     int GetFailures() const { return m_nFailures; }
 
 private:
+    bool IsRightPin(const std::string& entered);
     void Failure();
 
     std::string m_Collected;

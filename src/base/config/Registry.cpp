@@ -118,4 +118,14 @@ std::string SubKey(const std::string& root, const char* relative) {
     return key;
 }
 
+LONG WriteDword(const std::string& key, const char* name, DWORD value) {
+    RegKey open;
+    LONG result = open.Open(HKEY_LOCAL_MACHINE, key.c_str(), KEY_SET_VALUE);
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    return RegSetValueExA(open.Get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof value);
+}
+
 } // namespace orvin

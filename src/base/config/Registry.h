@@ -43,4 +43,9 @@ private:
 // "%s\\%s" of the registry root and a relative key path.
 std::string SubKey(const std::string& root, const char* relative);
 
+// Writes the DWORD `name` under HKEY_LOCAL_MACHINE\key (which must exist); the result code
+// of the opening or the writing, ERROR_SUCCESS when written. The agent's own state kept in
+// its configuration (waiting messages, the PIN entries' record) goes through here.
+LONG WriteDword(const std::string& key, const char* name, DWORD value);
+
 } // namespace orvin

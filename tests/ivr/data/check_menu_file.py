@@ -11,7 +11,8 @@ and their substitutes are menus, that every menu has a known Type and a timeout 
 every submenu target is there, that the kinds' own keys are given where the menus need
 them, that no menu leads back to one above it, that no key falls through a menu to one
 below it that acts on it (a PIN or phone number menu counts it, a menu with a submenu for
-it jumps there), and that every file of the folder is used.
+it jumps there), that no menu dialling out is reached from a root without passing a PIN
+entry's right-PIN key S, and that every file of the folder is used.
 """
 import os
 import sys
@@ -38,6 +39,8 @@ REPLACED_KINDS = {"VMDELCONFIRM"}
 # What a kind below does with a key that reaches it, when that is more than nothing.
 COUNTING_KINDS = {"PINCODE", "PHONENBR"}
 MESSAGE_KEYS = {"MSGPLAY": "123"}
+# Kinds that call out through the owner's line or softphone: only behind a PIN.
+DIALLING_KINDS = {"PHONENBR", "LINEATTACH"}
 
 
 def expand_mask(mask):
@@ -148,7 +151,7 @@ def main():
             yield_fault(f"key{'s' if len(keys) > 1 else ''} {' '.join(keys)} in [{top[0]}] fall{'' if len(keys) > 1 else 's'} "
                         f"through to [{below}], which {harm} {them}: the Mask of [{top[0]}] must take {them}")
 
-    def check_menu(name, path, stack=()):
+    def check_menu(name, path, stack=(), behind_pin=False):
         keys = menu(name)
         if keys is None:
             yield_fault(f"[{path[-1] if path else 'root'}] leads to [{name}], which is missing")
@@ -159,6 +162,8 @@ def main():
         kind = keys.get("type", "DEFAULT")
         if kind not in KINDS:
             yield_fault(f"[{name}] has the unknown Type {kind}")
+        if kind in DIALLING_KINDS and not behind_pin:
+            yield_fault(f"[{name}] ({kind}) dials out without a PIN: {' > '.join(path + [name])}")
         timeout = keys.get("selectiontimeout", "5000")
         if not timeout.isdigit() or int(timeout) % 100:
             yield_fault(f"[{name}] SelectionTimeout {timeout} is no multiple of 100 ms: it never expires")
@@ -206,10 +211,11 @@ def main():
         # Where the caller's path goes on: a confirmation menu's choice takes its place.
         under = here[:-1] if kind in REPLACED_KINDS else here
         for key, target in sorted(submenus.items()):
-            check_menu(target, path + [name], under)
+            behind = behind_pin or (kind == "PINCODE" and key.upper() == "S")
+            check_menu(target, path + [name], under, behind)
             substitute = SUBSTITUTES.get(target.lower())
             if substitute:
-                check_menu(substitute, path + [name], under)
+                check_menu(substitute, path + [name], under, behind)
 
     for root in ROOTS:
         check_menu(root, [])

@@ -44,4 +44,13 @@ if python3 "$checker" "$WORK/stray" >"$WORK/stray.check"; then
 fi
 grep -qF "keys 0 4 5 6 7 8 in [OwnerMenu] fall through to [EnterPin], which counts them" "$WORK/stray.check" ||
     fail "the checker did not name the stray digits: $(cat "$WORK/stray.check")"
+
+# ... and so is a call-forward menu whose digits lead straight to the number entry (as once).
+cp -r "$ivr/English" "$WORK/open"
+sed 's/^\([0-9]\),DialOutPin/\1,PhoneNumberCollect/' "$ivr/English/Menu.cfg" >"$WORK/open/Menu.cfg"
+if python3 "$checker" "$WORK/open" >"$WORK/open.check"; then
+    fail "the checker passed a number entry reached without a PIN"
+fi
+grep -qF "[PhoneNumberCollect] (PHONENBR) dials out without a PIN: CallForward > PhoneNumberCollect" \
+    "$WORK/open.check" || fail "the checker did not name the open number entry: $(cat "$WORK/open.check")"
 echo "voice menu checks passed"

@@ -168,6 +168,9 @@ public:
     const std::string& GetInstallationFolder() const override { return install; }
     const std::string& GetWavPath() const override { return wavPath; }
     const std::string& GetPin() const override { return pin; }
+    CPinGuard* GetPinGuard() override { return nullptr; }
+    int GetConversationId() const override { return 1; }
+    bool IsPinEntryActive() const override { return IsPinEntryOnPath(path, floor); }
     int GetVoiceMsgDuration() const override { return voiceMsgSec; }
     int GetAMGreetingDuration() const override { return greetingSec; }
     int GetAMGreetingRecordOnPound() const override { return recordOnPound; }

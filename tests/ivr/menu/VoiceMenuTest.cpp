@@ -76,7 +76,7 @@ TEST_F(MenuTest, PinEntry) {
     };
     auto good = makePin();
     host->Keys("1234*");
-    EXPECT_TRUE(Traced("PinNumberMenu::HandleDigits Pin collected: 1234"));
+    EXPECT_TRUE(Traced("PinNumberMenu::HandleDigits Pin collected: ****"));
     EXPECT_EQ(host->GetCurrentMenu(), good->GetSubMenu('S'));
     EXPECT_EQ(host->floor, good->GetSubMenu('S'));
     host->Keys("*"); // the entry cannot be reached again
@@ -106,12 +106,13 @@ TEST_F(MenuTest, PinEntry) {
     EXPECT_EQ(nine->GetFailures(), 1);
     EXPECT_EQ(nine->GetCollected(), "");
 
-    host->pin = ""; // no PIN set: '*' alone opens the owner's menus, a digit does not
-    auto open = makePin();
-    host->Keys("1*");
-    EXPECT_EQ(open->GetFailures(), 1);
-    host->Keys("*");
-    EXPECT_EQ(host->GetCurrentMenu(), open->GetSubMenu('S'));
+    for (const char* unset : {"", "123", "12a4"}) { // no PIN of 4 to 8 digits: all refused
+        host->pin = unset;
+        auto closed = makePin();
+        host->Keys("*" + host->pin + "*");
+        EXPECT_EQ(closed->GetFailures(), 2) << "Pin \"" << unset << "\"";
+    }
+    EXPECT_TRUE(Traced("PinNumberMenu: no PIN is set (Pin needs 4 to 8 digits): entry refused"));
 }
 
 TEST_F(MenuTest, InformationAndChildMenus) {

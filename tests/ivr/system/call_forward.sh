@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Call forwarding (context 1) on real DirectSound, the caller's keys sent as real tones:
-#   - a number keyed and closed with '*' reaches the service in IVR_CM_CONNECT_TO (5),
-#     parameter 1, the number in Buffer1 from byte 8;
+#   - behind a digit and the PIN, a number keyed and closed with '*' reaches the service
+#     in IVR_CM_CONNECT_TO (5), parameter 1, the number in Buffer1 from byte 8;
 #   - no key: the menu's time-out asks the service to connect, parameter 1, no number;
 #   - with the start request's line-attach flag and AttachLineOnDCF, the number entry is
-#     the line-attach menu, which asks for the line (parameter 7) once it has spoken.
+#     the line-attach menu (behind the PIN too), which asks for the line (parameter 7)
+#     once it has spoken.
 source "$(dirname "$0")/ivr-lib.sh"
 
 pulse_start
-ivr_install PstnAdmin=1 AttachLineOnDCF=1
+ivr_install Pin=1234 PstnAdmin=1 AttachLineOnDCF=1
 feed_start
 
 cat >"$WORK/service.txt" <<SCRIPT
@@ -31,9 +32,9 @@ start_service service "$(winpath "$WORK/service.txt")"
 start agent "$AGENT"
 
 wait_count trace.txt "Starting Playback" 1 60
-feed number 15551234*
+feed number 11234*5551234*
 wait_count trace.txt "Starting Playback" 3 90
-feed attach 1
+feed attach 11234*
 expect_status service 0 90
 
 shutdown_agent

@@ -45,8 +45,8 @@ wait_count trace.txt "Starting Playback" 1 60
 feed wrong 1111*2222*3333*
 wait_count trace.txt "Starting Playback" 2 90
 feed pin 1234*
-wait_count trace.txt "PinNumberMenu::HandleDigits Pin collected: 1234" 1 30
-owner=$(menu_after "PinNumberMenu::HandleDigits Pin collected: 1234")
+wait_count trace.txt "PinNumberMenu::HandleDigits Pin collected: ****" 4 30
+owner=$(menu_after "PinGuard: the right PIN")
 [ -n "$owner" ] || fail "no menu played after the right PIN"
 feed messages 1
 wait_text trace.txt "PlayVoiceMsgMenu: playing voice message" 30
@@ -65,7 +65,7 @@ done
 feed voicemail '*9'
 wait_count trace.txt "Starting Playback" 3 60
 feed pin2 1234*
-wait_count trace.txt "PinNumberMenu::HandleDigits Pin collected: 1234" 2 30
+wait_count trace.txt "PinNumberMenu::HandleDigits Pin collected: ****" 5 30
 feed greeting2 22
 wait_count trace.txt "IvrManager::SendControlMsg Tye 7, Message 8, Info = 0" 2 60
 feed cut 5
@@ -75,11 +75,11 @@ shutdown_agent
 stop heard
 
 expect_order trace.txt \
-    "PinNumberMenu::HandleDigits Pin collected: 1111" \
-    "PinNumberMenu::HandleDigits Pin collected: 2222" \
-    "PinNumberMenu::HandleDigits Pin collected: 3333" \
+    "PinNumberMenu::HandleDigits Pin collected: ****" \
+    "PinNumberMenu::HandleDigits Pin collected: ****" \
+    "PinNumberMenu::HandleDigits Pin collected: ****" \
     "IvrManager::SendControlMsg Tye 7, Message 6, Info = 1" \
-    "PinNumberMenu::HandleDigits Pin collected: 1234" \
+    "PinGuard: the right PIN: PinFailedCalls = 0" \
     "PlayVoiceMsgMenu::HandleDtmf: deleting voice message $(winpath "$INSTALL/IVR/VoiceMail/vm2026101120000.wav")" \
     "IvrManager::SendControlMsg Tye 7, Message 7, Info = 0"
 [ ! -e "$INSTALL/IVR/VoiceMail/vm2026101120000.wav" ] || fail "the message was not deleted"
