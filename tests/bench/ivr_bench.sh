@@ -1,17 +1,26 @@
 #!/usr/bin/env bash
 # The IVR's figures: the agent (answering-machine client) and the adapter stand-in under
-# Wine, the adapter's sound device a private PulseAudio server's virtual devices.
-#   start   the service's IVR_START (its write, stamped by the stand-in with the monotonic
-#           clock) to the first prompt audio arriving from the playback device's monitor
+# Wine, the adapter's sound device a private PulseAudio server's virtual devices; each
+# figure beside its floor, measured in the same run by a plain DirectSound program
+# (tests/bench/floor/IvrFloor.cpp: bench_ivr_floor.exe) timed exactly as the agent is.
+#   start   the service's IVR_START (its write, stamped by the stand-in with the performance
+#           counter) to the first prompt audio arriving from the playback device's monitor;
+#           floor: the plain program opening DirectSound on the same trigger and playing
+#           the same tone
 #   key     a key's tone ended at the capture device (the feeder's write of its last
 #           sample) to the menu's reaction arriving from the playback device: the next
-#           menu's prompt
+#           menu's prompt; floors: capture (the tone's end to the plain program's capture
+#           notification that holds it, notified every 10 ms) and playback (its prompt
+#           switched to the sound arriving); the target adds the detector's 20 ms (a key
+#           is reported at the second silent 10 ms block) and 20 ms
 #   cpu     the agent's CPU while one dialogue plays its prompt, and idle before it
 #   record  a recording of RECORD-MINUTES minutes compared sample for sample with what was
 #           fed into the capture device; and the agent's CPU while it records
 #   tests/bench/ivr_bench.sh [RUNS [RECORD-MINUTES]]      defaults 10 and 10 (0: no recording)
 # Prompts are steady tones (440 Hz and 1000 Hz) so that the monitor can tell them apart.
-# Besides the sentences, each figure is printed as `figure NAME VALUE`. Medians and the
+# Besides the sentences, each figure is printed as `figure NAME VALUE`, the floors' too
+# (`ivr_start_floor_ms`), and each agent figure also as the difference to its floor
+# (`ivr_start_over_floor_ms`) and its multiple (`ivr_start_floors`). Medians and the
 # largest value over RUNS. Exit status 1 when a run failed.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -24,10 +33,11 @@ if [ ! -f "$BUILD_DIR/build.ninja" ]; then
     cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
         -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$BUILD_DIR" -j 2 --target OrvinAdapterSim OrvinAgent OrvinAppCtl OrvinDtmf >/dev/null
+cmake --build "$BUILD_DIR" -j 2 --target OrvinAdapterSim OrvinAgent OrvinAppCtl OrvinDtmf bench_ivr_floor >/dev/null
 BUILD_DIR=$(cd "$BUILD_DIR" && pwd)
 export BUILD_DIR WINE_RUN="$BUILD_DIR/wine-run"
 HERE="$PWD/tests/bench"
+FLOOR="$BUILD_DIR/tests/bench/floor/bench_ivr_floor.exe"
 source tests/ivr/system/ivr-lib.sh
 stop_wine() { "$WINE_RUN" --stop; }
 "$WINE_RUN" --start
@@ -66,6 +76,82 @@ HOME="$PULSE_HOME" parec -d "$PULSE_SINK.monitor" --raw --format=s16le --rate=80
     --latency-msec=10 2>"$WORK/parec.err" | python3 "$HERE/ivr_sink_watch.py" >"$WORK/watch.txt" &
 STARTED[watch]=$!
 
+# start_ms LOG OUT COUNT: each IVR_START the stand-in wrote (LOG) to the first 'low' heard
+# after it, in ms, into OUT; COUNT of them must be heard.
+start_ms() {
+    sed -n 's/^.*@\([0-9]*\)\] TX IMM MSG_TYPE_IVR_EVENT IVR_START.*$/\1/p' "$WORK/$1" |
+        awk '{ printf "%.6f\n", $1 / 1e7 }' >"$WORK/$2.starts"
+    awk 'NR == FNR { start[NR] = $1; n = NR; next }
+         $2 == "low" { for (i = 1; i <= n; i++) if (!(i in seen) && $1 > start[i]) { seen[i] = 1; printf "%.0f\n", ($1 - start[i]) * 1000; break } }' \
+        "$WORK/$2.starts" "$WORK/watch.txt" >"$WORK/$2"
+    [ "$(wc -l <"$WORK/$2")" = "$3" ] || fail "not every IVR_START was heard ($2): $(cat "$WORK/$2")"
+}
+
+# key_ms NAME: RUNS keys '1', each 100 ms, fed into the capture device; each one's end to
+# the other tone heard (high after the first, low after the second ...), in ms, into
+# $WORK/NAME-ms.txt; the ends (seconds) into $WORK/NAME-ends.txt, what was heard into
+# $WORK/NAME-heard.txt.
+key_ms() {
+    local j expected ended reacted deadline
+    : >"$WORK/$1-ms.txt"
+    : >"$WORK/$1-ends.txt"
+    : >"$WORK/$1-heard.txt"
+    for j in $(seq 1 "$RUNS"); do
+        expected=low
+        [ $((j % 2)) = 1 ] && expected=high
+        feed "$1$j" 1 10
+        feed_wait "$1$j"
+        # The key file ends with 150 ms of silence after the tone: the key was released then.
+        ended=$(awk '{ printf "%.6f", $1 - 0.150 }' "$WORK/feed/$1$j.done")
+        deadline=$((SECONDS + 10))
+        until reacted=$(awk -v t="$ended" -v want="$expected" '$1 > t - 0.5 && $2 == want { print $1; exit }' "$WORK/watch.txt") &&
+            [ -n "$reacted" ]; do
+            [ $SECONDS -lt $deadline ] || fail "$1 $j: no $expected tone within 10 s"
+            sleep 0.1
+        done
+        echo "$ended" >>"$WORK/$1-ends.txt"
+        echo "$reacted" >>"$WORK/$1-heard.txt"
+        awk -v a="$reacted" -v b="$ended" 'BEGIN { printf "%.0f\n", (a - b) * 1000 }' >>"$WORK/$1-ms.txt"
+        sleep 1
+    done
+}
+
+# ---- The floor: first the start, then the keys.
+{
+    echo "wait-agent timeout=30000"
+    echo "sleep 3000"
+    for k in $(seq 1 "$RUNS"); do
+        echo "send 7 0 info=1 buf1=$(buf1 "$k" 2 0)"
+        echo "sleep 2500"
+        echo "send 7 1 buf1=$(buf1 "$k")"
+        echo "sleep 1500"
+    done
+} >"$WORK/floor-service.txt"
+start_service floor-service --log-qpc "$(winpath "$WORK/floor-service.txt")"
+start floor-start "$FLOOR" start
+expect_status floor-service 0 $((RUNS * 5 + 60))
+expect_status floor-start 0 30
+start_ms floor-service.log floor-start-ms.txt "$RUNS"
+
+start floor-keys "$FLOOR" keys "$RUNS"
+deadline=$((SECONDS + 20))
+until [ "$(tail -n 1 "$WORK/watch.txt" | awk '{ print $2 }')" = low ]; do
+    [ $SECONDS -lt $deadline ] || fail "the floor's tone is not heard"
+    sleep 0.1
+done
+sleep 1
+key_ms floor-key
+expect_status floor-keys 0 30
+# Per key: capture = the notification holding the tone's end - the end; playback = heard -
+# the switch.
+tr -d '\r' <"$WORK/floor-keys.out" | awk '$1 == "key" { print $2, $3 }' >"$WORK/floor-key-stamps.txt"
+paste -d' ' "$WORK/floor-key-ends.txt" "$WORK/floor-key-stamps.txt" |
+    awk '{ printf "%.0f\n", ($2 - $1) * 1000 }' >"$WORK/floor-capture-ms.txt"
+paste -d' ' "$WORK/floor-key-stamps.txt" "$WORK/floor-key-heard.txt" |
+    awk '{ printf "%.0f\n", ($3 - $2) * 1000 }' >"$WORK/floor-playback-ms.txt"
+[ "$(wc -l <"$WORK/floor-capture-ms.txt")" = "$RUNS" ] || fail "the floor did not switch at every key"
+
+# ---- The agent.
 {
     echo "wait-agent timeout=30000"
     echo "expect AGENT_EVENT NotifyAgentStatus info=1 timeout=20000"
@@ -88,13 +174,8 @@ IDLE_CPU=$(cpu_percent "$AGENT_PID" 15)
 
 # start: each IVR_START's write to the first 'low' after it.
 wait_count service.log "TX IMM MSG_TYPE_IVR_EVENT IVR_START" $((RUNS + 1)) $((RUNS * 5 + 60))
-sed -n 's/^.*@\([0-9]*\)\] TX IMM MSG_TYPE_IVR_EVENT IVR_START.*$/\1/p' "$WORK/service.log" |
-    awk '{ printf "%.6f\n", $1 / 1e7 }' >"$WORK/starts.txt"
 sleep 3 # the last dialogue's first prompt
-awk 'NR == FNR { start[NR] = $1; n = NR; next }
-     $2 == "low" { for (i = 1; i <= n; i++) if (!(i in seen) && $1 > start[i]) { seen[i] = 1; printf "%.0f\n", ($1 - start[i]) * 1000; break } }' \
-    "$WORK/starts.txt" "$WORK/watch.txt" >"$WORK/start-ms.txt"
-[ "$(wc -l <"$WORK/start-ms.txt")" = $((RUNS + 1)) ] || fail "not every IVR_START was heard: $(cat "$WORK/start-ms.txt")"
+start_ms service.log start-ms.txt $((RUNS + 1))
 
 # cpu: the last dialogue plays its 40 s prompt; also by thread (Wine names its own).
 thread_ticks() {
@@ -109,31 +190,33 @@ DIALOGUE_CPU=$(cpu_percent "$AGENT_PID" 15)
 thread_ticks >"$WORK/threads-after.txt"
 
 # key: '1' goes to the next menu, whose prompt is the other tone.
-: >"$WORK/key-ms.txt"
-for j in $(seq 1 "$RUNS"); do
-    expected=low
-    [ $((j % 2)) = 1 ] && expected=high
-    feed "key$j" 1 10
-    feed_wait "key$j"
-    # The key file ends with 150 ms of silence after the tone: the key was released then.
-    ended=$(awk '{ printf "%.6f", $1 - 0.150 }' "$WORK/feed/key$j.done")
-    deadline=$((SECONDS + 10))
-    until reacted=$(awk -v t="$ended" -v want="$expected" '$1 > t - 0.5 && $2 == want { print $1; exit }' "$WORK/watch.txt") &&
-        [ -n "$reacted" ]; do
-        [ $SECONDS -lt $deadline ] || fail "key $j: no $expected prompt within 10 s"
-        sleep 0.1
-    done
-    awk -v a="$reacted" -v b="$ended" 'BEGIN { printf "%.0f\n", (a - b) * 1000 }' >>"$WORK/key-ms.txt"
-    sleep 1
-done
+key_ms key
 shutdown_agent
 stop service
 
+# line NAME TEXT FILE: the values, their median and largest, and `figure NAME MEDIAN`.
+line() {
+    echo "$2: $(paste -sd' ' "$WORK/$3") ms; median $(median <"$WORK/$3") ms, largest $(largest <"$WORK/$3") ms"
+    echo "figure $1 $(median <"$WORK/$3")"
+}
+# beside NAME VALUE FLOOR TARGET-ABOVE: the difference to the floor and the multiple.
+beside() {
+    awk -v n="$1" -v v="$2" -v f="$3" -v t="$4" 'BEGIN {
+        printf "  = floor %.0f ms + %.0f ms, %.2f x the floor; target floor + %d ms: %s\n", f, v - f, v / f, t, (v - f <= t) ? "met" : "not met"
+        printf "figure %s_over_floor_ms %.0f\nfigure %s_floors %.2f\n", n, v - f, n, v / f }'
+}
 echo "IVR figures, OrvinAgent.exe under Wine on PulseAudio's virtual devices ($(nproc) cores), $RUNS runs"
-echo "start: $(paste -sd' ' "$WORK/start-ms.txt") ms; median $(median <"$WORK/start-ms.txt") ms, largest $(largest <"$WORK/start-ms.txt") ms"
-echo "figure ivr_start_to_first_audio_ms $(median <"$WORK/start-ms.txt")"
-echo "key: $(paste -sd' ' "$WORK/key-ms.txt") ms; median $(median <"$WORK/key-ms.txt") ms, largest $(largest <"$WORK/key-ms.txt") ms"
-echo "figure ivr_key_to_reaction_ms $(median <"$WORK/key-ms.txt")"
+line ivr_start_floor_ms "floor start (the plain program: IVR_START to its tone heard)" floor-start-ms.txt
+line ivr_start_to_first_audio_ms "start (IVR_START to the first prompt heard)" start-ms.txt
+beside ivr_start "$(median <"$WORK/start-ms.txt")" "$(median <"$WORK/floor-start-ms.txt")" 20
+line ivr_capture_floor_ms "floor capture (a key's end to the plain program's notification holding it)" floor-capture-ms.txt
+line ivr_playback_floor_ms "floor playback (the plain program's switch to the other tone heard)" floor-playback-ms.txt
+line ivr_key_plain_ms "floor key (the plain program: a key's end to the other tone heard)" floor-key-ms.txt
+paste -d' ' "$WORK/floor-capture-ms.txt" "$WORK/floor-playback-ms.txt" | awk '{ print $1 + $2 }' >"$WORK/floor-key-sum-ms.txt"
+echo "figure ivr_key_floor_ms $(median <"$WORK/floor-key-sum-ms.txt")"
+line ivr_key_to_reaction_ms "key (a key's end to the next menu's prompt heard)" key-ms.txt
+echo "  the key's floor: capture + playback, median $(median <"$WORK/floor-key-sum-ms.txt") ms; the detector adds 20 ms"
+beside ivr_key "$(median <"$WORK/key-ms.txt")" "$(median <"$WORK/floor-key-sum-ms.txt")" 40
 echo "cpu: idle ${IDLE_CPU}%, one dialogue playing ${DIALOGUE_CPU}% of one core"
 awk -v hz="$hz" 'NR == FNR { before[$1] = $3; next }
      { t = $3 - before[$1]; if (t > 0) printf "  thread %s (%s): %.2f%%\n", $1, $2, 100 * t / hz / 15 }' \
