@@ -274,11 +274,15 @@ bool CIvrStateMachine::Initialize(HWND hWnd, const std::string& installationFold
     if (!Initialize(hWnd, installationFolder, registryRoot)) {
         return false;
     }
-    m_pRootMenu.reset(CreateVoiceMenuFromFile(installationFolder, rootSection));
+    // The root menu alone: its submenus and the GoodBye menu are read once its prompt plays
+    // (Start).
+    TRACE("CIvrStateMachine::CreateVoiceMenuFromFile: orvin_path = %s, section = %s",
+          installationFolder.c_str(), rootSection.c_str());
+    m_pTreeBuilder = std::make_unique<CMenuBuilder>(*this);
+    m_pRootMenu.reset(m_pTreeBuilder->BuildRoot(installationFolder, rootSection));
     if (m_pRootMenu) {
         CurrentMenuPath.push_back(m_pRootMenu.get());
     }
-    m_pGoodByeMenu.reset(CreateVoiceMenuFromFile(installationFolder, "GoodBye"));
     return true;
 }
 
@@ -310,6 +314,15 @@ CVoiceMenu* CIvrStateMachine::CreateVoiceMenuFromFile(const std::string& install
 }
 
 HRESULT CIvrStateMachine::Start() {
+    // The first prompt plays before anything else is done: DirectSound (under Wine at least)
+    // queues silence from the moment its device opens, so whatever is done between the
+    // opening and the first play is heard as delay.
+    PlayCurrentMenu();
+    if (m_pTreeBuilder) {
+        m_pTreeBuilder->CompleteTree(m_pRootMenu.get());
+        m_pTreeBuilder.reset();
+        m_pGoodByeMenu.reset(CreateVoiceMenuFromFile(m_InstallationFolder, "GoodBye"));
+    }
     m_bCapturing = true;
     m_ullCaptureHeard = GetTickCount64();
     m_nCaptureRestarts = 0;
@@ -484,10 +497,11 @@ void CIvrStateMachine::ThreadBody() {
         if (wait == WAIT_OBJECT_0) {
             m_ullCaptureHeard = GetTickCount64();
             m_nCaptureRestarts = 0;
+            // The first tenth captured: the dialogue hears its caller (its prompt was started
+            // with it).
             if (!m_bPlaybackStarted) {
                 m_bPlaybackStarted = true;
                 TRACE("Starting Playback");
-                PlayCurrentMenu();
             }
             // Every tenth captured since the last wake-up, one at a time: its key (or the
             // tick) is dispatched before the next is taken, so a recording stopped at some

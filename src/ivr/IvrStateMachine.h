@@ -11,6 +11,10 @@
 // taken one at a time, each dispatched before the next is taken, so timers keep pace and a
 // recording stopped at some tick holds exactly the tenths counted up to it.
 //
+// A dialogue speaks first: Start plays the root menu's prompt before it reads the rest of
+// the menu tree and starts the capture, since DirectSound (under Wine) queues silence from
+// the moment its device opens. The first tenth captured is traced "Starting Playback".
+//
 // The menu path (CurrentMenuPath) holds the active menus, root first; the root menu owns
 // the whole tree, the GoodBye menu is owned beside it. Menus reach the dialogue only
 // through IIvrMenuHost.
@@ -38,6 +42,7 @@
 #include "audio/PlaylistSound.h"
 #include "audio/SoundManager.h"
 #include "ivr/IvrMenuHost.h"
+#include "ivr/MenuFile.h"
 
 #include <windows.h>
 
@@ -85,7 +90,8 @@ public:
     bool InitializeSimplePlayFileMenu(const char* pszFile);
     // After Initialize: a reminder recorded into folder, after a beep.
     bool InitializeReminderRecording(const std::string& folder);
-    // Starts the thread and capturing; the first capture notification plays the menu.
+    // Plays the current menu (the first prompt, at once), reads the rest of the menu tree,
+    // then starts the thread and capturing.
     HRESULT Start();
 
     CVoiceMenu* CreateVoiceMenuFromFile(const std::string& installationFolder, const std::string& section);
@@ -163,6 +169,7 @@ private:
     CVoiceMenu* m_pFloorMenu = nullptr;
     std::unique_ptr<CVoiceMenu> m_pRootMenu;
     std::unique_ptr<CVoiceMenu> m_pGoodByeMenu;
+    std::unique_ptr<CMenuBuilder> m_pTreeBuilder; // from Initialize until Start has read the tree
     std::unique_ptr<CSoundManager> m_pSoundManager;
     std::unique_ptr<CPlaylistSound> m_pStream;
     GUID m_PlaybackDevice{};
