@@ -162,7 +162,9 @@ CIvrEvents::~CIvrEvents() {
 }
 
 CIvrStateMachine::CIvrStateMachine(IIvrReportSink* pManager, int nIvrId, bool bPstn)
-    : m_pManager(pManager), m_nIvrId(nIvrId), m_bPstn(bPstn) {}
+    : m_pManager(pManager), m_nIvrId(nIvrId), m_bPstn(bPstn) {
+    SetListenAhead(true);
+}
 
 CIvrStateMachine::~CIvrStateMachine() {
     TRACE("CIvrStateMachine::~CIvrStateMachine()");
@@ -274,8 +276,7 @@ bool CIvrStateMachine::Initialize(HWND hWnd, const std::string& installationFold
     if (!Initialize(hWnd, installationFolder, registryRoot)) {
         return false;
     }
-    // The root menu alone: its submenus and the GoodBye menu are read once its prompt plays
-    // (Start).
+    // The root menu alone: its submenus are read once its prompt plays (Start).
     TRACE("CIvrStateMachine::CreateVoiceMenuFromFile: orvin_path = %s, section = %s",
           installationFolder.c_str(), rootSection.c_str());
     m_pTreeBuilder = std::make_unique<CMenuBuilder>(*this);
@@ -283,7 +284,15 @@ bool CIvrStateMachine::Initialize(HWND hWnd, const std::string& installationFold
     if (m_pRootMenu) {
         CurrentMenuPath.push_back(m_pRootMenu.get());
     }
+    m_pGoodByeMenu.reset(CreateVoiceMenuFromFile(installationFolder, "GoodBye"));
     return true;
+}
+
+void CIvrStateMachine::CompleteMenuTree() {
+    if (m_pTreeBuilder) {
+        m_pTreeBuilder->CompleteTree(m_pRootMenu.get());
+        m_pTreeBuilder.reset();
+    }
 }
 
 bool CIvrStateMachine::InitializeSimplePlayFileMenu(const char* pszFile) {
@@ -318,11 +327,7 @@ HRESULT CIvrStateMachine::Start() {
     // queues silence from the moment its device opens, so whatever is done between the
     // opening and the first play is heard as delay.
     PlayCurrentMenu();
-    if (m_pTreeBuilder) {
-        m_pTreeBuilder->CompleteTree(m_pRootMenu.get());
-        m_pTreeBuilder.reset();
-        m_pGoodByeMenu.reset(CreateVoiceMenuFromFile(m_InstallationFolder, "GoodBye"));
-    }
+    CompleteMenuTree();
     m_bCapturing = true;
     m_ullCaptureHeard = GetTickCount64();
     m_nCaptureRestarts = 0;
@@ -506,15 +511,20 @@ void CIvrStateMachine::ThreadBody() {
             // Every tenth captured since the last wake-up, one at a time: its key (or the
             // tick) is dispatched before the next is taken, so a recording stopped at some
             // tick holds exactly the tenths counted up to it.
+            // A tenth whose key went out early (below) has had its dispatch: no tick.
             DWORD tenths = 0;
             while (m_bCapturing && !m_bExit && RecordCapturedData(&tenths, 1) == 0 && tenths == 1) {
-                char key = 0;
                 const std::string digits = GetDigits();
-                if (!digits.empty()) {
-                    key = digits.back();
-                    TRACE("CIvrStateMachine DTMF detected: %c", key);
+                if (digits.empty() && GetEarlyDigitCount() > 0) {
+                    continue;
                 }
-                DispatchKey(key);
+                DispatchKeyHeard(digits);
+            }
+            // The tenth being captured, heard 10 ms at a time: its key goes out 20 ms after
+            // the caller let go of it, not when the tenth is complete.
+            std::string early;
+            if (m_bCapturing && !m_bExit && ListenAhead(&early) == 0 && !early.empty()) {
+                DispatchKeyHeard(early);
             }
         } else if (wait == WAIT_OBJECT_0 + 1) {
             if (m_pStream) {
@@ -561,7 +571,17 @@ void CIvrStateMachine::WatchCapture() {
     Report(nullptr);
 }
 
+void CIvrStateMachine::DispatchKeyHeard(const std::string& digits) {
+    char key = 0;
+    if (!digits.empty()) {
+        key = digits.back();
+        TRACE("CIvrStateMachine DTMF detected: %c", key);
+    }
+    DispatchKey(key);
+}
+
 void CIvrStateMachine::DispatchKey(char key) {
+    CompleteMenuTree(); // when driven before its start
     if (CurrentMenuPath.empty()) {
         return;
     }

@@ -4,15 +4,18 @@
 // reports to the service.
 //
 // It is a capture engine: the capture thread's body is the dialogue's thread procedure.
-// That thread waits for the capture notification (every 100 ms of captured audio), the
+// That thread waits for the capture notification (every 10 ms of captured audio), the
 // playback notification (a prompt segment has played: refill it) and the stop event.
-// Each tenth of a second captured gives exactly one dispatch down the menu path: the key
-// detected in it, or 0, the menus' clock tick. After a late wake-up the tenths waiting are
+// Each tenth of a second captured gives one dispatch down the menu path: the key
+// detected in it, or 0, the menus' clock tick. The key detector listens ahead (CCapture):
+// a key goes out as soon as the detector reports it, 20 ms after the caller let go, and
+// its tenth gives no tick when it is complete. After a late wake-up the tenths waiting are
 // taken one at a time, each dispatched before the next is taken, so timers keep pace and a
 // recording stopped at some tick holds exactly the tenths counted up to it.
 //
-// A dialogue speaks first: Start plays the root menu's prompt before it reads the rest of
-// the menu tree and starts the capture, since DirectSound (under Wine) queues silence from
+// A dialogue speaks first: Initialize reads the root menu alone (and the GoodBye menu),
+// and Start plays the root's prompt before it reads the rest of the tree and starts the
+// capture, since DirectSound (under Wine) queues silence from
 // the moment its device opens. The first tenth captured is traced "Starting Playback".
 //
 // The menu path (CurrentMenuPath) holds the active menus, root first; the root menu owns
@@ -154,6 +157,10 @@ private:
     DWORD GetDirectXVersion();
     void IdentifyIvrAudioDev();
     void IdentifyLegacyAudioDev();
+    // Reads the submenus of the root menu, once (Initialize reads the root menu alone).
+    void CompleteMenuTree();
+    // The last of the digits heard (the detector's latest key), or the tick when none.
+    void DispatchKeyHeard(const std::string& digits);
     void SendReport(IMM* pReport, bool bStopRecording);
     // The capture's watch, on the dialogue's thread: how long it may still wait for a capture
     // notification (INFINITE when not capturing), and what it does when none came in time.
