@@ -4,6 +4,7 @@
 #include "base/trace/Trace.h"
 
 #include <algorithm>
+#include <cmath>
 
 CCapture::CCapture() : m_wfxCapture(TelephonePcmFormat()) {}
 
@@ -293,6 +294,15 @@ long CCapture::RecordCapturedData(DWORD* pdwTenths, DWORD dwMaxTenths) {
         if (m_bRecordingToFile && m_pWaveFile) {
             UINT uWritten = 0;
             hr = m_pWaveFile->Write(adwBytes[part], static_cast<const BYTE*>(apParts[part]), &uWritten);
+            m_dwRecordedBytes += uWritten;
+            const auto* pSamples = static_cast<const int16_t*>(apParts[part]);
+            for (DWORD dwBlock = 0; dwBlock + kListenBlockBytes <= uWritten; dwBlock += kListenBlockBytes) {
+                double energy = 0;
+                for (DWORD i = dwBlock / 2; i < (dwBlock + kListenBlockBytes) / 2; ++i)
+                    energy += static_cast<double>(pSamples[i]) * pSamples[i];
+                m_dwRecordedLoudestRms = std::max(
+                    m_dwRecordedLoudestRms, static_cast<DWORD>(std::sqrt(energy / (kListenBlockBytes / 2))));
+            }
             if (FAILED(hr)) {
                 // Most likely the disk is full. Keeping the file open would fail again at
                 // every tenth, and not taking this audio would hand it to the detector
@@ -372,6 +382,8 @@ HRESULT CCapture::StartRecordingToFile(const char* pszPath) {
     if (SUCCEEDED(hr)) {
         m_pWaveFile = std::move(pWaveFile);
         m_bRecordingToFile = true;
+        m_dwRecordedBytes = 0;
+        m_dwRecordedLoudestRms = 0;
     }
     return hr;
 }
@@ -383,6 +395,16 @@ void CCapture::StopRecordingToFile() {
         m_pWaveFile->Close();
         m_pWaveFile.reset();
     }
+}
+
+DWORD CCapture::GetRecordedBytes() const {
+    std::lock_guard<std::recursive_mutex> guard(m_Lock);
+    return m_dwRecordedBytes;
+}
+
+DWORD CCapture::GetRecordedLoudestRms() const {
+    std::lock_guard<std::recursive_mutex> guard(m_Lock);
+    return m_dwRecordedLoudestRms;
 }
 
 bool CCapture::IsRecordingToFile() const {

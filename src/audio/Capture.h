@@ -99,6 +99,10 @@ public:
 
     HRESULT StartRecordingToFile(const char* pszPath);
     void StopRecordingToFile();
+    // Of the recording going on or the last one: bytes written, and the loudest 10 ms of it
+    // (root mean square of the samples), to tell a message from the line's silence.
+    DWORD GetRecordedBytes() const;
+    DWORD GetRecordedLoudestRms() const;
     bool IsRecordingToFile() const;
 
     // The digits found by the last RecordCapturedData, in order, and their count. Copies,
@@ -144,6 +148,8 @@ private:
     DWORD m_dwNotifySize = 0;
     std::unique_ptr<CRiffWave> m_pWaveFile;
     bool m_bRecordingToFile = false;
+    DWORD m_dwRecordedBytes = 0;
+    DWORD m_dwRecordedLoudestRms = 0;
     bool m_bListenAhead = false;
     DWORD m_dwHeardAhead = 0;      // bytes of the tenth not yet taken the detector has heard
     std::string m_EarlyDigits;     // digits of that tenth handed out by ListenAhead

@@ -297,7 +297,8 @@ HWND IvrManager::FindMainWindow() const {
             DWORD process = 0;
             GetWindowThreadProcessId(window, &process);
             char name[16] = {};
-            if (process == s->process && GetClassNameA(window, name, sizeof name) && strcmp(name, "#32770") == 0) {
+            if (process == s->process && GetClassNameA(window, name, sizeof name) &&
+                strcmp(name, "#32770") == 0) {
                 s->found = window;
                 return FALSE;
             }

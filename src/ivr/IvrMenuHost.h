@@ -44,6 +44,10 @@ public:
     // Recording the captured audio to a WAV file (8000 Hz 16-bit mono).
     virtual HRESULT StartRecordingToFile(const char* pszPath) = 0;
     virtual void StopRecordingToFile() = 0;
+    // Whether the last recording holds no message: shorter than VoiceMsgMinDurationSec (or
+    // the whole recording time when that is shorter), or never louder than the line's
+    // silence.
+    virtual bool IsLastRecordingEmpty() const = 0;
 
     // The waiting voice messages: add one (not written), remove one (not below 0) or set
     // to 0; a removal or a reset is written to VoiceMessageWaiting at once.
@@ -60,11 +64,11 @@ public:
     virtual const std::string& GetInstallationFolder() const = 0;
     virtual const std::string& GetWavPath() const = 0; // "\IVR\" + language
     virtual const std::string& GetPin() const = 0;
-    virtual int GetVoiceMsgDuration() const = 0;      // seconds
-    virtual int GetAMGreetingDuration() const = 0;    // seconds
+    virtual int GetVoiceMsgDuration() const = 0;   // seconds
+    virtual int GetAMGreetingDuration() const = 0; // seconds
     virtual int GetAMGreetingRecordOnPound() const = 0;
-    virtual bool IsPstnCall() const = 0;              // false: the VoIP side
-    virtual bool IsLineAttachRequested() const = 0;   // the start request's flag
-    virtual bool IsAttachLineOnDCF() const = 0;       // AttachLineOnDCF
-    virtual bool IsAdminModeEnabled() const = 0;      // EnableAdminMode of the caller's side
+    virtual bool IsPstnCall() const = 0;            // false: the VoIP side
+    virtual bool IsLineAttachRequested() const = 0; // the start request's flag
+    virtual bool IsAttachLineOnDCF() const = 0;     // AttachLineOnDCF
+    virtual bool IsAdminModeEnabled() const = 0;    // EnableAdminMode of the caller's side
 };

@@ -11,6 +11,7 @@
 #include <dsound.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -178,14 +179,16 @@ CIvrStateMachine::~CIvrStateMachine() {
     }
     StopCapture();
     WaitForThreadDone();
+    // The menus go first: a voice message the caller hung up on is judged as they go (an
+    // empty one is deleted and no longer counts).
+    CurrentMenuPath.clear();
+    m_pRootMenu.reset();
+    m_pGoodByeMenu.reset();
     // A caller who hangs up while leaving a message ends the dialogue before its report:
     // the message is on disk and counts.
     if (m_WaitingMsgCount != m_WrittenMsgCount && !m_RegistryRoot.empty()) {
         WriteWaitingMsgCount();
     }
-    CurrentMenuPath.clear();
-    m_pRootMenu.reset();
-    m_pGoodByeMenu.reset();
     if (m_pStream) {
         m_pStream->Stop();
     }
@@ -363,6 +366,9 @@ void CIvrStateMachine::GetRegParams() {
     m_WrittenMsgCount = m_WaitingMsgCount;
     m_Pin = text(ivr, "Pin", 260);
     m_VoiceMsgDuration = number(ivr, "VoiceMsgDurationSec");
+    DWORD minDuration = kDefaultVoiceMsgMinDurationSec;
+    ivr.QueryDword("VoiceMsgMinDurationSec", &minDuration); // missing: the default
+    m_VoiceMsgMinDuration = (int)std::min<DWORD>(minDuration, 24 * 3600);
     m_AMGreetingDuration = number(ivr, "AMGreetingDurationSec");
     m_AMGreetingRecordOnPound = number(ivr, "RecordGreetingOnPound");
     m_AttachLineOnDCFToPstn = number(ivr, "AttachLineOnDCF") != 0;
@@ -380,6 +386,7 @@ void CIvrStateMachine::GetRegParams() {
         TRACE("CIvrStateMachine::GetRegParams: m_SupportedLangs = %s", language.c_str());
     }
     TRACE("CIvrStateMachine::GetRegParams: m_VoiceMsgDuration = %d", m_VoiceMsgDuration);
+    TRACE("CIvrStateMachine::GetRegParams: m_VoiceMsgMinDuration = %d", m_VoiceMsgMinDuration);
     TRACE("CIvrStateMachine::GetRegParams: m_AMGreetingDuration = %d", m_AMGreetingDuration);
     TRACE("CIvrStateMachine::GetRegParams: m_PstnEnableAdminMode = %d", m_PstnEnableAdminMode);
     TRACE("CIvrStateMachine::GetRegParams: m_VoipEnableAdminMode = %d", m_VoipEnableAdminMode);
@@ -696,6 +703,13 @@ void CIvrStateMachine::WriteWaitingMsgCount() {
         TRACE("CIvrStateMachine: VoiceMessageWaiting = %d can not be written (Err=%d)", m_WaitingMsgCount,
               (int)result);
     }
+}
+
+bool CIvrStateMachine::IsLastRecordingEmpty() const {
+    // A minimum longer than the recording time would drop every message.
+    const int minSeconds = std::min(m_VoiceMsgMinDuration, std::max(m_VoiceMsgDuration, 0));
+    const DWORD bytesPerSecond = TelephonePcmFormat().nAvgBytesPerSec;
+    return GetRecordedBytes() < (DWORD)minSeconds * bytesPerSecond || GetRecordedLoudestRms() <= kSilenceRms;
 }
 
 bool CIvrStateMachine::IsAdminModeEnabled() const {

@@ -80,6 +80,10 @@ public:
     static constexpr DWORD kCaptureSilenceMs = 2000;
     static constexpr DWORD kRestartSilenceMs = 1000;
     static constexpr int kMaxCaptureRestarts = 3;
+    // A voice message shorter than this (VoiceMsgMinDurationSec) is none; and one whose
+    // loudest 10 ms stay at or below kSilenceRms (about -48 dBFS) is the line's silence.
+    static constexpr int kDefaultVoiceMsgMinDurationSec = 2;
+    static constexpr DWORD kSilenceRms = 128;
 
     CIvrStateMachine(IIvrReportSink* pManager, int nIvrId, bool bPstn);
     ~CIvrStateMachine() override;
@@ -121,6 +125,7 @@ public:
         return CCapture::StartRecordingToFile(pszPath);
     }
     void StopRecordingToFile() override { CCapture::StopRecordingToFile(); }
+    bool IsLastRecordingEmpty() const override;
     void AddWaitingMessage() override;
     void RemoveWaitingMessage() override;
     void ResetWaitingMessages() override;
@@ -191,6 +196,7 @@ private:
     int m_WaitingMsgCount = 0;
     int m_WrittenMsgCount = 0; // what VoiceMessageWaiting holds, as far as we know
     int m_VoiceMsgDuration = 0;
+    int m_VoiceMsgMinDuration = kDefaultVoiceMsgMinDurationSec;
     int m_AMGreetingDuration = 0;
     int m_AMGreetingRecordOnPound = 0;
     int m_PstnEnableAdminMode = 0;
