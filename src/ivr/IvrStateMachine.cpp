@@ -1,5 +1,6 @@
 #include "ivr/IvrStateMachine.h"
 
+#include "audio/AudioThreadPriority.h"
 #include "base/config/Registry.h"
 #include "base/trace/Trace.h"
 #include "devicelink/MessageCatalogue.h"
@@ -500,6 +501,9 @@ void CIvrStateMachine::ThreadBody() {
             GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetThreadDescription")))) {
         set(GetCurrentThread(), L"OrvinIvrDialog");
     }
+    // It feeds the playback buffer and drains the capture buffer: an audio thread.
+    const CAudioThreadPriority priority;
+    TRACE("CIvrStateMachine::MyThreadProc: audio thread priority %s", priority.GetKind());
     HANDLE events[3] = {m_hCaptureEvent, m_hPlaybackEvent, m_hStopEvent};
     while (!m_bExit && !IsStopRequested()) {
         DWORD wait = WaitForMultipleObjects(3, events, FALSE, CaptureWaitMs());
