@@ -16,7 +16,11 @@
 #   cpu     the agent's CPU while one dialogue plays its prompt, and idle before it
 #   record  a recording of RECORD-MINUTES minutes compared sample for sample with what was
 #           fed into the capture device; and the agent's CPU while it records
-#   tests/bench/ivr_bench.sh [RUNS [RECORD-MINUTES]]      defaults 10 and 10 (0: no recording)
+#   prompts a dialogue playing a prompt of two files PROMPTS times, its audio at the playback
+#           device compared with the files (tests/bench/ivr_prompt_check.py): the count
+#           that differ, quiet and beside a CPU hog on every core (target 0)
+#   tests/bench/ivr_bench.sh [RUNS [RECORD-MINUTES [PROMPTS]]]  defaults 10, 10 (0: no
+#           recording) and 100
 # Prompts are steady tones (440 Hz and 1000 Hz) so that the monitor can tell them apart.
 # Besides the sentences, each figure is printed as `figure NAME VALUE`, the floors' too
 # (`ivr_start_floor_ms`), and each agent figure also as the difference to its floor
@@ -27,6 +31,7 @@ cd "$(dirname "$0")/../.."
 
 RUNS=${1:-10}
 MINUTES=${2:-10}
+PROMPTS=${3:-100}
 [ "$RUNS" -ge 1 ] && [ "$RUNS" -le 30 ] || { echo "RUNS: 1 to 30" >&2; exit 2; }
 BUILD_DIR="${BUILD_DIR:-build}"
 if [ ! -f "$BUILD_DIR/build.ninja" ]; then
@@ -194,6 +199,61 @@ key_ms key
 shutdown_agent
 stop service
 
+# ---- Prompts under load: one dialogue plays a prompt (two files of 1.19 s, chirps up and
+# down, so that a gap, a repeat or a warp shows) PROMPTS times, quiet, then again beside a
+# CPU hog on every core; the prompts heard that differ from their files are counted.
+python3 - "$LANG_DIR" <<'PY'
+import array, math, sys, wave
+for name, f0, f1 in (("up.wav", 200.0, 1000.0), ("down.wav", 1000.0, 200.0)):
+    n, phase, samples = 9500, 0.0, array.array("h")
+    for i in range(n):
+        phase += 2 * math.pi * (f0 + (f1 - f0) * i / n) / 8000
+        samples.append(int(12000 * math.sin(phase)))
+    with wave.open(sys.argv[1] + "/" + name, "wb") as w:
+        w.setnchannels(1); w.setsampwidth(2); w.setframerate(8000)
+        w.writeframes(samples.tobytes())
+PY
+# As the stream plays them: the second file starts at the segment boundary after the first.
+sox "$LANG_DIR/up.wav" "$WORK/up-padded.wav" pad 0 100s
+sox "$WORK/up-padded.wav" "$LANG_DIR/down.wav" "$WORK/prompt.wav"
+printf '[AMGreeting]\nType=DEFAULT\nSelectionTimeout=300\nRepeat=%d\nMask=1\nPrompt=PP\n[PP]\nup.wav\ndown.wav\n[GoodBye]\nType=BYE\n' \
+    "$PROMPTS" >"$LANG_DIR/Menu.cfg"
+# prompt_run NAME: the agent, one dialogue of PROMPTS prompts, the playback device recorded;
+# sets DIFFER to the count that differ.
+prompt_run() {
+    {
+        echo "wait-agent timeout=30000"
+        echo "expect AGENT_EVENT NotifyAgentStatus info=1 timeout=20000"
+        echo "sleep 1000"
+        echo "send 7 0 info=1 buf1=$(buf1 300 2 0)"
+        echo "sleep $((PROMPTS * 3100 + 2000))"
+        echo "send 7 1 buf1=$(buf1 300)"
+        echo "sleep 500"
+    } >"$WORK/$1-service.txt"
+    record_playback "$1"
+    start_service "$1-service" "$(winpath "$WORK/$1-service.txt")"
+    start agent "$AGENT"
+    expect_status "$1-service" 0 $((PROMPTS * 3 + 120))
+    shutdown_agent
+    stop "$1"
+    python3 "$HERE/ivr_prompt_check.py" "$WORK/$1.raw" "$WORK/prompt.wav" "$PROMPTS" | tee "$WORK/$1-check.txt" |
+        grep -v '^differ '
+    DIFFER=$(awk '$1 == "differ" { print $2 }' "$WORK/$1-check.txt")
+}
+prompt_run prompts-quiet
+QUIET_DIFFER=$DIFFER
+HOGS=()
+for core in $(seq "$(nproc)"); do
+    bash -c 'while :; do :; done' &
+    HOGS+=($!)
+done
+stop_hogs() { [ ${#HOGS[@]} = 0 ] || kill "${HOGS[@]}" 2>/dev/null || true; }
+at_exit stop_hogs
+prompt_run prompts-load
+LOAD_DIFFER=$DIFFER
+kill "${HOGS[@]}" 2>/dev/null || true
+HOGS=()
+
 # line NAME TEXT FILE: the values, their median and largest, and `figure NAME MEDIAN`.
 line() {
     echo "$2: $(paste -sd' ' "$WORK/$3") ms; median $(median <"$WORK/$3") ms, largest $(largest <"$WORK/$3") ms"
@@ -217,6 +277,9 @@ echo "figure ivr_key_floor_ms $(median <"$WORK/floor-key-sum-ms.txt")"
 line ivr_key_to_reaction_ms "key (a key's end to the next menu's prompt heard)" key-ms.txt
 echo "  the key's floor: capture + playback, median $(median <"$WORK/floor-key-sum-ms.txt") ms; the detector adds 20 ms"
 beside ivr_key "$(median <"$WORK/key-ms.txt")" "$(median <"$WORK/floor-key-sum-ms.txt")" 40
+echo "prompts whose audio differs from their files: quiet $QUIET_DIFFER of $PROMPTS, beside a CPU hog on every core $LOAD_DIFFER of $PROMPTS (target 0)"
+echo "figure ivr_prompts_differing_quiet $QUIET_DIFFER"
+echo "figure ivr_prompts_differing_load $LOAD_DIFFER"
 echo "cpu: idle ${IDLE_CPU}%, one dialogue playing ${DIALOGUE_CPU}% of one core"
 awk -v hz="$hz" 'NR == FNR { before[$1] = $3; next }
      { t = $3 - before[$1]; if (t > 0) printf "  thread %s (%s): %.2f%%\n", $1, $2, 100 * t / hz / 15 }' \
