@@ -121,16 +121,22 @@ key_ms() {
     done
 }
 
-# ---- The floor: first the start, then the keys.
-{
-    echo "wait-agent timeout=30000"
-    echo "sleep 3000"
+# dialogues: the service's script lines for RUNS dialogues (answering machine), 4 s apart.
+dialogues() {
+    local k
     for k in $(seq 1 "$RUNS"); do
         echo "send 7 0 info=1 buf1=$(buf1 "$k" 2 0)"
         echo "sleep 2500"
         echo "send 7 1 buf1=$(buf1 "$k")"
         echo "sleep 1500"
     done
+}
+
+# ---- The floor: first the start, then the keys.
+{
+    echo "wait-agent timeout=30000"
+    echo "sleep 3000"
+    dialogues
 } >"$WORK/floor-service.txt"
 start_service floor-service --log-qpc "$(winpath "$WORK/floor-service.txt")"
 start floor-start "$FLOOR" start
@@ -161,12 +167,7 @@ paste -d' ' "$WORK/floor-key-stamps.txt" "$WORK/floor-key-heard.txt" |
     echo "wait-agent timeout=30000"
     echo "expect AGENT_EVENT NotifyAgentStatus info=1 timeout=20000"
     echo "sleep 20000"
-    for k in $(seq 1 "$RUNS"); do
-        echo "send 7 0 info=1 buf1=$(buf1 "$k" 2 0)"
-        echo "sleep 2500"
-        echo "send 7 1 buf1=$(buf1 "$k")"
-        echo "sleep 1500"
-    done
+    dialogues
     echo "send 7 0 info=1 buf1=$(buf1 100 2 0)"
     echo "sleep 3600000"
 } >"$WORK/service.txt"
