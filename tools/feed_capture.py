@@ -6,8 +6,10 @@
 8000 Hz signed 16-bit mono, in 20 ms pieces: silence, except while a queued file plays.
 A file dropped into QUEUE_DIR (NAME.wav, a PCM WAV of that format, or NAME.raw) is played
 next, in name order; when its last sample has been written, NAME.done appears beside it,
-holding the CLOCK_MONOTONIC time (seconds) of that write: the pipe source hands on what it
-reads at once (the queued file itself is removed as it starts). A file QUEUE_DIR/stop ends
+holding the time (seconds) of that write: the pipe source hands on what it reads at once
+(the queued file itself is removed as it starts). The time is CLOCK_MONOTONIC_RAW, the clock
+of Wine's QueryPerformanceCounter (CLOCK_MONOTONIC is slewed away from it, by some ms a
+minute), so that it compares with the Windows programs' stamps. A file QUEUE_DIR/stop ends
 the feeder.
 """
 import os
@@ -56,7 +58,7 @@ def main():
                 return
             if name is not None and offset >= len(playing):
                 with open(name + ".tmp", "w") as done:
-                    done.write("%.6f\n" % time.monotonic())
+                    done.write("%.6f\n" % time.clock_gettime(time.CLOCK_MONOTONIC_RAW))
                 os.replace(name + ".tmp", name + ".done")
                 name = None
             written += CHUNK

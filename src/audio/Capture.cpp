@@ -4,6 +4,7 @@
 #include "base/trace/Trace.h"
 
 #include <algorithm>
+#include <cmath>
 
 CCapture::CCapture() : m_wfxCapture(TelephonePcmFormat()) {}
 
@@ -89,6 +90,8 @@ HRESULT CCapture::CreateCaptureBuffer() {
         return hr;
     }
     m_dwNextReadOffset = 0;
+    m_dwHeardAhead = 0;
+    m_EarlyDigits.clear();
     hr = InitNotifications();
     if (FAILED(hr)) {
         TRACE("InitNotifications failed err = 0x%x", (unsigned)hr);
@@ -103,11 +106,13 @@ HRESULT CCapture::InitNotifications() {
         TRACE("CCapture::InitNotifications: pDSBCapture->QueryInterface failed err = 0x%x", (unsigned)hr);
         return hr;
     }
-    for (DWORD k = 0; k < kNotifyCount; ++k) {
-        m_aPositions[k].dwOffset = (k + 1) * m_dwNotifySize - 1;
+    const DWORD dwStep = m_bListenAhead ? kListenBlockBytes : m_dwNotifySize;
+    const DWORD dwCount = std::min(m_dwBufferSize / dwStep, kMaxPositions);
+    for (DWORD k = 0; k < dwCount; ++k) {
+        m_aPositions[k].dwOffset = (k + 1) * dwStep - 1;
         m_aPositions[k].hEventNotify = m_hNotifyEvent;
     }
-    hr = m_pBuffer->SetNotificationPositions(kNotifyCount, m_aPositions);
+    hr = m_pBuffer->SetNotificationPositions(dwCount, m_aPositions);
     if (FAILED(hr))
         TRACE("CCapture::InitNotifications: pDSNotify->SetNotificationPositions failed err = 0x%x",
               (unsigned)hr);
@@ -237,6 +242,7 @@ long CCapture::RecordCapturedData(DWORD* pdwTenths, DWORD dwMaxTenths) {
     // What a call finds belongs to that call alone: a call that takes nothing hands out no
     // digit of an earlier one.
     m_dwDigitCount = 0;
+    m_dwEarlyDigitCount = 0;
     if (!m_pBuffer)
         return 1;
 
@@ -266,20 +272,37 @@ long CCapture::RecordCapturedData(DWORD* pdwTenths, DWORD dwMaxTenths) {
 
     void* const apParts[2] = {lock.pPart1, lock.pPart2};
     const DWORD adwBytes[2] = {lock.dwBytes1, lock.dwBytes2};
+    // What ListenAhead heard of the first tenth is not heard again; its digits are counted.
+    DWORD dwHeard = m_dwHeardAhead;
+    m_dwEarlyDigitCount = static_cast<DWORD>(m_EarlyDigits.size());
+    m_dwHeardAhead = 0;
+    m_EarlyDigits.clear();
     for (int part = 0; part < 2; ++part) {
         if (apParts[part] == nullptr || adwBytes[part] == 0)
             continue;
+        const DWORD dwSkip = std::min(dwHeard, adwBytes[part]);
+        dwHeard -= dwSkip;
         char aFound[kMaxDigits];
-        const uint32_t uFound = m_pDetector
-                                    ? m_pDetector->DetectDigits(static_cast<const int16_t*>(apParts[part]),
-                                                                adwBytes[part] / 2, aFound, kMaxDigits)
-                                    : 0;
+        const uint32_t uFound =
+            m_pDetector && dwSkip < adwBytes[part]
+                ? m_pDetector->DetectDigits(static_cast<const int16_t*>(apParts[part]) + dwSkip / 2,
+                                            (adwBytes[part] - dwSkip) / 2, aFound, kMaxDigits)
+                : 0;
         for (uint32_t i = 0; i < uFound && m_dwDigitCount < kMaxDigits; ++i)
             m_szDigits[m_dwDigitCount++] = aFound[i];
 
         if (m_bRecordingToFile && m_pWaveFile) {
             UINT uWritten = 0;
             hr = m_pWaveFile->Write(adwBytes[part], static_cast<const BYTE*>(apParts[part]), &uWritten);
+            m_dwRecordedBytes += uWritten;
+            const auto* pSamples = static_cast<const int16_t*>(apParts[part]);
+            for (DWORD dwBlock = 0; dwBlock + kListenBlockBytes <= uWritten; dwBlock += kListenBlockBytes) {
+                double energy = 0;
+                for (DWORD i = dwBlock / 2; i < (dwBlock + kListenBlockBytes) / 2; ++i)
+                    energy += static_cast<double>(pSamples[i]) * pSamples[i];
+                m_dwRecordedLoudestRms = std::max(
+                    m_dwRecordedLoudestRms, static_cast<DWORD>(std::sqrt(energy / (kListenBlockBytes / 2))));
+            }
             if (FAILED(hr)) {
                 // Most likely the disk is full. Keeping the file open would fail again at
                 // every tenth, and not taking this audio would hand it to the detector
@@ -297,6 +320,54 @@ long CCapture::RecordCapturedData(DWORD* pdwTenths, DWORD dwMaxTenths) {
     return 0;
 }
 
+long CCapture::ListenAhead(std::string* pDigits) {
+    if (pDigits != nullptr)
+        pDigits->clear();
+    std::lock_guard<std::recursive_mutex> guard(m_Lock);
+    if (!m_bListenAhead || !m_pBuffer)
+        return 1;
+    DWORD dwCapturePos = 0;
+    DWORD dwReadPos = 0;
+    HRESULT hr = m_pBuffer->GetCurrentPosition(&dwCapturePos, &dwReadPos);
+    if (FAILED(hr)) {
+        TRACE("CCapture::ListenAhead: pDSBCapture->GetCurrentPosition failed err = 0x%x", (unsigned)hr);
+        return hr;
+    }
+    // Only the tenth not yet taken: later ones are heard with their take, in order.
+    const DWORD dwAvailable = (dwReadPos + m_dwBufferSize - m_dwNextReadOffset) % m_dwBufferSize;
+    DWORD dwEnd = std::min(dwAvailable, m_dwNotifySize);
+    dwEnd -= dwEnd % kListenBlockBytes;
+    if (dwEnd <= m_dwHeardAhead)
+        return 1;
+    AudioLock lock;
+    const DWORD dwFrom = (m_dwNextReadOffset + m_dwHeardAhead) % m_dwBufferSize;
+    hr = m_pBuffer->Lock(dwFrom, dwEnd - m_dwHeardAhead, &lock);
+    if (FAILED(hr)) {
+        TRACE("CCapture::ListenAhead: pDSBCapture->Lock failed err = 0x%x", (unsigned)hr);
+        return hr;
+    }
+    void* const apParts[2] = {lock.pPart1, lock.pPart2};
+    const DWORD adwBytes[2] = {lock.dwBytes1, lock.dwBytes2};
+    for (int part = 0; part < 2; ++part) {
+        if (apParts[part] == nullptr || adwBytes[part] == 0 || !m_pDetector)
+            continue;
+        char aFound[kMaxDigits];
+        const uint32_t uFound = m_pDetector->DetectDigits(static_cast<const int16_t*>(apParts[part]),
+                                                          adwBytes[part] / 2, aFound, kMaxDigits);
+        m_EarlyDigits.append(aFound, uFound);
+        if (pDigits != nullptr)
+            pDigits->append(aFound, uFound);
+    }
+    m_pBuffer->Unlock(lock);
+    m_dwHeardAhead = dwEnd;
+    return 0;
+}
+
+DWORD CCapture::GetEarlyDigitCount() const {
+    std::lock_guard<std::recursive_mutex> guard(m_Lock);
+    return m_dwEarlyDigitCount;
+}
+
 HRESULT CCapture::StartRecordingToFile(const char* pszPath) {
     TRACE("CCapture::StartRecordingToFile %s", pszPath != nullptr ? pszPath : "(null)");
     std::lock_guard<std::recursive_mutex> guard(m_Lock);
@@ -311,6 +382,8 @@ HRESULT CCapture::StartRecordingToFile(const char* pszPath) {
     if (SUCCEEDED(hr)) {
         m_pWaveFile = std::move(pWaveFile);
         m_bRecordingToFile = true;
+        m_dwRecordedBytes = 0;
+        m_dwRecordedLoudestRms = 0;
     }
     return hr;
 }
@@ -322,6 +395,16 @@ void CCapture::StopRecordingToFile() {
         m_pWaveFile->Close();
         m_pWaveFile.reset();
     }
+}
+
+DWORD CCapture::GetRecordedBytes() const {
+    std::lock_guard<std::recursive_mutex> guard(m_Lock);
+    return m_dwRecordedBytes;
+}
+
+DWORD CCapture::GetRecordedLoudestRms() const {
+    std::lock_guard<std::recursive_mutex> guard(m_Lock);
+    return m_dwRecordedLoudestRms;
 }
 
 bool CCapture::IsRecordingToFile() const {

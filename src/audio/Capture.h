@@ -13,6 +13,13 @@
 // nothing leaves it empty, so no key is handed out twice. When the lock wraps the end of
 // the buffer, the digits of both parts are kept, the first part's first.
 //
+// Listening ahead (SetListenAhead, before Initialize): the buffer also notifies at every
+// 10 ms block, the detector's own, and ListenAhead feeds the detector each block of the
+// tenth not yet taken as soon as it has been captured. A digit it reports is handed out at
+// once, 20 ms after the key ended instead of at the end of its tenth; the take of that
+// tenth does not hand it out again but counts it (GetEarlyDigitCount), and feeds the
+// detector only what it has not heard yet. Every sample is still heard once, in order.
+//
 // Recording: a WAV write that fails (the disk is full) ends the recording there: the file
 // is closed with what reached the disk, the failure traced, and capturing goes on as if no
 // file had been asked for. The audio of that call is taken all the same, so the detector
@@ -38,6 +45,8 @@
 class CCapture {
 public:
     static constexpr DWORD kNotifyCount = 20;
+    static constexpr DWORD kListenBlockBytes = 160; // 10 ms: a block of the DTMF detector
+    static constexpr DWORD kMaxPositions = 200;     // the 2 s buffer in 10 ms blocks
     static constexpr DWORD kMaxDigits = 5;
     static constexpr uint32_t kMinToneMs = 40;
     static constexpr DWORD kDirectX8 = 0x80000;
@@ -77,8 +86,23 @@ public:
     // stops at the tenth at which it stops the recording.
     long RecordCapturedData(DWORD* pdwTenths = nullptr, DWORD dwMaxTenths = 0);
 
+    // Before Initialize: notify every 10 ms and let ListenAhead hear the tenth not yet taken.
+    void SetListenAhead(bool bListenAhead) { m_bListenAhead = bListenAhead; }
+    // Feeds the detector every whole 10 ms block captured of the tenth not yet taken that it
+    // has not heard; the digits it reports are put into *pDigits (emptied first), in order,
+    // and are not handed out again by the take of that tenth. 0: blocks were heard; 1:
+    // nothing new (or not listening ahead, or no buffer); negative: a failure.
+    long ListenAhead(std::string* pDigits);
+    // Of the last RecordCapturedData: the digits of its tenths that ListenAhead had handed
+    // out already (GetDigits holds only the others).
+    DWORD GetEarlyDigitCount() const;
+
     HRESULT StartRecordingToFile(const char* pszPath);
     void StopRecordingToFile();
+    // Of the recording going on or the last one: bytes written, and the loudest 10 ms of it
+    // (root mean square of the samples), to tell a message from the line's silence.
+    DWORD GetRecordedBytes() const;
+    DWORD GetRecordedLoudestRms() const;
     bool IsRecordingToFile() const;
 
     // The digits found by the last RecordCapturedData, in order, and their count. Copies,
@@ -121,12 +145,18 @@ private:
     std::unique_ptr<ICaptureDevice> m_pDevice;
     std::unique_ptr<IAudioBuffer> m_pBuffer; // with its notify interface
     WAVEFORMATEX m_wfxCapture{};
-    DSBPOSITIONNOTIFY m_aPositions[kNotifyCount]{};
+    DSBPOSITIONNOTIFY m_aPositions[kMaxPositions]{};
     DWORD m_dwBufferSize = 0;
     DWORD m_dwNextReadOffset = 0;
     DWORD m_dwNotifySize = 0;
     std::unique_ptr<CRiffWave> m_pWaveFile;
     bool m_bRecordingToFile = false;
+    DWORD m_dwRecordedBytes = 0;
+    DWORD m_dwRecordedLoudestRms = 0;
+    bool m_bListenAhead = false;
+    DWORD m_dwHeardAhead = 0;      // bytes of the tenth not yet taken the detector has heard
+    std::string m_EarlyDigits;     // digits of that tenth handed out by ListenAhead
+    DWORD m_dwEarlyDigitCount = 0; // of the last take
     bool m_bComInitialized = false;
     mutable std::recursive_mutex m_Lock;
 };

@@ -89,8 +89,9 @@ bool CPlaylistSound::OpenPlayable(const char* pszFileName) {
     if (FAILED(m_Reader.Open(pszFileName, nullptr, CRiffWave::kModeRead)))
         return false;
     const WAVEFORMATEX* pFormat = m_Reader.GetFormat();
-    if (pFormat == nullptr || pFormat->wFormatTag != WAVE_FORMAT_PCM || pFormat->nChannels != m_wfx.nChannels ||
-        pFormat->nSamplesPerSec != m_wfx.nSamplesPerSec || pFormat->wBitsPerSample != m_wfx.wBitsPerSample) {
+    if (pFormat == nullptr || pFormat->wFormatTag != WAVE_FORMAT_PCM ||
+        pFormat->nChannels != m_wfx.nChannels || pFormat->nSamplesPerSec != m_wfx.nSamplesPerSec ||
+        pFormat->wBitsPerSample != m_wfx.wBitsPerSample) {
         TRACE("CPlaylistSound: %s is not %lu Hz %u-bit %s PCM: not played", pszFileName,
               (unsigned long)m_wfx.nSamplesPerSec, (unsigned)m_wfx.wBitsPerSample,
               m_wfx.nChannels == 1 ? "mono" : "stereo");
@@ -152,25 +153,50 @@ HRESULT CPlaylistSound::StartStream() {
     return hr;
 }
 
-// Fills the buffer segment by segment exactly as the notifications will go on, so that
-// files shorter than the buffer follow one another at the next segment boundary.
+// Writes the lead from the start of the buffer, segment by segment exactly as the
+// notifications will go on (so that files shorter than a segment follow one another at the
+// next segment boundary), and silences the rest.
 HRESULT CPlaylistSound::FillWholeBuffer() {
+    m_dwNextWriteOffset = 0;
+    for (DWORD k = 0; k < kAheadSegments; ++k) {
+        const HRESULT hr = WriteNextSegment(false);
+        if (FAILED(hr))
+            return hr;
+    }
+    SilenceUpTo(0);
+    return S_OK;
+}
+
+HRESULT CPlaylistSound::WriteNextSegment(bool bLoop) {
     AudioLock lock;
-    HRESULT hr = m_pBuffer->Lock(0, kBufferBytes, &lock);
+    HRESULT hr = m_pBuffer->Lock(m_dwNextWriteOffset, kSegmentBytes, &lock);
     if (FAILED(hr)) {
-        TRACE("CPlaylistSound::FillWholeBuffer: Lock failed err = 0x%x", (unsigned)hr);
+        TRACE("CPlaylistSound: Lock failed err = 0x%x", (unsigned)hr);
         return hr;
     }
-    BYTE* aParts[2] = {static_cast<BYTE*>(lock.pPart1), static_cast<BYTE*>(lock.pPart2)};
-    const DWORD aBytes[2] = {lock.pPart1 ? lock.dwBytes1 : 0, lock.pPart2 ? lock.dwBytes2 : 0};
-    for (int part = 0; part < 2; ++part) {
-        for (DWORD dwOffset = 0; dwOffset < aBytes[part]; dwOffset += kSegmentBytes) {
-            FillSegment(aParts[part] + dwOffset, std::min(kSegmentBytes, aBytes[part] - dwOffset), false);
-            if (m_bSilence)
-                EndOfFileReached();
-        }
+    if (lock.pPart2 != nullptr || lock.dwBytes1 != kSegmentBytes) {
+        // Segments never wrap: the write offset has gone off its boundary.
+        m_pBuffer->Unlock(lock);
+        return E_UNEXPECTED;
     }
-    return m_pBuffer->Unlock(lock);
+    FillSegment(static_cast<BYTE*>(lock.pPart1), kSegmentBytes, bLoop);
+    m_pBuffer->Unlock(lock);
+    if (m_bSilence)
+        EndOfFileReached();
+    m_dwNextWriteOffset = (m_dwNextWriteOffset + kSegmentBytes) % kBufferBytes;
+    return S_OK;
+}
+
+void CPlaylistSound::SilenceUpTo(DWORD dwEnd) {
+    const DWORD dwBytes = (dwEnd + kBufferBytes - m_dwNextWriteOffset) % kBufferBytes;
+    AudioLock lock;
+    if (dwBytes == 0 || FAILED(m_pBuffer->Lock(m_dwNextWriteOffset, dwBytes, &lock)))
+        return;
+    if (lock.pPart1 != nullptr)
+        FillSilence(static_cast<BYTE*>(lock.pPart1), lock.dwBytes1);
+    if (lock.pPart2 != nullptr)
+        FillSilence(static_cast<BYTE*>(lock.pPart2), lock.dwBytes2);
+    m_pBuffer->Unlock(lock);
 }
 
 void CPlaylistSound::FillSilence(BYTE* p, DWORD dwBytes) const {
@@ -220,34 +246,43 @@ HRESULT CPlaylistSound::HandleNotification(bool bLoop) {
         return StartStream();
     }
 
-    AudioLock lock;
-    HRESULT hr = m_pBuffer->Lock(m_dwNextWriteOffset, kSegmentBytes, &lock);
+    DWORD dwPlay = 0;
+    HRESULT hr = m_pBuffer->GetCurrentPosition(&dwPlay, nullptr);
     if (FAILED(hr)) {
-        TRACE("CPlaylistSound::HandleNotification: Lock failed err = 0x%x", (unsigned)hr);
+        TRACE("CPlaylistSound::HandleNotification: GetCurrentPosition failed err = 0x%x", (unsigned)hr);
         return hr;
     }
-    if (lock.pPart2 != nullptr || lock.dwBytes1 != kSegmentBytes) {
-        // Segments never wrap: the write offset has gone off its boundary.
-        m_pBuffer->Unlock(lock);
-        return E_UNEXPECTED;
-    }
-    FillSegment(static_cast<BYTE*>(lock.pPart1), kSegmentBytes, bLoop);
-    m_pBuffer->Unlock(lock);
+    dwPlay %= kBufferBytes;
+    m_dwProgress += (dwPlay + kBufferBytes - m_dwLastPlayPosition) % kBufferBytes;
+    m_dwLastPlayPosition = dwPlay;
 
-    DWORD dwPlay = 0;
-    if (SUCCEEDED(m_pBuffer->GetCurrentPosition(&dwPlay, nullptr))) {
-        DWORD dwPlayed = dwPlay >= m_dwLastPlayPosition ? dwPlay - m_dwLastPlayPosition
-                                                        : dwPlay + kBufferBytes - m_dwLastPlayPosition;
-        m_dwProgress += dwPlayed;
-        m_dwLastPlayPosition = dwPlay;
+    // What is written runs from the segment playing to the write offset.
+    const DWORD dwPlaying = dwPlay - dwPlay % kSegmentBytes;
+    DWORD dwAhead = (m_dwNextWriteOffset + kBufferBytes - dwPlaying) % kBufferBytes;
+    if (dwAhead == 0 || dwAhead > kAheadSegments * kSegmentBytes) {
+        // The cursor ran past the end of what was written: it plays silence. The stream
+        // goes on after the segment playing, and the silence counts as played.
+        const DWORD dwGap = (dwPlaying + kSegmentBytes + kBufferBytes - m_dwNextWriteOffset) % kBufferBytes;
+        TRACE(
+            "CPlaylistSound::HandleNotification: the writer came %u ms late, the stream goes on after silence",
+            (unsigned)(dwGap * 1000 / m_wfx.nAvgBytesPerSec));
+        SilenceUpTo(dwPlaying);
+        if (!m_bListEnded || !m_bSilence) {
+            m_dwTotal += dwGap;
+            m_dwTotalBeforeCurrent += dwGap;
+        }
+        m_dwNextWriteOffset = (dwPlaying + kSegmentBytes) % kBufferBytes;
+        dwAhead = kSegmentBytes;
     }
+    for (; dwAhead < kAheadSegments * kSegmentBytes; dwAhead += kSegmentBytes) {
+        hr = WriteNextSegment(bLoop);
+        if (FAILED(hr))
+            return hr;
+    }
+    SilenceUpTo(dwPlaying);
 
-    if (m_bSilence) {
-        EndOfFileReached();
-        if (m_bListEnded)
-            m_bFinished = m_dwProgress >= m_dwTotal;
-    }
-    m_dwNextWriteOffset = (m_dwNextWriteOffset + kSegmentBytes) % kBufferBytes;
+    if (m_bSilence && m_bListEnded)
+        m_bFinished = m_dwProgress >= m_dwTotal;
     return S_OK;
 }
 

@@ -1,8 +1,12 @@
 // CPlaylistSound: the IVR's one continuously playing stream. A looping playback buffer of
 // 2 s (20 segments of 100 ms at 8000 Hz, 16-bit mono) signals the state machine's playback
-// event at the last byte of every segment; each signal refills, with HandleNotification,
-// the segment that has just been played. So the buffer always holds up to 2 s of audio
-// ahead of the play cursor.
+// event at the last byte of every segment. The writer keeps the segment playing and the
+// kAheadSegments - 1 after it written (700 ms in all: a writer held up by 50 ms, or whose
+// signals came together, has more than half a second to spare) and the rest of the ring
+// silent. HandleNotification goes by the play position, not by the count of signals: it
+// writes every segment the cursor has made room for, and silences those played. A writer
+// later than its lead leaves the cursor in silence, never in old audio; the stream then
+// goes on after that silence (traced), counted as played, so that it still ends in time.
 //
 // What plays is a list of WAV files (a prompt), one file (PlayFile) or the background
 // sound. Files are taken byte for byte, so only 8000 Hz 16-bit mono PCM files are played;
@@ -29,6 +33,7 @@ public:
     static constexpr DWORD kSegmentCount = 20;
     static constexpr DWORD kSegmentBytes = 1600; // 100 ms of 8000 Hz 16-bit mono
     static constexpr DWORD kBufferBytes = kSegmentCount * kSegmentBytes;
+    static constexpr DWORD kAheadSegments = 7;     // written from the one playing on
     static constexpr DWORD kRestoreAttempts = 100; // 10 ms apart: give up after about 1 s
     static constexpr DWORD kRestoreRetryMs = 10;
 
@@ -63,6 +68,10 @@ private:
     HRESULT StartStream();
     HRESULT FillWholeBuffer();
     void FillSegment(BYTE* pSegment, DWORD dwBytes, bool bLoop);
+    // The next segment of the stream at the write offset; the offset moves on.
+    HRESULT WriteNextSegment(bool bLoop);
+    // Silence from the write offset up to dwEnd (what was played and is not written anew).
+    void SilenceUpTo(DWORD dwEnd);
     void FillSilence(BYTE* p, DWORD dwBytes) const;
     bool OpenPlayable(const char* pszFileName);
     bool OpenNextFile();
@@ -74,7 +83,7 @@ private:
     DSBPOSITIONNOTIFY m_aPositions[kSegmentCount]{};
     CRiffWave m_Reader;
     WAVEFORMATEX m_wfx{};
-    DWORD m_dwNextWriteOffset = 0;
+    DWORD m_dwNextWriteOffset = 0; // the end of what is written ahead of the cursor
     DWORD m_dwLastPlayPosition = 0;
     DWORD m_dwProgress = 0;           // bytes played since the stream started
     DWORD m_dwTotal = 0;              // bytes of every file opened since then, and the

@@ -46,6 +46,10 @@ public:
     // Recording the captured audio to a WAV file (8000 Hz 16-bit mono).
     virtual HRESULT StartRecordingToFile(const char* pszPath) = 0;
     virtual void StopRecordingToFile() = 0;
+    // Whether the last recording holds no message: shorter than VoiceMsgMinDurationSec (or
+    // the whole recording time when that is shorter), or never louder than the line's
+    // silence.
+    virtual bool IsLastRecordingEmpty() const = 0;
 
     // The waiting voice messages: add one (not written), remove one (not below 0) or set
     // to 0; a removal or a reset is written to VoiceMessageWaiting at once.

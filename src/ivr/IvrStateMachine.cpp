@@ -1,5 +1,6 @@
 #include "ivr/IvrStateMachine.h"
 
+#include "audio/AudioThreadPriority.h"
 #include "base/config/Registry.h"
 #include "base/trace/Trace.h"
 #include "devicelink/MessageCatalogue.h"
@@ -12,6 +13,7 @@
 #include <dsound.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -163,7 +165,9 @@ CIvrEvents::~CIvrEvents() {
 }
 
 CIvrStateMachine::CIvrStateMachine(IIvrReportSink* pManager, int nIvrId, bool bPstn)
-    : m_pManager(pManager), m_nIvrId(nIvrId), m_bPstn(bPstn) {}
+    : m_pManager(pManager), m_nIvrId(nIvrId), m_bPstn(bPstn) {
+    SetListenAhead(true);
+}
 
 CIvrStateMachine::~CIvrStateMachine() {
     TRACE("CIvrStateMachine::~CIvrStateMachine()");
@@ -177,14 +181,16 @@ CIvrStateMachine::~CIvrStateMachine() {
     }
     StopCapture();
     WaitForThreadDone();
+    // The menus go first: a voice message the caller hung up on is judged as they go (an
+    // empty one is deleted and no longer counts).
+    CurrentMenuPath.clear();
+    m_pRootMenu.reset();
+    m_pGoodByeMenu.reset();
     // A caller who hangs up while leaving a message ends the dialogue before its report:
     // the message is on disk and counts.
     if (m_WaitingMsgCount != m_WrittenMsgCount && !m_RegistryRoot.empty()) {
         WriteWaitingMsgCount();
     }
-    CurrentMenuPath.clear();
-    m_pRootMenu.reset();
-    m_pGoodByeMenu.reset();
     if (m_pStream) {
         m_pStream->Stop();
     }
@@ -275,12 +281,23 @@ bool CIvrStateMachine::Initialize(HWND hWnd, const std::string& installationFold
     if (!Initialize(hWnd, installationFolder, registryRoot)) {
         return false;
     }
-    m_pRootMenu.reset(CreateVoiceMenuFromFile(installationFolder, rootSection));
+    // The root menu alone: its submenus are read once its prompt plays (Start).
+    TRACE("CIvrStateMachine::CreateVoiceMenuFromFile: orvin_path = %s, section = %s",
+          installationFolder.c_str(), rootSection.c_str());
+    m_pTreeBuilder = std::make_unique<CMenuBuilder>(*this);
+    m_pRootMenu.reset(m_pTreeBuilder->BuildRoot(installationFolder, rootSection));
     if (m_pRootMenu) {
         CurrentMenuPath.push_back(m_pRootMenu.get());
     }
     m_pGoodByeMenu.reset(CreateVoiceMenuFromFile(installationFolder, "GoodBye"));
     return true;
+}
+
+void CIvrStateMachine::CompleteMenuTree() {
+    if (m_pTreeBuilder) {
+        m_pTreeBuilder->CompleteTree(m_pRootMenu.get());
+        m_pTreeBuilder.reset();
+    }
 }
 
 bool CIvrStateMachine::InitializeSimplePlayFileMenu(const char* pszFile) {
@@ -311,6 +328,11 @@ CVoiceMenu* CIvrStateMachine::CreateVoiceMenuFromFile(const std::string& install
 }
 
 HRESULT CIvrStateMachine::Start() {
+    // The first prompt plays before anything else is done: DirectSound (under Wine at least)
+    // queues silence from the moment its device opens, so whatever is done between the
+    // opening and the first play is heard as delay.
+    PlayCurrentMenu();
+    CompleteMenuTree();
     m_bCapturing = true;
     m_ullCaptureHeard = GetTickCount64();
     m_nCaptureRestarts = 0;
@@ -346,6 +368,9 @@ void CIvrStateMachine::GetRegParams() {
     m_WrittenMsgCount = m_WaitingMsgCount;
     m_Pin = text(ivr, "Pin", 260);
     m_VoiceMsgDuration = number(ivr, "VoiceMsgDurationSec");
+    DWORD minDuration = kDefaultVoiceMsgMinDurationSec;
+    ivr.QueryDword("VoiceMsgMinDurationSec", &minDuration); // missing: the default
+    m_VoiceMsgMinDuration = (int)std::min<DWORD>(minDuration, 24 * 3600);
     m_AMGreetingDuration = number(ivr, "AMGreetingDurationSec");
     m_AMGreetingRecordOnPound = number(ivr, "RecordGreetingOnPound");
     m_AttachLineOnDCFToPstn = number(ivr, "AttachLineOnDCF") != 0;
@@ -363,6 +388,7 @@ void CIvrStateMachine::GetRegParams() {
         TRACE("CIvrStateMachine::GetRegParams: m_SupportedLangs = %s", language.c_str());
     }
     TRACE("CIvrStateMachine::GetRegParams: m_VoiceMsgDuration = %d", m_VoiceMsgDuration);
+    TRACE("CIvrStateMachine::GetRegParams: m_VoiceMsgMinDuration = %d", m_VoiceMsgMinDuration);
     TRACE("CIvrStateMachine::GetRegParams: m_AMGreetingDuration = %d", m_AMGreetingDuration);
     TRACE("CIvrStateMachine::GetRegParams: m_PstnEnableAdminMode = %d", m_PstnEnableAdminMode);
     TRACE("CIvrStateMachine::GetRegParams: m_VoipEnableAdminMode = %d", m_VoipEnableAdminMode);
@@ -476,6 +502,9 @@ void CIvrStateMachine::ThreadBody() {
             GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetThreadDescription")))) {
         set(GetCurrentThread(), L"OrvinIvrDialog");
     }
+    // It feeds the playback buffer and drains the capture buffer: an audio thread.
+    const CAudioThreadPriority priority;
+    TRACE("CIvrStateMachine::MyThreadProc: audio thread priority %s", priority.GetKind());
     HANDLE events[3] = {m_hCaptureEvent, m_hPlaybackEvent, m_hStopEvent};
     while (!m_bExit && !IsStopRequested()) {
         DWORD wait = WaitForMultipleObjects(3, events, FALSE, CaptureWaitMs());
@@ -485,28 +514,35 @@ void CIvrStateMachine::ThreadBody() {
         if (wait == WAIT_OBJECT_0) {
             m_ullCaptureHeard = GetTickCount64();
             m_nCaptureRestarts = 0;
+            // The first tenth captured: the dialogue hears its caller (its prompt was started
+            // with it).
             if (!m_bPlaybackStarted) {
                 m_bPlaybackStarted = true;
                 TRACE("Starting Playback");
-                PlayCurrentMenu();
             }
             // Every tenth captured since the last wake-up, one at a time: its key (or the
             // tick) is dispatched before the next is taken, so a recording stopped at some
             // tick holds exactly the tenths counted up to it.
+            // A tenth whose key went out early (below) has had its dispatch: no tick.
             DWORD tenths = 0;
-            while (m_bCapturing && !m_bExit) {
+            for (;;) {
                 SetDigitsMasked(IsPinEntryActive()); // the keys of a PIN stay out of the trace
-                if (RecordCapturedData(&tenths, 1) != 0 || tenths != 1) {
+                if (!m_bCapturing || m_bExit || RecordCapturedData(&tenths, 1) != 0 ||
+                    tenths != 1) {
                     break;
                 }
-                char key = 0;
                 const std::string digits = GetDigits();
-                if (!digits.empty()) {
-                    key = digits.back();
-                    TRACE("CIvrStateMachine DTMF detected: %c",
-                          CPinGuard::MaskedKey(key, IsPinEntryActive()));
+                if (digits.empty() && GetEarlyDigitCount() > 0) {
+                    continue;
                 }
-                DispatchKey(key);
+                DispatchKeyHeard(digits);
+            }
+            // The tenth being captured, heard 10 ms at a time: its key goes out 20 ms after
+            // the caller let go of it, not when the tenth is complete.
+            std::string early;
+            SetDigitsMasked(IsPinEntryActive());
+            if (m_bCapturing && !m_bExit && ListenAhead(&early) == 0 && !early.empty()) {
+                DispatchKeyHeard(early);
             }
         } else if (wait == WAIT_OBJECT_0 + 1) {
             if (m_pStream) {
@@ -553,7 +589,17 @@ void CIvrStateMachine::WatchCapture() {
     Report(nullptr);
 }
 
+void CIvrStateMachine::DispatchKeyHeard(const std::string& digits) {
+    char key = 0;
+    if (!digits.empty()) {
+        key = digits.back();
+        TRACE("CIvrStateMachine DTMF detected: %c", CPinGuard::MaskedKey(key, IsPinEntryActive()));
+    }
+    DispatchKey(key);
+}
+
 void CIvrStateMachine::DispatchKey(char key) {
+    CompleteMenuTree(); // when driven before its start
     if (CurrentMenuPath.empty()) {
         return;
     }
@@ -663,6 +709,13 @@ void CIvrStateMachine::WriteWaitingMsgCount() {
         TRACE("CIvrStateMachine: VoiceMessageWaiting = %d can not be written (Err=%d)", m_WaitingMsgCount,
               (int)result);
     }
+}
+
+bool CIvrStateMachine::IsLastRecordingEmpty() const {
+    // A minimum longer than the recording time would drop every message.
+    const int minSeconds = std::min(m_VoiceMsgMinDuration, std::max(m_VoiceMsgDuration, 0));
+    const DWORD bytesPerSecond = TelephonePcmFormat().nAvgBytesPerSec;
+    return GetRecordedBytes() < (DWORD)minSeconds * bytesPerSecond || GetRecordedLoudestRms() <= kSilenceRms;
 }
 
 bool CIvrStateMachine::IsAdminModeEnabled() const {

@@ -4,12 +4,19 @@
 // reports to the service.
 //
 // It is a capture engine: the capture thread's body is the dialogue's thread procedure.
-// That thread waits for the capture notification (every 100 ms of captured audio), the
+// That thread waits for the capture notification (every 10 ms of captured audio), the
 // playback notification (a prompt segment has played: refill it) and the stop event.
-// Each tenth of a second captured gives exactly one dispatch down the menu path: the key
-// detected in it, or 0, the menus' clock tick. After a late wake-up the tenths waiting are
+// Each tenth of a second captured gives one dispatch down the menu path: the key
+// detected in it, or 0, the menus' clock tick. The key detector listens ahead (CCapture):
+// a key goes out as soon as the detector reports it, 20 ms after the caller let go, and
+// its tenth gives no tick when it is complete. After a late wake-up the tenths waiting are
 // taken one at a time, each dispatched before the next is taken, so timers keep pace and a
 // recording stopped at some tick holds exactly the tenths counted up to it.
+//
+// A dialogue speaks first: Initialize reads the root menu alone (and the GoodBye menu),
+// and Start plays the root's prompt before it reads the rest of the tree and starts the
+// capture, since DirectSound (under Wine) queues silence from
+// the moment its device opens. The first tenth captured is traced "Starting Playback".
 //
 // The menu path (CurrentMenuPath) holds the active menus, root first; the root menu owns
 // the whole tree, the GoodBye menu is owned beside it. Menus reach the dialogue only
@@ -38,6 +45,7 @@
 #include "audio/PlaylistSound.h"
 #include "audio/SoundManager.h"
 #include "ivr/IvrMenuHost.h"
+#include "ivr/MenuFile.h"
 
 #include <windows.h>
 
@@ -74,6 +82,10 @@ public:
     static constexpr DWORD kCaptureSilenceMs = 2000;
     static constexpr DWORD kRestartSilenceMs = 1000;
     static constexpr int kMaxCaptureRestarts = 3;
+    // A voice message shorter than this (VoiceMsgMinDurationSec) is none; and one whose
+    // loudest 10 ms stay at or below kSilenceRms (about -48 dBFS) is the line's silence.
+    static constexpr int kDefaultVoiceMsgMinDurationSec = 2;
+    static constexpr DWORD kSilenceRms = 128;
 
     CIvrStateMachine(IIvrReportSink* pManager, int nIvrId, bool bPstn);
     ~CIvrStateMachine() override;
@@ -87,7 +99,8 @@ public:
     bool InitializeSimplePlayFileMenu(const char* pszFile);
     // After Initialize: a reminder recorded into folder, after a beep.
     bool InitializeReminderRecording(const std::string& folder);
-    // Starts the thread and capturing; the first capture notification plays the menu.
+    // Plays the current menu (the first prompt, at once), reads the rest of the menu tree,
+    // then starts the thread and capturing.
     HRESULT Start();
 
     CVoiceMenu* CreateVoiceMenuFromFile(const std::string& installationFolder, const std::string& section);
@@ -114,6 +127,7 @@ public:
         return CCapture::StartRecordingToFile(pszPath);
     }
     void StopRecordingToFile() override { CCapture::StopRecordingToFile(); }
+    bool IsLastRecordingEmpty() const override;
     void AddWaitingMessage() override;
     void RemoveWaitingMessage() override;
     void ResetWaitingMessages() override;
@@ -153,6 +167,10 @@ private:
     DWORD GetDirectXVersion();
     void IdentifyIvrAudioDev();
     void IdentifyLegacyAudioDev();
+    // Reads the submenus of the root menu, once (Initialize reads the root menu alone).
+    void CompleteMenuTree();
+    // The last of the digits heard (the detector's latest key), or the tick when none.
+    void DispatchKeyHeard(const std::string& digits);
     void SendReport(IMM* pReport, bool bStopRecording);
     // The capture's watch, on the dialogue's thread: how long it may still wait for a capture
     // notification (INFINITE when not capturing), and what it does when none came in time.
@@ -168,6 +186,7 @@ private:
     CVoiceMenu* m_pFloorMenu = nullptr;
     std::unique_ptr<CVoiceMenu> m_pRootMenu;
     std::unique_ptr<CVoiceMenu> m_pGoodByeMenu;
+    std::unique_ptr<CMenuBuilder> m_pTreeBuilder; // from Initialize until Start has read the tree
     std::unique_ptr<CSoundManager> m_pSoundManager;
     std::unique_ptr<CPlaylistSound> m_pStream;
     GUID m_PlaybackDevice{};
@@ -182,6 +201,7 @@ private:
     int m_WaitingMsgCount = 0;
     int m_WrittenMsgCount = 0; // what VoiceMessageWaiting holds, as far as we know
     int m_VoiceMsgDuration = 0;
+    int m_VoiceMsgMinDuration = kDefaultVoiceMsgMinDurationSec;
     int m_AMGreetingDuration = 0;
     int m_AMGreetingRecordOnPound = 0;
     int m_PstnEnableAdminMode = 0;

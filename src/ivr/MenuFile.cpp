@@ -30,12 +30,27 @@ bool SameSection(const std::string& a, const std::string& b) {
 CMenuBuilder::CMenuBuilder(IIvrMenuHost& host) : m_Host(host) {}
 
 CVoiceMenu* CMenuBuilder::Build(const std::string& installationFolder, const std::string& section) {
+    CVoiceMenu* pRoot = BuildRoot(installationFolder, section);
+    CompleteTree(pRoot);
+    return pRoot;
+}
+
+CVoiceMenu* CMenuBuilder::BuildRoot(const std::string& installationFolder, const std::string& section) {
     m_InstallationFolder = installationFolder;
     m_LanguageFolder = installationFolder + m_Host.GetWavPath();
     m_File = m_LanguageFolder + "\\Menu.cfg";
     m_Path.clear();
     m_nBuilt = 0;
-    return BuildSection(section).release();
+    m_RootSection = section;
+    return BuildMenu(section).release();
+}
+
+void CMenuBuilder::CompleteTree(CVoiceMenu* pRoot) {
+    if (pRoot == nullptr)
+        return;
+    m_Path.assign(1, m_RootSection);
+    ReadSubMenus(*pRoot, m_RootSection);
+    m_Path.clear();
 }
 
 CVoiceMenu* CMenuBuilder::BuildReminderMenu(const std::string& reminderFolder) {
@@ -80,6 +95,16 @@ std::string CMenuBuilder::ExpandMask(const std::string& mask) {
 }
 
 std::unique_ptr<CVoiceMenu> CMenuBuilder::BuildSection(const std::string& section) {
+    std::unique_ptr<CVoiceMenu> pMenu = BuildMenu(section);
+    if (pMenu) {
+        m_Path.push_back(section);
+        ReadSubMenus(*pMenu, section);
+        m_Path.pop_back();
+    }
+    return pMenu;
+}
+
+std::unique_ptr<CVoiceMenu> CMenuBuilder::BuildMenu(const std::string& section) {
     char szProbe[kValueBytes];
     if (GetPrivateProfileSectionA(section.c_str(), szProbe, sizeof szProbe, m_File.c_str()) == 0) {
         TRACE("CIvrStateMachine::CreateVoiceMenuFromFile: section %s not found in %s", section.c_str(),
@@ -114,9 +139,6 @@ std::unique_ptr<CVoiceMenu> CMenuBuilder::BuildSection(const std::string& sectio
     pMenu->SetKeySet(ExpandMask(mask));
 
     ReadPrompt(*pMenu, section);
-    m_Path.push_back(section);
-    ReadSubMenus(*pMenu, section);
-    m_Path.pop_back();
     return pMenu;
 }
 

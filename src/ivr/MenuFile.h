@@ -51,6 +51,10 @@ public:
     // The menu of `section` with its whole tree, or nullptr when the section builds nothing.
     // The caller owns the menu (delete).
     CVoiceMenu* Build(const std::string& installationFolder, const std::string& section);
+    // The same in two steps: the menu of `section` alone (its prompt can play at once), then
+    // its submenus, read into it by CompleteTree. Between the two the builder is kept.
+    CVoiceMenu* BuildRoot(const std::string& installationFolder, const std::string& section);
+    void CompleteTree(CVoiceMenu* pRoot);
     // A reminder recording into reminderFolder: recording time VoiceMsgDuration seconds, the
     // prompt "beep.wav" from the language folder. The caller owns it.
     CVoiceMenu* BuildReminderMenu(const std::string& reminderFolder);
@@ -63,6 +67,8 @@ public:
 
 private:
     std::unique_ptr<CVoiceMenu> BuildSection(const std::string& section);
+    // The menu of the section with its own values and prompt, no submenus.
+    std::unique_ptr<CVoiceMenu> BuildMenu(const std::string& section);
     std::unique_ptr<CVoiceMenu> CreateKind(const std::string& type, int nTimeoutMs);
     void ReadPrompt(CVoiceMenu& menu, const std::string& section);
     void ReadSubMenus(CVoiceMenu& menu, const std::string& section);
@@ -79,6 +85,7 @@ private:
     std::string m_LanguageFolder; // installation folder + WAV path
     std::string m_File;
     std::vector<std::string> m_Path; // sections being built, root first
+    std::string m_RootSection;       // of BuildRoot, for CompleteTree
     int m_nBuilt = 0;
 };
 

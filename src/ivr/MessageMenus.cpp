@@ -66,10 +66,17 @@ RecordVoiceMsgMenu::RecordVoiceMsgMenu(IIvrMenuHost& host, int nRecordMs, const 
                                        bool bCountsMessage)
     : CVoiceMenu(host, nRecordMs), m_TargetFolder(folder), m_bCountsMessage(bCountsMessage) {}
 
+RecordVoiceMsgMenu::~RecordVoiceMsgMenu() {
+    if (m_nRecState == kRecording)
+        DropIfEmpty();
+}
+
 void RecordVoiceMsgMenu::Reset() {
     // Popped while recording: the file is closed, not left growing.
-    if (m_nRecState == kRecording)
+    if (m_nRecState == kRecording) {
         m_pHost->StopRecordingToFile();
+        DropIfEmpty();
+    }
     CVoiceMenu::Reset();
     m_nRecState = kWaitPromptStart;
     m_nRecElapsed = 0;
@@ -179,7 +186,20 @@ void RecordVoiceMsgMenu::StartRecording() {
 
 void RecordVoiceMsgMenu::StopRecording() {
     m_pHost->StopRecordingToFile();
+    DropIfEmpty();
     m_nRecState = kRecordEnded;
+}
+
+void RecordVoiceMsgMenu::DropIfEmpty() {
+    if (!m_bCountsMessage || !m_pHost->IsLastRecordingEmpty())
+        return;
+    TRACE("RecordVoiceMsgMenu: the voice message %s holds no message (too short or silent): deleted",
+          m_TargetPath.c_str());
+    if (!DeleteFileA(m_TargetPath.c_str())) {
+        TRACE("Cannot delete file %s", m_TargetPath.c_str());
+        return;
+    }
+    m_pHost->RemoveWaitingMessage();
 }
 
 // ---------------------------------------------------------------------------------------

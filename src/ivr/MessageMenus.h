@@ -22,6 +22,11 @@
 // start is traced; nothing is recorded and the menu finishes as if the recording had ended.
 // A menu without a prompt starts recording at its first tick.
 //
+// A voice message that holds none (a caller who hung up at the tone: too short, or only the
+// line's silence, IIvrMenuHost::IsLastRecordingEmpty) is deleted when its recording ends,
+// by time, '#' or the end of the conversation, and the waiting-message count it added is
+// taken back (written to VoiceMessageWaiting, and carried by the report that follows).
+//
 // Threads: every call comes from the state machine's thread.
 #pragma once
 
@@ -49,6 +54,8 @@ public:
     };
 
     RecordVoiceMsgMenu(IIvrMenuHost& host, int nRecordMs, const std::string& folder);
+    // The conversation has ended (its recording is closed by then).
+    ~RecordVoiceMsgMenu() override;
 
     void Reset() override;
     void Play() override;
@@ -74,6 +81,8 @@ protected:
     std::string MakeStampedName(const char* pszPrefix);
     void StartRecording();
     void StopRecording();
+    // A voice message that holds none is deleted and no longer counts.
+    void DropIfEmpty();
 
     int m_nRecState = kWaitPromptStart;
     int m_nRecElapsed = 0;

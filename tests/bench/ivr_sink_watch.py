@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """Watches the playback device's monitor (8000 Hz s16le mono on standard input, from parec)
-and prints, whenever the sound changes, the CLOCK_MONOTONIC time it arrived and what it is:
+and prints, whenever the sound changes, the time it arrived and what it is:
 
     <seconds> quiet | low | high
 
 in 10 ms pieces: quiet below an RMS of 300, otherwise low or high by its zero crossings
 (a 440 Hz tone crosses about 9 times in 10 ms, a 1000 Hz tone 20 times). A class must
-hold for two pieces in a row to count, and its time is that of its first piece.
+hold for two pieces in a row to count, and its time is that of its first piece. Times are
+on CLOCK_MONOTONIC_RAW, the clock of Wine's QueryPerformanceCounter, so that they compare
+with the stamps of the Windows programs (CLOCK_MONOTONIC is slewed away from it).
 """
 import math
 import struct
@@ -31,7 +33,7 @@ def main():
         data = stream.read(PIECE * 2)
         if len(data) < PIECE * 2:
             return
-        now = time.monotonic()
+        now = time.clock_gettime(time.CLOCK_MONOTONIC_RAW)
         kind = classify(struct.unpack("<%dh" % PIECE, data))
         if kind == shown:
             candidate = None

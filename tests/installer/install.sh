@@ -45,6 +45,7 @@ Config\IVR\SupportedLanguages=sz:English
 Config\IVR\UserDefinedLanguage=sz:
 Config\IVR\VoiceMessageWaiting=dword:0
 Config\IVR\VoiceMsgDurationSec=dword:30
+Config\IVR\VoiceMsgMinDurationSec=dword:2
 Config\IVR\Voip\EnableAdminMode=dword:1
 Config\IVR\Voip\Mode=dword:0
 Config\UI\Enable=dword:1

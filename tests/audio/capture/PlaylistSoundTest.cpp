@@ -113,7 +113,10 @@ TEST_F(PlaylistTest, FileLongerThanTheBufferStreamsThroughTheWrap) {
     const std::vector<std::string> list = {Wav("long.wav", data)};
     ASSERT_EQ(S_OK, sound->PlayList(&list));
     Started();
-    EXPECT_EQ(0, std::memcmp(state->memory.data(), data.data(), kRing));
+    // Written ahead: 700 ms from the start; the rest of the ring is silent.
+    const DWORD lead = CPlaylistSound::kAheadSegments * kSeg;
+    EXPECT_EQ(0, std::memcmp(state->memory.data(), data.data(), lead));
+    EXPECT_EQ(Zeros(kRing - lead), std::vector<BYTE>(state->memory.begin() + lead, state->memory.end()));
     for (int i = 0; i < 45; ++i) {
         PlaySegment();
         EXPECT_EQ(heard.size() >= data.size(), sound->IsFinished()) << "after " << heard.size() << " bytes";
@@ -199,7 +202,10 @@ TEST_F(PlaylistTest, LostBufferIsRestoredAndRefilledFromTheStartOfTheCurrentFile
     EXPECT_FALSE(state->bLost);
     EXPECT_EQ(starts + 1, state->nStartCalls);
     EXPECT_EQ(0u, state->setPositions.back());
-    EXPECT_EQ(0, std::memcmp(state->memory.data(), data.data(), kRing));
+    // Written ahead: 700 ms from the start; the rest of the ring is silent.
+    const DWORD lead = CPlaylistSound::kAheadSegments * kSeg;
+    EXPECT_EQ(0, std::memcmp(state->memory.data(), data.data(), lead));
+    EXPECT_EQ(Zeros(kRing - lead), std::vector<BYTE>(state->memory.begin() + lead, state->memory.end()));
 
     // It goes on from there and still finishes only after the whole file was heard.
     Started();
@@ -254,6 +260,38 @@ TEST_F(PlaylistTest, PromptPlaysItsListAndStopSwitchesToTheBackground) {
     Started();
     PlaySegments(2);
     EXPECT_EQ(Tagged(6, 3200), heard);
+}
+
+// The writer goes by the play position: signals that came together (a thread held up) are
+// caught up, and a writer later than its lead leaves the cursor in silence, never in old
+// audio; the file then goes on where it was, and the stream ends that much later.
+TEST_F(PlaylistTest, SignalsThatCameTogetherAreCaughtUpAndALateWriterLeavesSilence) {
+    const std::vector<BYTE> data = Tagged(6, 64000); // 4 s
+    const std::vector<std::string> list = {Wav("long.wav", data)};
+    ASSERT_EQ(S_OK, sound->PlayList(&list));
+    Started();
+    auto play = [&](int segments) { // heard, then one signal
+        for (int i = 0; i < segments; ++i) {
+            const BYTE* p = state->memory.data() + segment * kSeg;
+            heard.insert(heard.end(), p, p + kSeg);
+            segment = (segment + 1) % CPlaylistSound::kSegmentCount;
+        }
+        state->dwPrimary = segment * kSeg;
+        ASSERT_EQ(S_OK, sound->HandleNotification());
+    };
+    play(3);
+    play(2);
+    play(10);                   // a second late: the 700 ms written, then silence
+    const DWORD gap = 4 * kSeg; // three segments heard silent, and the one playing
+    while (heard.size() < data.size() + gap + 3 * kSeg) {
+        EXPECT_EQ(heard.size() >= data.size() + gap, sound->IsFinished())
+            << "after " << heard.size() << " bytes";
+        play(1);
+    }
+    EXPECT_TRUE(sound->IsFinished());
+    const std::vector<BYTE> first(data.begin(), data.begin() + 12 * kSeg);
+    const std::vector<BYTE> rest(data.begin() + 12 * kSeg, data.end());
+    EXPECT_EQ(Concat({first, Zeros(gap), rest, Zeros(heard.size() - data.size() - gap)}), heard);
 }
 
 } // namespace

@@ -181,4 +181,65 @@ TEST_F(IvrCapture, DigitsReadFromAnotherThreadAreWholeTakes) {
     EXPECT_GT(reads.load(), 0);
 }
 
+// Listening ahead, as the dialogue does: every 10 ms block of the tenth being captured is
+// heard at once, a key goes out 20 ms after its end, and the take of its tenth neither hands
+// it out again nor hears its audio twice.
+TEST_F(IvrCapture, AKeyHeardAheadGoesOutOnceBeforeItsTenthIsComplete) {
+    CCapture ahead;
+    auto rec = std::make_shared<FakeCaptureDevice::Record>();
+    ahead.SetListenAhead(true);
+    ASSERT_EQ(0, ahead.Initialize(std::make_unique<FakeCaptureDevice>(rec), event, 0x80000));
+    ASSERT_EQ(S_OK, ahead.StartOrStopRecord(true));
+    FakeRingState& ring = *rec->buffers.back();
+    ASSERT_EQ(200u, ring.notifications.size());
+    EXPECT_EQ(159u, ring.notifications[0].dwOffset);
+    EXPECT_EQ(event, ring.notifications[199].hEventNotify);
+    auto put = [&](const std::vector<int16_t>& samples) {
+        for (int16_t s : samples) {
+            std::memcpy(ring.memory.data() + ring.dwSecondary, &s, 2);
+            ring.dwSecondary = (ring.dwSecondary + 2) % kRing;
+        }
+        ring.dwPrimary = ring.dwSecondary;
+    };
+    std::string heard = "unset";
+    DWORD n = kMarker;
+
+    // 60 ms of '7' and 20 ms of silence: reported at the second silent block, the tenth
+    // not complete yet.
+    std::vector<int16_t> audio = KeyTone('7', 60);
+    audio += Silence(20);
+    put(audio);
+    EXPECT_EQ(0, ahead.ListenAhead(&heard));
+    EXPECT_EQ("7", heard);
+    EXPECT_EQ(1, ahead.ListenAhead(&heard)); // nothing new
+    EXPECT_EQ("", heard);
+    EXPECT_EQ(1, ahead.RecordCapturedData(&n));
+
+    // The tenth completes: its take has no digit of its own, and counts the early one.
+    put(Silence(20));
+    ASSERT_EQ(0, ahead.RecordCapturedData(&n));
+    EXPECT_EQ(1u, n);
+    EXPECT_EQ("", ahead.GetDigits());
+    EXPECT_EQ(1u, ahead.GetEarlyDigitCount());
+
+    // A key whose tenth was partly heard ahead and which ends after that is found by the
+    // take, once: what was heard ahead is not heard again.
+    audio = Silence(30);
+    audio += KeyTone('4', 50);
+    put(audio);
+    EXPECT_EQ(0, ahead.ListenAhead(&heard));
+    EXPECT_EQ("", heard);
+    audio = Silence(20);
+    audio += Silence(100);
+    put(audio);
+    ASSERT_EQ(0, ahead.RecordCapturedData(&n, 1));
+    EXPECT_EQ("4", ahead.GetDigits());
+    EXPECT_EQ(0u, ahead.GetEarlyDigitCount());
+    ASSERT_EQ(0, ahead.RecordCapturedData(&n, 1));
+    EXPECT_EQ("", ahead.GetDigits());
+
+    // Without listening ahead nothing is heard early.
+    EXPECT_EQ(1, capture.ListenAhead(&heard));
+}
+
 } // namespace

@@ -265,13 +265,14 @@ TEST_F(IvrEngineTest, CaptureThatNotifiesAfterItsRestartGoesOn) {
     for (int i = 0; i < 400 && capture->buffers.size() < 3; ++i)
         Sleep(10);
     ASSERT_EQ(3u, capture->buffers.size()) << "not restarted";
-    // 5 s of capture on the fresh buffer: a tenth of a second every 100 ms.
+    // 5 s of capture on the fresh buffer: a tenth of a second every 100 ms (the buffer
+    // notifies every 10 ms: the notification at each tenth's end).
     FakeRingState& ring = *capture->buffers[2];
-    ASSERT_EQ(20u, ring.notifications.size());
+    ASSERT_EQ(200u, ring.notifications.size());
     for (int tenth = 0; tenth < 50; ++tenth) {
         Sleep(100);
         ring.dwSecondary = ring.dwPrimary = (tenth + 1) * 1600 % 32000;
-        SetEvent(ring.notifications[tenth % 20].hEventNotify);
+        SetEvent(ring.notifications[tenth % 20 * 10 + 9].hEventNotify);
     }
     EXPECT_TRUE(sink.Reports().empty());
     EXPECT_EQ(3u, capture->buffers.size()) << "restarted although it notifies";

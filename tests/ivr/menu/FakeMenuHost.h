@@ -159,6 +159,7 @@ public:
             ++stops;
         recorder.Close();
     }
+    bool IsLastRecordingEmpty() const override { return emptyRecording; }
     void AddWaitingMessage() override { ++waiting; }
     void RemoveWaitingMessage() override { waiting = waiting > 0 ? waiting - 1 : 0; }
     void ResetWaitingMessages() override { waiting = 0; }
@@ -181,7 +182,7 @@ public:
 
     std::string install, wavPath, pin = "1234";
     int voiceMsgSec = 30, greetingSec = 10, recordOnPound = 0, waiting = 0;
-    bool pstn = true, lineAttach = false, attachOnDcf = false, admin = false;
+    bool pstn = true, lineAttach = false, attachOnDcf = false, admin = false, emptyRecording = false;
     std::vector<CVoiceMenu*> path, pushes;
     CVoiceMenu* floor = nullptr;
     std::unique_ptr<CVoiceMenu> goodBye;
