@@ -5,6 +5,7 @@
 #include "devicelink/MessageCatalogue.h"
 #include "ivr/MenuFile.h"
 #include "ivr/MessageMenus.h"
+#include "ivr/VoiceMailStore.h"
 #include "ivr/VoiceMenu.h"
 
 #include <dsconf.h>
@@ -328,18 +329,7 @@ void CIvrStateMachine::GetRegParams() {
         std::string value;
         return key.QueryString(name, &value, capacity) == ERROR_SUCCESS ? value : std::string();
     };
-    std::string languages = text(ivr, "SupportedLanguages", 260);
-    m_SupportedLangs.clear();
-    for (size_t start = 0; start <= languages.size();) {
-        size_t end = languages.find(';', start);
-        if (end == std::string::npos) {
-            end = languages.size();
-        }
-        if (end > start) {
-            m_SupportedLangs.push_back(languages.substr(start, end - start));
-        }
-        start = end + 1;
-    }
+    m_SupportedLangs = SplitLanguages(text(ivr, "SupportedLanguages", 260));
     m_UserDefinedLang = text(ivr, "UserDefinedLanguage", 260);
     m_WaitingMsgCount = number(ivr, "VoiceMessageWaiting");
     m_WrittenMsgCount = m_WaitingMsgCount;
@@ -371,27 +361,13 @@ void CIvrStateMachine::GetRegParams() {
 }
 
 std::string CIvrStateMachine::GetSystemLanguageName() {
-    char name[128] = {};
-    if (GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_SENGLANGUAGE, name, sizeof name) == 0) {
-        return std::string();
-    }
-    return name;
+    return SystemLanguageName();
 }
 
 bool CIvrStateMachine::SetLanguage() {
-    std::string language = m_UserDefinedLang;
-    if (language.empty()) {
-        const std::string system = GetSystemLanguageName();
-        for (const std::string& supported : m_SupportedLangs) {
-            if (supported == system) {
-                language = supported;
-                break;
-            }
-        }
-        if (language.empty() && !m_SupportedLangs.empty()) {
-            language = m_SupportedLangs.front();
-        }
-    }
+    // A name from the registry that is not a plain folder name is passed over: it would
+    // take the menus, prompts and greeting from outside the installation.
+    const std::string language = ChooseIvrLanguage(m_UserDefinedLang, m_SupportedLangs, GetSystemLanguageName());
     if (language.empty()) {
         TRACE("CIvrStateMachine::SetLanguage: IVR Voice Menu Language cannot be identified!");
         return false;
@@ -637,9 +613,7 @@ void CIvrStateMachine::AddWaitingMessage() {
 }
 
 void CIvrStateMachine::RemoveWaitingMessage() {
-    if (m_WaitingMsgCount > 0) {
-        --m_WaitingMsgCount;
-    }
+    m_WaitingMsgCount = CountAfterDeletion(m_WaitingMsgCount);
     WriteWaitingMsgCount();
 }
 
@@ -649,13 +623,7 @@ void CIvrStateMachine::ResetWaitingMessages() {
 }
 
 void CIvrStateMachine::WriteWaitingMsgCount() {
-    RegKey key;
-    LONG result = key.Open(HKEY_LOCAL_MACHINE, SubKey(m_RegistryRoot, "Config\\IVR").c_str(), KEY_SET_VALUE);
-    const DWORD value = (DWORD)m_WaitingMsgCount;
-    if (result == ERROR_SUCCESS) {
-        result =
-            RegSetValueExA(key.Get(), "VoiceMessageWaiting", 0, REG_DWORD, (const BYTE*)&value, sizeof value);
-    }
+    const LONG result = WriteVoiceMessageWaiting(m_RegistryRoot, m_WaitingMsgCount);
     if (result == ERROR_SUCCESS) {
         m_WrittenMsgCount = m_WaitingMsgCount;
     } else {
