@@ -123,7 +123,8 @@ bool CSettingsSheet::ApplyAll() {
         restart = restart || page->NeedsAgentRestart();
         changed.push_back(page);
     }
-    if (!changes.Empty()) {
+    const bool writes = !changes.Empty();
+    if (writes) {
         std::string error;
         if (!changes.Commit(&error)) {
             Message(Text("The settings could not be saved; nothing was changed.") + "\n\n" + error + "\n\n" +
@@ -136,7 +137,7 @@ bool CSettingsSheet::ApplyAll() {
     for (CSettingsPage* page : changed) {
         page->Committed();
     }
-    if (!changes.Empty()) {
+    if (writes) {
         if (restart) {
             RestartAgent();
         } else {

@@ -12,8 +12,14 @@ using orvin::SubKey;
 
 namespace {
 
-// A whole number from min to max, as typed; false for anything else.
-bool ParseSeconds(const std::string& text, int min, int max, int* seconds) {
+// A whole number from min to max, as typed; false for anything else. The value the
+// registry holds already is taken as it is (an administrator may have set it outside the
+// range, and a user changing something else must not be stopped by it).
+bool ParseSeconds(const std::string& text, int current, int min, int max, int* seconds) {
+    if (text == std::to_string(current)) {
+        *seconds = current;
+        return true;
+    }
     if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) {
         return false;
     }
@@ -94,12 +100,13 @@ bool CAnsweringSettings::Prepare(const std::string& root, const AnsweringValues&
         }
     }
     int voiceMessageSeconds = 0, greetingSeconds = 0;
-    if (!ParseSeconds(input.voiceMessageSeconds, kMinVoiceMessageSeconds, kMaxVoiceMessageSeconds,
-                      &voiceMessageSeconds)) {
+    if (!ParseSeconds(input.voiceMessageSeconds, current.voiceMessageSeconds, kMinVoiceMessageSeconds,
+                      kMaxVoiceMessageSeconds, &voiceMessageSeconds)) {
         return refuse(AnsweringField::kVoiceMessage,
                       Range("The longest voice message", kMinVoiceMessageSeconds, kMaxVoiceMessageSeconds));
     }
-    if (!ParseSeconds(input.greetingSeconds, kMinGreetingSeconds, kMaxGreetingSeconds, &greetingSeconds)) {
+    if (!ParseSeconds(input.greetingSeconds, current.greetingSeconds, kMinGreetingSeconds,
+                      kMaxGreetingSeconds, &greetingSeconds)) {
         return refuse(AnsweringField::kGreeting,
                       Range("The longest greeting", kMinGreetingSeconds, kMaxGreetingSeconds));
     }

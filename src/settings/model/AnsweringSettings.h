@@ -8,7 +8,7 @@
 //   Pstn\EnableAdminMode, Voip\EnableAdminMode  REG_DWORD  '*' leads to the PIN entry
 //                                                for callers from the line / the softphone
 // Input is checked whole before anything is added to the changes; a value the user left
-// as it was is not written again.
+// as it was is neither checked nor written again.
 //
 // Threads: no state; any thread.
 #pragma once
