@@ -14,11 +14,13 @@
 //   answer TITLE ID [MS]         waits for a box (a dialog titled TITLE that is not the
 //                                sheet), prints message=its text, presses button ID
 //   gone TITLE [MS]              until no visible window TITLE exists
-//   tray-shown [MS]              until the notification area shows an icon
+//   tray-shown [MS]              until the notification area shows: icon=L,T,R,B (the first
+//                                icon's place on the screen)
 //   tray-hidden [MS]             until it shows none
 //   tray-click right|double      the mouse on the first icon of the notification area
 //   menu [MS]                    until a popup menu of the process is open: menu=shown
-//   menu-key CHAR                the key CHAR to the open popup menu
+//   menu-key CHAR|esc            the key CHAR (or Escape) to the open popup menu
+//   hold                         keeps a hidden window (so a desktop) until it is ended
 // Exit status 0 when the command did what it says, 1 when not, 2 for bad usage.
 #include <windows.h>
 #include <commctrl.h>
@@ -148,6 +150,16 @@ HWND TrayWindow() {
     return tray && IsWindowVisible(tray) ? tray : nullptr;
 }
 
+// The middle of the first icon, on the screen: at the left of a tray of its own, at the
+// right of a taskbar (which has the start button); icons are 20 pixels apart.
+POINT FirstIcon(HWND tray) {
+    RECT client = {};
+    GetClientRect(tray, &client);
+    POINT at = {GetWindow(tray, GW_CHILD) ? client.right - 10 : 10, (client.bottom - client.top) / 2};
+    ClientToScreen(tray, &at);
+    return at;
+}
+
 bool ParseNumber(const char* text, long* value) {
     char* end = nullptr;
     *value = strtol(text, &end, 0);
@@ -167,6 +179,15 @@ int Run(int argc, char** argv) {
     long ms = 10000, id = 0, index = 0;
     auto arg = [&](int i) -> const char* { return i < argc ? argv[i] : nullptr; };
     auto msArg = [&](int i) { return !arg(i) || ParseNumber(arg(i), &ms); };
+    if (command == "hold") {
+        CreateWindowA("STATIC", "SettingsProbe hold", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                      nullptr);
+        MSG msg;
+        while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+            DispatchMessageA(&msg);
+        }
+        return 0;
+    }
     if (command == "tray-shown" || command == "tray-hidden") {
         if (!msArg(1)) {
             return Usage();
@@ -175,6 +196,10 @@ int Run(int argc, char** argv) {
         const bool ok =
             Await([&] { return (TrayWindow() != nullptr) == shown ? GetDesktopWindow() : nullptr; }, ms);
         printf("tray=%s\n", TrayWindow() ? "shown" : "hidden");
+        if (HWND tray = TrayWindow()) {
+            const POINT icon = FirstIcon(tray);
+            printf("icon=%ld,%ld,%ld,%ld\n", icon.x - 8, icon.y - 8, icon.x + 8, icon.y + 8);
+        }
         return ok ? 0 : 1;
     }
     if (command == "tray-click") {
@@ -182,15 +207,12 @@ int Run(int argc, char** argv) {
         if (!tray || !arg(1)) {
             return tray ? Usage() : 1;
         }
-        // The first icon's middle: at the left of a tray of its own, at the right of a
-        // taskbar (which has the start button).
-        RECT client = {};
-        GetClientRect(tray, &client);
-        const int x = GetWindow(tray, GW_CHILD) ? client.right - 10 : 10;
-        const LPARAM at = MAKELPARAM(x, (client.bottom - client.top) / 2);
-        POINT screen = {x, (client.bottom - client.top) / 2};
-        ClientToScreen(tray, &screen);
-        SetCursorPos(screen.x, screen.y); // the menu opens where the pointer is
+        const POINT screen = FirstIcon(tray);
+        POINT client = screen;
+        ScreenToClient(tray, &client);
+        const LPARAM at = MAKELPARAM(client.x, client.y);
+        // The menu opens where the pointer is: beside the icon, where no tooltip covers it.
+        SetCursorPos(screen.x - 24, screen.y);
         if (strcmp(arg(1), "right") == 0) {
             PostMessageA(tray, WM_RBUTTONDOWN, MK_RBUTTON, at);
             PostMessageA(tray, WM_RBUTTONUP, 0, at);
@@ -222,7 +244,11 @@ int Run(int argc, char** argv) {
         if (!found || !arg(1)) {
             return found ? Usage() : 1;
         }
-        PostMessageA(found, WM_CHAR, (WPARAM)(unsigned char)arg(1)[0], 0);
+        if (strcmp(arg(1), "esc") == 0) {
+            PostMessageA(found, WM_KEYDOWN, VK_ESCAPE, 0);
+        } else {
+            PostMessageA(found, WM_CHAR, (WPARAM)(unsigned char)arg(1)[0], 0);
+        }
         return 0;
     }
     if (argc < 2) {

@@ -21,21 +21,6 @@ probe() {
     [ "$STATUS" = 0 ] || fail "SettingsProbe $* exited with $STATUS: $(cat "$WORK/$name.err")"
 }
 
-# The adapter stand-in reads its commands from a fifo, one at a time: service CMD waits
-# until its log says the line is done.
-mkfifo "$WORK/service.in"
-LINES=0
-service() {
-    printf '%s\n' "$1" >&"$SERVICE_FD"
-    LINES=$((LINES + 1))
-    local deadline=$((SECONDS + ${2:-60}))
-    until grep -qF -- "] line $LINES done: " "$WORK/service.log" 2>/dev/null; do
-        grep -F -- "ERROR line $LINES: " "$WORK/service.log" 2>/dev/null && fail "the stand-in's line $LINES failed: $1"
-        [ $SECONDS -lt $deadline ] || fail "the stand-in did not do its line $LINES within ${2:-60} s: $1"
-        sleep 0.05
-    done
-}
-
 # messages_listed N: until the Messages page lists N messages.
 messages_listed() {
     local deadline=$((SECONDS + 20))
@@ -49,9 +34,7 @@ pulse_start
 ivr_install VoiceMsgDurationSec=4 PstnAdmin=1 Pin=
 mkdir -p "$INSTALL/IVR/VoiceMail"
 feed_start
-INPUT="$WORK/service.in" start service "$SIM" --log "$(winpath "$WORK/service.log")" --key0 "$ROOT" --interactive
-exec {SERVICE_FD}>"$WORK/service.in"
-wait_text service.log "] serving " 30
+start_service_fed
 start agent "$AGENT"
 service "wait-agent timeout=30000"
 service "expect AGENT_EVENT NotifyAgentStatus info=1 timeout=20000"
@@ -108,6 +91,5 @@ service "send 7 1 buf1=$(buf1 8)"
 probe close click "$SHEET" 2
 expect_status settings 0 30
 shutdown_agent
-exec {SERVICE_FD}>&-
-expect_status service 0 30
+end_service
 echo "PASS"

@@ -98,7 +98,7 @@ std::string FormatDate(const FILETIME& written) {
 std::string FormatTime(const FILETIME& written) {
     const SYSTEMTIME time = LocalTime(written);
     char text[64] = {};
-    GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &time, nullptr, text, sizeof text);
+    GetTimeFormatA(LOCALE_USER_DEFAULT, TIME_NOSECONDS, &time, nullptr, text, sizeof text);
     return text;
 }
 

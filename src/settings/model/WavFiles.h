@@ -31,7 +31,7 @@ bool DescribeWavFile(const std::string& path, WavFileInfo* info);
 // no sizes in its header yet: then the bytes on disk after the header count.
 int WavLengthMs(const std::string& path, uint64_t fileSize);
 
-// For the lists, in the user's own formats: "12.03.2026", "10:22:05", "1:05".
+// For the lists, in the user's own formats: "12.03.2026", "10:22", and a length "1:05".
 std::string FormatDate(const FILETIME& written);
 std::string FormatTime(const FILETIME& written);
 std::string FormatLength(int lengthMs);
