@@ -36,8 +36,10 @@ bool WaitAnswering(HANDLE process, DWORD ms) {
 } // namespace
 
 CAgentLink::~CAgentLink() {
-    if (m_hWnd) {
-        DestroyWindow(m_hWnd);
+    if (HWND window = m_hWnd) {
+        SetWindowLongPtrA(window, GWLP_USERDATA, 0); // its end is this program's, not news
+        m_hWnd = nullptr;
+        DestroyWindow(window);
     }
 }
 
@@ -75,6 +77,12 @@ LRESULT CALLBACK CAgentLink::WindowProc(HWND window, UINT message, WPARAM wParam
     if (self && message == self->m_uChannel && message) {
         self->OnChannel(wParam, lParam);
         return 1;
+    }
+    if (self && message == WM_DESTROY) {
+        // Closed from outside (setup, before it replaces the program): the program ends.
+        self->m_hWnd = nullptr;
+        PostQuitMessage(0);
+        return 0;
     }
     if (self && message == ShowMessage() && message) {
         if (self->m_Show) {

@@ -11,7 +11,8 @@
 // of this user's OrvinAgent.exe (settings/model/AgentWindows.h).
 //
 // The same window takes "OrvinSettings.Show" (wParam the page), with which a second start
-// of the program brings this one forward.
+// of the program brings this one forward; WM_CLOSE to it (class "OrvinSettingsMonitor")
+// ends the program, as setup does before it replaces or removes the program.
 //
 // Threads: the GUI thread.
 #pragma once

@@ -57,8 +57,8 @@ int CSettingsPage::Message(const std::string& english, UINT type) const {
     return m_Sheet.Message(Text(english), type);
 }
 
-std::string CSettingsPage::AskSavePath(const std::string& title, const std::string& proposed,
-                                       const char* filter, bool askOverwrite) const {
+std::string CSettingsPage::AskPath(PathDialog kind, const std::string& title, const std::string& proposed,
+                                   const char* filter) const {
     char path[MAX_PATH] = {};
     lstrcpynA(path, proposed.c_str(), sizeof path);
     const std::string caption = Text(title);
@@ -69,23 +69,13 @@ std::string CSettingsPage::AskSavePath(const std::string& title, const std::stri
     dialog.lpstrFile = path;
     dialog.nMaxFile = sizeof path;
     dialog.lpstrTitle = caption.c_str();
-    dialog.Flags =
-        OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST | (askOverwrite ? OFN_OVERWRITEPROMPT : 0);
+    dialog.Flags = OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST;
+    if (kind == kOpen) {
+        dialog.Flags |= OFN_FILEMUSTEXIST;
+        return GetOpenFileNameA(&dialog) ? std::string(path) : std::string();
+    }
+    dialog.Flags |= kind == kSave ? OFN_OVERWRITEPROMPT : 0;
     return GetSaveFileNameA(&dialog) ? std::string(path) : std::string();
-}
-
-std::string CSettingsPage::AskOpenPath(const std::string& title, const char* filter) const {
-    char path[MAX_PATH] = {};
-    const std::string caption = Text(title);
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = GetParent(m_hWnd);
-    dialog.lpstrFilter = filter;
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = sizeof path;
-    dialog.lpstrTitle = caption.c_str();
-    dialog.Flags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
-    return GetOpenFileNameA(&dialog) ? std::string(path) : std::string();
 }
 
 INT_PTR CALLBACK CSettingsPage::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -67,10 +67,11 @@ public:
 protected:
     // A box over the sheet with the translated text; the button pressed.
     int Message(const std::string& english, UINT type) const;
-    // The file dialogs, in this page's window. Empty when cancelled.
-    std::string AskSavePath(const std::string& title, const std::string& proposed, const char* filter,
-                            bool askOverwrite = true) const;
-    std::string AskOpenPath(const std::string& title, const char* filter) const;
+    // A file dialog over the sheet: a file to save into (asking before one is replaced), a
+    // file to name (not asking), or one to open. Empty when cancelled.
+    enum PathDialog { kSave, kName, kOpen };
+    std::string AskPath(PathDialog kind, const std::string& title, const std::string& proposed,
+                        const char* filter) const;
 
     CSettingsSheet& m_Sheet;
     HWND m_hWnd = nullptr;

@@ -31,7 +31,8 @@ void CDiagnosticsPage::Load() {
 }
 
 void CDiagnosticsPage::SaveReport() {
-    const std::string path = AskSavePath("Save a report", "OrvinAgent report.txt", "Text (*.txt)\0*.txt\0");
+    const std::string path =
+        AskPath(kSave, "Save a report", "OrvinAgent report.txt", "Text (*.txt)\0*.txt\0");
     if (path.empty()) {
         return;
     }
@@ -52,7 +53,7 @@ void CDiagnosticsPage::OnCommand(UINT id, UINT code) {
         break;
     case IDC_TRACE_BROWSE: {
         const std::string path =
-            AskSavePath("The trace file", m_Trace.file, "Trace (*.trace;*.txt)\0*.trace;*.txt\0", false);
+            AskPath(kName, "The trace file", m_Trace.file, "Trace (*.trace;*.txt)\0*.trace;*.txt\0");
         if (!path.empty()) {
             SetItemText(IDC_TRACE_FILE, path);
         }

@@ -34,7 +34,7 @@ void CGreetingPage::Refresh() {
 }
 
 void CGreetingPage::Import() {
-    const std::string source = AskOpenPath("Use a WAV file as the greeting", "WAV (*.wav)\0*.wav\0");
+    const std::string source = AskPath(kOpen, "Use a WAV file as the greeting", "", "WAV (*.wav)\0*.wav\0");
     if (source.empty()) {
         return;
     }

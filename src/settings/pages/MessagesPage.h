@@ -1,34 +1,28 @@
 // The Messages page: every voice message callers left, newest first, with its date, time
-// and length; play it on this computer's sound device and stop it, delete it (the waiting
-// count lowered as the handset does, and the agent told), or save a copy elsewhere. The
-// list follows the folder while the page is open: a call that leaves a message adds it.
+// and length (CWavFolderPage: play, stop, delete, and the list follows the folder, so a
+// call that leaves a message adds it); a deletion lowers the waiting count as the handset
+// does and the agent is told; a copy can be saved elsewhere.
 //
-// Threads: the GUI thread (the folder's watch posts to it).
+// Threads: the GUI thread.
 #pragma once
 
-#include "settings/FolderWatch.h"
-#include "settings/SettingsPage.h"
-#include "settings/WavList.h"
 #include "settings/model/VoiceMessages.h"
+#include "settings/pages/WavFolderPage.h"
 
-class CMessagesPage : public CSettingsPage {
+class CMessagesPage : public CWavFolderPage {
 public:
     explicit CMessagesPage(CSettingsSheet& sheet);
 
 protected:
-    void OnInit() override;
+    std::string Folder() const override { return m_Messages.Folder(); }
+    std::vector<WavFileInfo> Files() const override { return m_Messages.List(); }
+    std::string DeleteQuestion(const WavFileInfo& file) const override;
+    bool DeleteFile(const std::string& path, std::string* problem) override;
     void OnCommand(UINT id, UINT code) override;
-    bool OnNotify(NMHDR* header, LRESULT* result) override;
-    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
-    void OnDestroy() override;
+    void Refresh() override;
 
 private:
-    void Refresh();
-    void Play();
-    void Delete();
     void SaveCopy();
 
     CVoiceMessages m_Messages;
-    CWavList m_List;
-    CFolderWatch m_Watch;
 };

@@ -1,16 +1,14 @@
 // The Recordings page: the call recorder's folder (open it; change it, for those who may:
 // settings/model/Recordings.h says why not everyone) and the recordings in it, newest
-// first, to play, stop and delete. The list follows the folder while the page is open.
+// first (CWavFolderPage: play, stop, delete, and the list follows the folder).
 //
-// Threads: the GUI thread (the folder's watch posts to it).
+// Threads: the GUI thread.
 #pragma once
 
-#include "settings/FolderWatch.h"
-#include "settings/SettingsPage.h"
-#include "settings/WavList.h"
 #include "settings/model/Recordings.h"
+#include "settings/pages/WavFolderPage.h"
 
-class CRecordingsPage : public CSettingsPage {
+class CRecordingsPage : public CWavFolderPage {
 public:
     explicit CRecordingsPage(CSettingsSheet& sheet);
 
@@ -18,18 +16,17 @@ public:
     void Committed() override;
 
 protected:
+    std::string Folder() const override { return m_Recordings.Folder(); }
+    std::vector<WavFileInfo> Files() const override { return m_Recordings.List(); }
+    std::string DeleteQuestion(const WavFileInfo& file) const override;
+    bool DeleteFile(const std::string& path, std::string* problem) override {
+        return m_Recordings.Delete(path, problem);
+    }
     void OnInit() override;
     void OnCommand(UINT id, UINT code) override;
-    bool OnNotify(NMHDR* header, LRESULT* result) override;
-    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
-    void OnDestroy() override;
 
 private:
-    void Refresh();
     void ChooseFolder();
-    void Delete();
 
     CRecordings m_Recordings;
-    CWavList m_List;
-    CFolderWatch m_Watch;
 };
