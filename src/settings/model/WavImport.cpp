@@ -119,16 +119,24 @@ bool CWavImport::Convert(const std::string& source, const std::string& target, s
         return Fail(problem, cannot + "it is longer than " + std::to_string(kMaxSeconds / 60) + " minutes.");
     }
 
-    const std::string temporary = target + ".new";
+    // A new file of its own beside the target: the folder is one every user may write, and
+    // a name someone else made first (a link to another file) is never written through.
+    const size_t slash = target.find_last_of('\\');
+    char temporary[MAX_PATH] = {};
+    if (!GetTempFileNameA(slash == std::string::npos ? "." : target.substr(0, slash).c_str(), "grt", 0,
+                          temporary)) {
+        return Fail(problem, "The greeting could not be written to " + target + ": " +
+                                 SystemErrorText((LONG)GetLastError()) + ".");
+    }
     CRiffWave output;
     UINT written = 0;
-    bool whole = SUCCEEDED(output.Open(temporary.c_str(), &telephone, CRiffWave::kModeWrite)) &&
+    bool whole = SUCCEEDED(output.Open(temporary, &telephone, CRiffWave::kModeWrite)) &&
                  SUCCEEDED(output.Write((UINT)prompt.size(), prompt.data(), &written)) &&
                  written == prompt.size();
     whole = output.Close() == S_OK && whole;
-    if (!whole || !MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (!whole || !MoveFileExA(temporary, target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         const DWORD error = GetLastError();
-        DeleteFileA(temporary.c_str());
+        DeleteFileA(temporary);
         return Fail(problem, "The greeting could not be written to " + target + ": " +
                                  SystemErrorText((LONG)error) + ".");
     }

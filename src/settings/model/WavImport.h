@@ -4,8 +4,8 @@
 // mu-law, a-law, GSM, MP3 where a codec is installed): a compressed file is first decoded
 // to the PCM its codec suggests, then that PCM is converted.
 //
-// The result is written to `target` through a temporary file beside it, which replaces the
-// target only once it is whole: on any failure the target stays as it was.
+// The result is written to `target` through a new temporary file beside it, which replaces
+// the target only once it is whole: on any failure the target stays as it was.
 //
 // Threads: no state; any thread.
 #pragma once
