@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Guards the layers of src/: each folder uses only the folders below it, and every include
 # names the folder it comes from. Top first:
-#   agent > ivr > recorder > softphone > audio > devicelink > base
+#   agent, settings > ivr > recorder > softphone > audio > devicelink > base
+# The agent and the settings program stand side by side: neither uses the other.
 # Reads every quoted include of every source file under the given folder (default: this
-# repository's src/) and names each one that runs to a higher folder, to a folder not in
-# the order above, or to no folder at all.
+# repository's src/) and names each one that runs to a higher folder, to the folder beside
+# it, to a folder not in the order above, or to no folder at all.
 #   scripts/check-layers.sh [SRC-FOLDER]
 # Exit status: 0 when every include keeps to the order, 1 otherwise, 2 for bad usage.
 set -uo pipefail
 
 layers=(agent ivr recorder softphone audio devicelink base)
+beside=(settings) # a rank with the first layer's
 
 src="${1:-$(dirname "$0")/../src}"
 if [ ! -d "$src" ]; then
@@ -20,6 +22,9 @@ src="$(cd "$src" && pwd)"
 
 rank() { # the layer's place from the top (0), or nothing for a folder not in the order
     local i
+    for i in "${beside[@]}"; do
+        [ "$i" = "$1" ] && { echo 0; return; }
+    done
     for i in "${!layers[@]}"; do
         [ "${layers[$i]}" = "$1" ] && { echo "$i"; return; }
     done
@@ -33,7 +38,7 @@ while IFS= read -r -d '' file; do
     own="${rel%%/*}"
     own_rank="$(rank "$own")"
     if [ -z "$own_rank" ]; then
-        echo "src/$rel: the folder $own is not a layer (${layers[*]})"
+        echo "src/$rel: the folder $own is not a layer (${layers[*]} ${beside[*]})"
         faults=$((faults + 1))
         continue
     fi
@@ -42,9 +47,11 @@ while IFS= read -r -d '' file; do
         if [ "$folder" = "$target" ]; then
             echo "src/$rel:$line: #include \"$target\" names no folder"
         elif [ -z "$(rank "$folder")" ]; then
-            echo "src/$rel:$line: #include \"$target\": $folder is not a layer (${layers[*]})"
+            echo "src/$rel:$line: #include \"$target\": $folder is not a layer (${layers[*]} ${beside[*]})"
         elif [ "$(rank "$folder")" -lt "$own_rank" ]; then
             echo "src/$rel:$line: #include \"$target\": $folder is above $own"
+        elif [ "$(rank "$folder")" = "$own_rank" ] && [ "$folder" != "$own" ]; then
+            echo "src/$rel:$line: #include \"$target\": $folder is beside $own"
         else
             continue
         fi

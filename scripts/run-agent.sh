@@ -7,12 +7,13 @@
 #   scripts/run-agent.sh --softphone NAME        the demo with that softphone's stand-in:
 #                                                skype (the default), eyebeam, qq, teltel or thinkit
 #   scripts/run-agent.sh --screenshot FILE.png   the same on a virtual X display, saving a
-#                                                picture of the main dialog while it runs
+#                                                picture of the main dialog and the agent's
+#                                                icon in the taskbar while it runs
 #   scripts/run-agent.sh --answering-machine     the answering-machine client's demo instead
 #
 # It installs what is missing (Debian 12, as root), builds into BUILD_DIR (default: build),
 # makes and starts the build's Wine prefix, imports data/registry/OrvinAgent.reg, installs
-# the monitor program, then runs the stand-in service with data/demo/demo-service-skype.txt,
+# the monitor program and the settings program (the one the tray's Configure starts), then runs the stand-in service with data/demo/demo-service-skype.txt,
 # SkypeSim with data/demo/demo-skype.txt and the agent: a contact calls, the telephone rings
 # with the caller's number, the handset is lifted, two keys are pressed, the call ends; a
 # number is dialled on the telephone; a voicemail is played. Then a call from the line
@@ -110,7 +111,7 @@ scripts/install-deps.sh
 BUILD_DIR="${BUILD_DIR:-build}"
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD_DIR" -j 2 --target OrvinAgent OrvinAdapterSim SkypeSim EyeBeamSim QQSim TelTelSim TelTelAPI ThinkItSim OrvinAppCtl \
+cmake --build "$BUILD_DIR" -j 2 --target OrvinAgent OrvinSettings OrvinAdapterSim SkypeSim EyeBeamSim QQSim TelTelSim TelTelAPI ThinkItSim OrvinAppCtl \
       OrvinMonitor OrvinPowerEvent OrvinDtmf
 
 BUILD_DIR=$(cd "$BUILD_DIR" && pwd)
@@ -123,6 +124,7 @@ TELTEL_LIBRARY="$BUILD_DIR/tools/TelTelSim/TelTelAPI.DLL"
 THINKITSIM="$BUILD_DIR/tools/ThinkItSim/ThinkItSim.exe"
 APPCTL="$BUILD_DIR/tools/OrvinAppCtl/OrvinAppCtl.exe"
 MONITOR="$BUILD_DIR/tools/OrvinMonitor/OrvinMonitor.exe"
+SETTINGS="$BUILD_DIR/src/settings/OrvinSettings.exe"
 POWER="$BUILD_DIR/tools/OrvinPowerEvent/OrvinPowerEvent.exe"
 DTMF="$BUILD_DIR/tools/OrvinDtmf/OrvinDtmf.exe"
 # Each softphone's demo: its stand-in (PHONE names it in the files and messages below:
@@ -242,6 +244,7 @@ TRACE_MOVED=0           # the trace key points at the tools' file: the registry 
 TYPE_CHANGED=0          # SoftPhoneType is another softphone's: the registry file's again
 DESKTOP_SET=0           # the prefix's X11 virtual desktop: back to the null driver
 PIPE_SWITCHED=0         # the recorder driver's stand-in pipe allowed: the switch goes again
+MONITOR_NAMED=0         # MonitorExeName set here (the registry file has none): it goes again
 XVFB_PID=""
 FOLLOWER=""
 
@@ -307,12 +310,16 @@ cleanup() {
     if [ "$TRACE_MOVED" = 1 ] || [ "$TYPE_CHANGED" = 1 ]; then
         wine_do regedit /S "$(winpath "$REG_FILE")" </dev/null >/dev/null 2>&1 || true
     fi
+    if [ "$MONITOR_NAMED" = 1 ]; then
+        wine_do reg delete "HKLM\\$ROOT" /v MonitorExeName /f </dev/null >/dev/null 2>&1 || true
+    fi
     if [ "$PIPE_SWITCHED" = 1 ]; then
         wine_do reg delete "$PIPE_SWITCH_KEY" /v ovrecagentDevice0 /f </dev/null >/dev/null 2>&1 || true
     fi
     if [ "$DESKTOP_SET" = 1 ]; then
         wine_do reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f </dev/null >/dev/null 2>&1 || true
         wine_do reg delete 'HKCU\Software\Wine\Explorer\Desktops' /v shot /f </dev/null >/dev/null 2>&1 || true
+        wine_do reg delete 'HKCU\Software\Wine\Explorer\Desktops\shot' /f </dev/null >/dev/null 2>&1 || true
         reg_add 'HKCU\Software\Wine\Drivers' /v Graphics /d null || true
     fi
     local hook
@@ -387,6 +394,13 @@ if [ -n "$PHONE_RECORD" ]; then
 fi
 mkdir -p "$(dirname "$TRACE")" "$INSTALL_DIR"
 cp "$MONITOR" "$INSTALL_DIR/OrvinMonitor.exe"
+# The settings program beside the agent, as setup installs it: the tray's Configure and a
+# double-click on the icon start it.
+cp "$SETTINGS" "$INSTALL_DIR/OrvinSettings.exe"
+if ! grep -q '"MonitorExeName"' "$REG_FILE"; then
+    MONITOR_NAMED=1
+    reg_add "HKLM\\$ROOT" /v MonitorExeName /d OrvinSettings || fail "could not set MonitorExeName"
+fi
 if [ "$SOFTPHONE" = teltel ]; then
     # TelTel's library is looked for in the agent's own folder first: the agent runs from the
     # installation folder, with the stand-in library beside it.
@@ -417,9 +431,10 @@ record_playback line
 
 if [ -n "$SCREENSHOT" ]; then
     # Wine's X11 driver for this run, in a virtual desktop of the display's size that draws
-    # the window frames (the same as "wine explorer /desktop=shot,900x650 PROGRAM"): every
-    # program of the run is on it, so that the tools find the agent's windows. The caption
-    # buttons want Wine's Marlett font in the prefix.
+    # the window frames and a taskbar with the notification area, where the agent's icon
+    # shows (the same as "wine explorer /desktop=shot,900x650 PROGRAM"): every program of
+    # the run is on it, so that the tools find the agent's windows. The caption buttons
+    # want Wine's Marlett font in the prefix.
     MARLETT=/usr/share/wine/fonts/marlett.ttf
     if [ -f "$MARLETT" ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]; then
         cp "$MARLETT" "$WINEPREFIX/drive_c/windows/Fonts/"
@@ -428,6 +443,8 @@ if [ -n "$SCREENSHOT" ]; then
     reg_add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 || fail "could not switch the prefix to the X11 driver"
     reg_add 'HKCU\Software\Wine\Explorer\Desktops' /v shot /d 900x650 || fail "could not set the virtual desktop"
     reg_add 'HKCU\Software\Wine\Explorer' /v Desktop /d shot || fail "could not set the virtual desktop"
+    reg_add 'HKCU\Software\Wine\Explorer\Desktops\shot' /v EnableShell /t REG_DWORD /d 1 ||
+        fail "could not give the virtual desktop its taskbar"
     DISPLAY_NUM=$X_DISPLAY
 fi
 

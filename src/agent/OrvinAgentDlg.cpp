@@ -93,6 +93,8 @@ BOOL COrvinAgentDlg::OnInitDialog() {
     SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, (LPARAM)m_hMainIcon);
     SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, (LPARAM)m_hMainIcon);
     SetDlgItemTextA(m_hWnd, IDC_HOLD_SCROLL, "AutoScroll");
+    m_TrayIcon.Attach(m_hWnd, m_uTrayMessage);
+    ShowStatusInTray();
     // The recorder and its message before the client's start: the client's start lets
     // messages sent to this thread through, and a recorder interface that speaks then is
     // answered, not lost.
@@ -113,6 +115,7 @@ BOOL COrvinAgentDlg::OnInitDialog() {
 }
 
 void COrvinAgentDlg::OnDestroy() {
+    m_TrayIcon.Remove();
     KillTimer(m_hWnd, kRecorderTimer);
     KillTimer(m_hWnd, kBlinkTimer);
     KillTimer(m_hWnd, kRetryTimer);
@@ -168,6 +171,13 @@ void COrvinAgentDlg::RefreshStatus() {
     m_nStatusIndex = index;
     m_StatusTooltip = tooltip;
     m_nShownFlags = flags;
+    ShowStatusInTray();
+}
+
+void COrvinAgentDlg::ShowStatusInTray() {
+    if (m_hWnd) {
+        m_TrayIcon.Show(m_hStatusIcons[m_nStatusIndex], m_StatusTooltip);
+    }
 }
 
 void COrvinAgentDlg::AddTrafficLine(const char* text, int direction) {
@@ -232,6 +242,7 @@ void COrvinAgentDlg::FlushTrafficLines() {
 
 void COrvinAgentDlg::SetStatusIcon(int index) {
     m_nStatusIndex = index;
+    ShowStatusInTray();
 }
 
 void COrvinAgentDlg::RingIndicationOn() {
@@ -445,6 +456,10 @@ bool COrvinAgentDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
         OnTrayNotification(lParam);
         result = 0;
         return true;
+    }
+    if (message == CTrayIcon::TaskbarCreatedMessage()) {
+        m_TrayIcon.Recreate(); // Explorer has started again: its icons are gone
+        return false;
     }
     if (message == m_uRecorderMessage && m_uRecorderMessage) {
         result = OnRecorderMessage(wParam, lParam);

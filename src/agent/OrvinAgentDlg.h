@@ -4,7 +4,8 @@
 // a tooltip) for a notification-area component, offers the tray menu (About, Configure,
 // Exit), starts the monitor program, owns the call recorder (polled every 200 ms, and
 // told the recorder interface's requests), and retries the creation of the API client
-// every 3 seconds until it succeeds. It stays hidden unless Config\UI Enable is set.
+// every 3 seconds until it succeeds. It stays hidden unless Config\UI Enable is set; the
+// notification-area icon (CTrayIcon) shows the status and brings the tray menu either way.
 //
 // The event log is drawn when the traffic pauses, not line by line: a line is kept until
 // no other line has come for kLogQuietMs, then every waiting line goes into the list at
@@ -20,6 +21,7 @@
 #pragma once
 
 #include "agent/DialogBase.h"
+#include "agent/TrayIcon.h"
 #include "base/config/ConfigParams.h"
 #include "recorder/CallRecorder.h"
 #include "softphone/AgentLinks.h"
@@ -88,6 +90,7 @@ public:
     // The tray menu as the shown status allows it (its first submenu is the popup); the
     // caller destroys it.
     HMENU CreateTrayMenu();
+    const CTrayIcon& TrayIcon() const { return m_TrayIcon; }
 
 protected:
     BOOL OnInitDialog() override;
@@ -105,6 +108,8 @@ private:
     void RememberRecorderGui(LPARAM window);
     void CloseCallRecorder();
     void SetStatusIcon(int index);
+    // The notification area follows the status icon and tooltip.
+    void ShowStatusInTray();
     // A line for the list: it follows every line still waiting; `scroll` unless the list
     // should stay where it is (the Send button's echo).
     void QueueLogLine(std::string line, bool scroll);
@@ -131,6 +136,7 @@ private:
     bool m_bBlinkOn = false;
     int m_nStatusIndex = 0;
     std::string m_StatusTooltip;
+    CTrayIcon m_TrayIcon;
     std::function<int()> m_InitializeSoftPhone;
     struct PendingLine {
         std::string text;

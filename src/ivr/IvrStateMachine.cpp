@@ -7,6 +7,7 @@
 #include "ivr/MenuFile.h"
 #include "ivr/MessageMenus.h"
 #include "ivr/PinGuard.h"
+#include "ivr/VoiceMailStore.h"
 #include "ivr/VoiceMenu.h"
 
 #include <dsconf.h>
@@ -351,18 +352,7 @@ void CIvrStateMachine::GetRegParams() {
         std::string value;
         return key.QueryString(name, &value, capacity) == ERROR_SUCCESS ? value : std::string();
     };
-    std::string languages = text(ivr, "SupportedLanguages", 260);
-    m_SupportedLangs.clear();
-    for (size_t start = 0; start <= languages.size();) {
-        size_t end = languages.find(';', start);
-        if (end == std::string::npos) {
-            end = languages.size();
-        }
-        if (end > start) {
-            m_SupportedLangs.push_back(languages.substr(start, end - start));
-        }
-        start = end + 1;
-    }
+    m_SupportedLangs = SplitLanguages(text(ivr, "SupportedLanguages", 260));
     m_UserDefinedLang = text(ivr, "UserDefinedLanguage", 260);
     m_WaitingMsgCount = number(ivr, "VoiceMessageWaiting");
     m_WrittenMsgCount = m_WaitingMsgCount;
@@ -398,27 +388,13 @@ void CIvrStateMachine::GetRegParams() {
 }
 
 std::string CIvrStateMachine::GetSystemLanguageName() {
-    char name[128] = {};
-    if (GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_SENGLANGUAGE, name, sizeof name) == 0) {
-        return std::string();
-    }
-    return name;
+    return SystemLanguageName();
 }
 
 bool CIvrStateMachine::SetLanguage() {
-    std::string language = m_UserDefinedLang;
-    if (language.empty()) {
-        const std::string system = GetSystemLanguageName();
-        for (const std::string& supported : m_SupportedLangs) {
-            if (supported == system) {
-                language = supported;
-                break;
-            }
-        }
-        if (language.empty() && !m_SupportedLangs.empty()) {
-            language = m_SupportedLangs.front();
-        }
-    }
+    // A name from the registry that is not a plain folder name is passed over: it would
+    // take the menus, prompts and greeting from outside the installation.
+    const std::string language = ChooseIvrLanguage(m_UserDefinedLang, m_SupportedLangs, GetSystemLanguageName());
     if (language.empty()) {
         TRACE("CIvrStateMachine::SetLanguage: IVR Voice Menu Language cannot be identified!");
         return false;
@@ -689,9 +665,7 @@ void CIvrStateMachine::AddWaitingMessage() {
 }
 
 void CIvrStateMachine::RemoveWaitingMessage() {
-    if (m_WaitingMsgCount > 0) {
-        --m_WaitingMsgCount;
-    }
+    m_WaitingMsgCount = CountAfterDeletion(m_WaitingMsgCount);
     WriteWaitingMsgCount();
 }
 
@@ -701,8 +675,7 @@ void CIvrStateMachine::ResetWaitingMessages() {
 }
 
 void CIvrStateMachine::WriteWaitingMsgCount() {
-    const LONG result = orvin::WriteDword(SubKey(m_RegistryRoot, "Config\\IVR"), "VoiceMessageWaiting",
-                                          (DWORD)m_WaitingMsgCount);
+    const LONG result = WriteVoiceMessageWaiting(m_RegistryRoot, m_WaitingMsgCount);
     if (result == ERROR_SUCCESS) {
         m_WrittenMsgCount = m_WaitingMsgCount;
     } else {

@@ -2,15 +2,13 @@
 
 #include "base/trace/Trace.h"
 #include "ivr/MessageMenus.h"
+#include "ivr/VoiceMailStore.h"
 
 #include <climits>
 #include <cstring>
 #include <map>
 
 namespace {
-
-constexpr const char* kVoiceMailFolder = "\\IVR\\VoiceMail";
-constexpr const char* kGreetingFile = "UserAMGreeting.wav";
 
 // Seconds from the registry to milliseconds: nothing below 0, nothing past the int range.
 int SecondsToMs(int nSeconds) {
@@ -174,9 +172,9 @@ std::unique_ptr<CVoiceMenu> CMenuBuilder::CreateKind(const std::string& type, in
     if (type == "MSGPLAY")
         return std::make_unique<PlayVoiceMsgMenu>(h, nTimeoutMs, voiceMail);
     if (type == "VMDELCONFIRM")
-        return std::make_unique<VoiceMsgDeleteConfirmMenu>(h, nTimeoutMs, voiceMail, "vm*.wav");
+        return std::make_unique<VoiceMsgDeleteConfirmMenu>(h, nTimeoutMs, voiceMail, kVoiceMessagePattern);
     if (type == "DELALLVM")
-        return std::make_unique<DeleteFilesMenu>(h, nTimeoutMs, voiceMail, "vm*.wav");
+        return std::make_unique<DeleteFilesMenu>(h, nTimeoutMs, voiceMail, kVoiceMessagePattern);
     if (type == "SPMAIL")
         return std::make_unique<SoftphoneVoiceMailMenu>(h, nTimeoutMs);
     if (type == "LINEATTACH")

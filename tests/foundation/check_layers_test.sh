@@ -17,6 +17,9 @@ sed -i '1a #include "agent/OrvinAgentApp.h"' "$work/src/devicelink/Imm.cpp"
 sed -i '1a #include "tools/Thing.h"' "$work/src/recorder/CallRecorder.cpp"
 sed -i '1a #include "Trace.h"' "$work/src/audio/Prompt.cpp"
 sed -i '1a #include "base/trace/Trace.h"' "$work/src/ivr/MenuFile.cpp"
+# The settings program and the agent beside each other: neither may use the other.
+sed -i '1a #include "agent/TrayIcon.h"' "$work/src/settings/SettingsApp.cpp"
+sed -i '1a #include "ivr/VoiceMailStore.h"' "$work/src/settings/model/Greeting.cpp"
 
 out="$("$check" "$work/src")"
 status=$?
@@ -28,6 +31,8 @@ grep -q '^src/recorder/CallRecorder.cpp:2: #include "tools/Thing.h": tools is no
     fail "the include of a folder that is no layer was not named"
 grep -qx 'src/audio/Prompt.cpp:2: #include "Trace.h" names no folder' <<<"$out" ||
     fail "the include without a folder was not named"
-grep -q 'MenuFile.cpp' <<<"$out" && fail "an include of a lower layer was refused"
-[ "$(grep -c '^src/' <<<"$out")" -eq 3 ] || fail "wanted exactly three faults"
+grep -qx 'src/settings/SettingsApp.cpp:2: #include "agent/TrayIcon.h": agent is beside settings' <<<"$out" ||
+    fail "the include of the agent by the settings program was not named"
+grep -q 'MenuFile.cpp\|Greeting.cpp' <<<"$out" && fail "an include of a lower layer was refused"
+[ "$(grep -c '^src/' <<<"$out")" -eq 4 ] || fail "wanted exactly four faults"
 echo "PASS"

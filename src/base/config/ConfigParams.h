@@ -1,5 +1,5 @@
-// The agent's configuration block and the softphone selection record, both read from the
-// registry below the adapter's software key (the registry root).
+// The agent's configuration block, read from the registry below the adapter's software key
+// (the registry root), with the softphone selection record (SoftPhoneTypeRecord.h).
 //
 // CConfigParams is owned by the application; the API client (`pConfigParams`) and the
 // main dialog read it. LoadRegistryParameters fills it: a value that is missing, of the
@@ -9,6 +9,8 @@
 // Threads: written on the GUI thread only (start-up and "registry changed"); the other
 // threads read single 32-bit fields.
 #pragma once
+
+#include "base/config/SoftPhoneTypeRecord.h"
 
 #include <cstdint>
 #include <string>
@@ -33,25 +35,6 @@ public:
     char m_cSendKey = '*';                       // Config\General SendKey
     int32_t m_nMinSoftphoneVersion[4] = {};      // Config\General MinSoftphoneVersion
     volatile int32_t m_nVoiceMessageWaiting = 0; // Config\IVR VoiceMessageWaiting, and the service
-};
-
-// The registry value SoftPhoneType: a selection word (bit pair k = bits 31-2k and 30-2k
-// for softphone k = 0..10; high bit selected, low bit available), a CRC-8 check byte over
-// the word, and three zero bytes.
-struct SoftPhoneTypeRecord {
-    uint8_t bytes[8] = {};
-
-    static constexpr int kNone = 11;
-    // Dallas/Maxim 1-Wire CRC-8: reflected polynomial 0x8C, initial 0xFF, no final XOR.
-    static uint8_t Crc8(const uint8_t* data, size_t length);
-    // The CRC-8 over all eight bytes is 0.
-    bool IsValid() const;
-    // The first k whose pair has both bits set, 11 when none (or when the record is invalid).
-    int SelectedIndex() const;
-    uint32_t SelectionWord() const;
-    // A record that selects `index` from `word`: the other selections cleared, the check
-    // byte recomputed. For installers and tests; the agent only reads the record.
-    static SoftPhoneTypeRecord Make(uint32_t word, int index);
 };
 
 // What LoadRegistryParameters reads besides the configuration block.

@@ -35,6 +35,7 @@ struct Guard {
 };
 
 volatile LONG g_bStarted = 0;
+bool g_bKeptOff = false; // TraceKeepOff: the settings are never read
 uint32_t g_uSinkType = kTraceNone;
 char g_szFileName[MAX_PATH] = {};
 uint32_t g_uDebugLevel = 0;
@@ -199,6 +200,10 @@ void StartLocked() {
         return;
     }
     g_bStarted = 1;
+    if (g_bKeptOff) {
+        g_uSinkType = kTraceNone;
+        return;
+    }
     ReadSettings();
 
     if (g_uSinkType == kTraceDebugDriver) {
@@ -229,6 +234,11 @@ void StartLocked() {
 void TraceStart() {
     Guard guard;
     StartLocked();
+}
+
+void TraceKeepOff() {
+    Guard guard;
+    g_bKeptOff = true;
 }
 
 void TraceStop() {

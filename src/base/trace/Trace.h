@@ -36,6 +36,10 @@ constexpr int kTraceMessageLimit = 512; // bytes, terminator included
 
 // Reads the settings and opens the sink. Idempotent.
 void TraceStart();
+// This process never traces, whatever the settings say: for the product's other programs,
+// whose code shares the agent's but must not take over (and start afresh) its trace file.
+// Call it before the first line.
+void TraceKeepOff();
 // Closes the sink; the next line or TraceStart reads the settings again.
 void TraceStop();
 // Starts the facility if needed and returns DebugLevel (0 when missing).

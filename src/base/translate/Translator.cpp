@@ -359,23 +359,33 @@ int CTranslator::Translate(int number, char* buffer, size_t capacity) {
     m_nLastFound.store(number, std::memory_order_relaxed);
     const std::string english = kBuiltInTexts[entry->second].english;
     const std::string* text = &english;
-    int translated = 0;
-    if (!m_bTranslationDisabled) {
-        for (size_t i = 0; i < keys.size(); ++i) {
-            if (EqualIgnoringCase(english, keys[i])) {
-                if (m_vbTranslated[i]) {
-                    text = &values[i];
-                    translated = 1;
-                }
-                break;
-            }
-        }
+    const std::string* found = FindTranslation(english);
+    const int translated = found ? 1 : 0;
+    if (found) {
+        text = found;
     }
     if (text->size() >= capacity) {
         return 0;
     }
     std::memcpy(buffer, text->c_str(), text->size() + 1);
     return translated;
+}
+
+const std::string* CTranslator::FindTranslation(const std::string& english) const {
+    if (m_bTranslationDisabled) {
+        return nullptr;
+    }
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (EqualIgnoringCase(english, keys[i])) {
+            return m_vbTranslated[i] ? &values[i] : nullptr;
+        }
+    }
+    return nullptr;
+}
+
+std::string CTranslator::TranslateText(const std::string& english) const {
+    const std::string* found = FindTranslation(english);
+    return found ? *found : english;
 }
 
 int CTranslator::GetTranslatedString(int number, std::string& destination) {

@@ -66,6 +66,10 @@ public:
     // The text for `number`, translated or English, through a 512-byte buffer; the
     // destination is emptied first. Returns 1 when a text was produced.
     int GetTranslatedString(int number, std::string& destination);
+    // Any English text by the text itself, for the product's other programs, whose texts
+    // are not in the agent's table: its translation from the file when there is one, the
+    // text itself otherwise.
+    std::string TranslateText(const std::string& english) const;
     // The number of a built-in English text (exact), or 156.
     int NumberOfText(const char* text) const;
     // Sets the text of `control` in `window` (the window itself for -1): the text for
@@ -89,6 +93,8 @@ private:
     bool PrepareLngFile(const Environment& environment, const std::string& located, std::string& prepared);
     bool ExtractLngFile(const std::string& cabinet, const std::string& member, const std::string& target);
     bool LoadTranslationFile(const std::string& path);
+    // The translation of `english` (compared ignoring case), or null when there is none.
+    const std::string* FindTranslation(const std::string& english) const;
 
     std::map<int, size_t> m_NumberToIndex;
     std::map<std::string, std::pair<int, size_t>> m_TextToEntry;

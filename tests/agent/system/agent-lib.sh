@@ -39,3 +39,31 @@ start_service() {
     shift
     start_sim "$name" --key0 "$ROOT" "$@"
 }
+
+# start_service_fed: the stand-in reporting the test's root, reading its commands one at a
+# time from a fifo (--interactive, its log service.log); service CMD [SECONDS] runs one
+# and returns once the log says it is done (a failed line fails the test).
+start_service_fed() {
+    mkfifo "$WORK/service.in"
+    INPUT="$WORK/service.in" start service "$SIM" --log "$(winpath "$WORK/service.log")" --key0 "$ROOT" --interactive
+    exec {SERVICE_FD}>"$WORK/service.in"
+    SERVICE_LINES=0
+    wait_text service.log "] serving " 30
+}
+service() {
+    printf '%s\n' "$1" >&"$SERVICE_FD"
+    SERVICE_LINES=$((SERVICE_LINES + 1))
+    local deadline=$((SECONDS + ${2:-60}))
+    until grep -qF -- "] line $SERVICE_LINES done: " "$WORK/service.log" 2>/dev/null; do
+        if grep -qF -- "ERROR line $SERVICE_LINES: " "$WORK/service.log" 2>/dev/null; then
+            fail "the stand-in's line $SERVICE_LINES failed: $1"
+        fi
+        [ $SECONDS -lt $deadline ] || fail "the stand-in did not do its line $SERVICE_LINES within ${2:-60} s: $1"
+        sleep 0.05
+    done
+}
+# end_service: the stand-in's input ends; it must end with status 0.
+end_service() {
+    exec {SERVICE_FD}>&-
+    expect_status service 0 30
+}
