@@ -79,15 +79,15 @@ installed=$(find "$INSTALL_DIR" -type f ! -name Uninstall.exe -printf '%s\n' | a
 [[ $size =~ ^[0-9]+$ ]] && [ $((size - installed)) -ge 0 ] && [ $((size - installed)) -le 64 ] ||
     fail "EstimatedSize is $size KiB, the installed files have $installed KiB"
 
-for entry in OrvinAgent:OrvinAgent.exe "OrvinAgent Settings:OrvinSettings.exe"; do
-    LINK="$PREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/${entry%:*}.lnk"
-    [ -f "$LINK" ] || fail "no Start-menu entry ${entry%:*}.lnk"
-    grep -aqF "${entry#*:}" "$LINK" || fail "the Start-menu entry ${entry%:*} does not name ${entry#*:}"
-    # Its working folder: the installation folder's name in UTF-16 where no "\" follows (the
-    # icon's path goes on to the program).
-    python3 -c 'import re, sys; sys.exit(not re.search(re.escape(sys.argv[2].encode("utf-16-le")) + rb"(?!\\\x00)",
-        open(sys.argv[1], "rb").read()))' "$LINK" "$INSTALL_WIN" || fail "the Start-menu entry ${entry%:*} starts elsewhere"
-done
+LINK="$PREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/OrvinAgent.lnk"
+[ -f "$LINK" ] || fail "no Start-menu entry OrvinAgent.lnk"
+grep -aqF 'OrvinAgent.exe' "$LINK" || fail "the Start-menu entry does not name OrvinAgent.exe"
+grep -aqF 'OrvinSettings.exe' "${LINK%.lnk} Settings.lnk" || fail "no Start-menu entry for OrvinSettings.exe"
+# Their working folder: the installation folder's name in UTF-16 where no "\" follows (the
+# icon's path goes on to the program).
+python3 -c 'import re, sys; sys.exit(not all(re.search(re.escape(sys.argv[1].encode("utf-16-le")) + rb"(?!\\\x00)",
+    open(f, "rb").read()) for f in sys.argv[2:]))' "$INSTALL_WIN" "$LINK" "${LINK%.lnk} Settings.lnk" ||
+    fail "a Start-menu entry starts its program elsewhere"
 
 # The agent at logon: it greets the service, traces to the file the trace key names, and
 # takes its German texts from the file the setup unpacked (it could not write one).

@@ -257,8 +257,7 @@ start_stuck_agent() {
     done
 }
 
-# start_settings: the installed settings program, as the tray's Configure starts it, with
-# its window up (and so its window of class OrvinSettingsMonitor).
+# start_settings: the installed settings program, its windows up.
 start_settings() {
     start settings "$INSTALL_DIR/OrvinSettings.exe"
     "$WINE_RUN" "$BUILD_DIR/tests/settings/SettingsProbe.exe" wait "OrvinAgent Settings" 30000 </dev/null \

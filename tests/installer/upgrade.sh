@@ -6,10 +6,9 @@
 # again, which comes up with the softphone the user had chosen. Before that, a program
 # that holds the agent's place in the application manager and never ends: the setup gives
 # up after its bound, with its own exit status, and changes nothing; so over a file held
-# open (5), starting the agent it ended again, and over the settings program's file held
-# open (5). A running settings program is closed and replaced. Values after an unnamed value
-# and a good PIN stay; MonitorExeName comes back; a standard user stores the waiting-message
-# count (the agent's write) and may set values where the settings program writes, nowhere else.
+# open (5), starting the agent it ended again, and the settings program's (5). A running
+# settings program ends. Values after an unnamed value and a good PIN stay; a standard user
+# may set values only where the agent (the waiting-message count) and the settings program write.
 source "$(dirname "$0")/installer-lib.sh"
 fresh_prefix
 
@@ -24,8 +23,7 @@ reg_add "HKLM\\$ROOT\\Config\\IVR" /ve /d "kept"
 reg_add "HKLM\\$ROOT\\Config\\General" /v SoftPhoneType /t REG_BINARY /d 00c00000b8000000
 "$WINE_RUN" reg delete "HKLM\\$ROOT\\Config\\IVR" /v AttachLineOnDCF /f </dev/null >/dev/null 2>&1 ||
     fail "could not delete AttachLineOnDCF"
-"$WINE_RUN" reg delete "HKLM\\$ROOT" /v MonitorExeName /f </dev/null >/dev/null 2>&1 ||
-    fail "could not delete MonitorExeName"
+"$WINE_RUN" reg delete "HKLM\\$ROOT" /v MonitorExeName /f </dev/null >/dev/null 2>&1 || fail "MonitorExeName stays"
 user_files
 users_read "$ROOT" "$ROOT\\Config" "$ROOT\\Config\\General" "$ROOT\\Config\\UI" "$ROOT\\Config\\IVR" \
     "$ROOT\\Config\\IVR\\Pstn" "$ROOT\\Config\\IVR\\Voip" "$ROOT\\Recorder" "$TRACE_KEY"
@@ -52,7 +50,7 @@ setup upgrade-stuck /S
 nothing_changed stuck
 stop stubborn
 
-# ---- The settings program's file held open (a settings program that does not end).
+# ---- The settings program's file held open, as by one that does not end.
 start holder "$PROBE" hold 'C:\Program Files\Orvin\VoipAdapter\OrvinSettings.exe'
 wait_text holder.out "held=1" 30
 setup upgrade-settings-held /S
@@ -104,11 +102,8 @@ expect_user_files
 expect_line upgrade.log "$(access_line "$INSTALL_WIN\\Recordings" "$USERS_ADD_FILES")"
 
 # A standard user: the agent's write of the waiting-message count (3 read, one message
-# taken away) is stored; values may be set where the settings program writes and nowhere
-# else (not the root, with MonitorExeName), and no key may be made there (5: refused). The
-# access lists setup gave those keys: users read and set values (DC), nothing more (Wine
-# lets this token delete the keys and change their lists whatever the lists say, so those
-# are checked as written).
+# taken away) is stored; values may be set where the settings program writes, not in the
+# root (MonitorExeName) nor elsewhere (5: refused); the lists: read and set-value (DC) only.
 "$WINE_RUN" "$PROBE" as-user "$ROOT" "$INSTALL_WIN" </dev/null | tr -d '\r' >"$WORK/as-user.txt"
 expect_line as-user.txt 'read=3'
 expect_line as-user.txt 'stored=2'
