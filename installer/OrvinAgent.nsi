@@ -12,21 +12,24 @@
 ; folder), so that it returns when it is done, with its exit status.
 ; Exit status: 0 done, 1 cancelled, 2 an unexpected failure (NSIS's own), 3 the running
 ; agent did not end (nothing was changed), 4 not run by an administrator, 5 a program file
-; is in use, by an agent of another user's session or another program (nothing was
-; changed), 6 installed, but an access list or a registry value could not be written (the
+; is in use, by an agent or settings program of another user's session or another program
+; (nothing was changed), 6 installed, but an access list or a registry value could not be written (the
 ; details and the log name it), 7 a wrong command line, 8 the PIN of /PIN= was refused.
 ;
-; An installation over an existing one asks a running agent to end through the
-; application manager (OrvinAppCtl.exe, run from a temporary copy), replaces the files,
+; An installation over an existing one closes a running settings program (OrvinSettings.exe),
+; asks a running agent to end through the application manager (OrvinAppCtl.exe, run from
+; a temporary copy), replaces the files,
 ; adds only the registry values that are missing, writes only the choices the user changed,
 ; and starts the agent again, even when it fails after ending it. The uninstaller ends the
-; agent the same way and removes only what setup installed: the voice messages, the
+; programs the same way and removes only what setup installed: the voice messages, the
 ; greeting and the recordings stay, and so does the configuration unless asked otherwise.
 ;
 ; The agent runs as every user who logs on (the machine's Run value), so what one user may
 ; change every user's agent reads: users may write only the folders of their data (voice
-; messages, the greeting, recordings kept in the installation) and set values of the key
-; the agent writes (Config\IVR); the steps that set access lists and delete in folders
+; messages, the greeting, recordings kept in the installation) and set values of the keys
+; the agent and the settings program write (Config\IVR, Config\IVR\Pstn, Config\IVR\Voip,
+; Config\General); never the registry root, whose MonitorExeName names the program every
+; user's agent starts. The steps that set access lists and delete in folders
 ; users may write are OrvinSetupHelper.exe's (helper/OrvinSetupHelper.cpp), which follows
 ; no link a user made.
 
@@ -37,7 +40,7 @@ ManifestSupportedOS all
 SetCompressor /SOLID lzma
 AllowSkipFiles off
 
-!ifndef VERSION | VERSION4 | AGENT_EXE | APPCTL_EXE | DTMF_EXE | HELPER_EXE | CABINET | ICON | DEFAULTS_NSH | IVR_NSH | OUTFILE
+!ifndef VERSION | VERSION4 | AGENT_EXE | SETTINGS_EXE | APPCTL_EXE | DTMF_EXE | HELPER_EXE | CABINET | ICON | DEFAULTS_NSH | IVR_NSH | OUTFILE
     !error "Built by the build (installer/CMakeLists.txt), which defines the files it packs"
 !endif
 
@@ -51,6 +54,8 @@ AllowSkipFiles off
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 ; The agent's ID in the application manager's protocol.
 !define AGENT_APP_ID 2
+; The class of the settings program's hidden window, which ends the program on WM_CLOSE.
+!define SETTINGS_WINDOW_CLASS "OrvinSettingsMonitor"
 
 ; 1 (cancelled) and 2 (aborted) are NSIS's own.
 !define EXIT_AGENT_RUNNING 3
@@ -275,6 +280,7 @@ Function ${UN}WaitForProgramFiles
     ${Do}
         StrCpy $ProgramInUse ""
         !insertmacro ORVIN_CHECK_FREE "OrvinAgent.exe"
+        !insertmacro ORVIN_CHECK_FREE "OrvinSettings.exe"
         !insertmacro ORVIN_CHECK_FREE "OrvinAppCtl.exe"
         !insertmacro ORVIN_CHECK_FREE "OrvinDtmf.exe"
         ${IfThen} $ProgramInUse == "" ${|} ${Break} ${|}
@@ -305,12 +311,17 @@ Function ${UN}RestartEndedAgent
     ${EndIf}
 FunctionEnd
 
-; Ends a running agent and waits for the program files, asking the user to help while
-; either fails; the run stops (Abort) when that is cancelled.
+; Ends a running settings program and agent and waits for the program files, asking the
+; user to help while either fails; the run stops (Abort) when that is cancelled. The settings
+; program goes first: it may be starting the agent again after a new softphone. It is told
+; to close on every desktop setup can reach (a user's settings program in another session
+; keeps its file in use, which is found below).
 Function ${UN}FreeProgramFiles
     StrCpy $AgentWasRunning 0
     File "/oname=$PLUGINSDIR\OrvinAppCtl.exe" "${APPCTL_EXE}"
     ${Do}
+        Push `close-windows ${SETTINGS_WINDOW_CLASS}`
+        Call ${UN}Helper
         nsExec::ExecToLog '"$PLUGINSDIR\OrvinAppCtl.exe" running ${AGENT_APP_ID}'
         Pop $0
         ${If} $0 != 1
@@ -337,9 +348,9 @@ is." /SD IDCANCEL IDRETRY retry_agent
         !insertmacro ORVIN_LOG "${UN}" "$ProgramInUse is in use."
         MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
             "$ProgramInUse is in use by another program.$\r$\n$\r$\n\
-${PRODUCT} may be running for another user of this PC: switch to that user and choose Exit \
-in the menu of its icon in the notification area (or sign that user out), then choose \
-Retry. Cancel stops here, leaving the installation as it is." /SD IDCANCEL IDRETRY retry_files
+${PRODUCT} or its settings may be open for another user of this PC: switch to that user, \
+close the settings and choose Exit in the menu of the agent's icon in the notification area \
+(or sign that user out), then choose Retry. Cancel stops here, leaving the installation as it is." /SD IDCANCEL IDRETRY retry_files
         SetErrorLevel ${EXIT_IN_USE}
         Abort "$ProgramInUse is in use; nothing was changed."
     retry_files:
@@ -603,11 +614,13 @@ Section "${PRODUCT}" SectionMain
     ; Each file made anew, with its folder's access list rather than what a file of that
     ; name had before.
     Delete "$INSTDIR\OrvinAgent.exe"
+    Delete "$INSTDIR\OrvinSettings.exe"
     Delete "$INSTDIR\OrvinAppCtl.exe"
     Delete "$INSTDIR\OrvinDtmf.exe"
     Delete "$INSTDIR\zuvoiplng.cab"
     SetOutPath "$INSTDIR"
     File "/oname=OrvinAgent.exe" "${AGENT_EXE}"
+    File "/oname=OrvinSettings.exe" "${SETTINGS_EXE}"
     File "/oname=OrvinAppCtl.exe" "${APPCTL_EXE}"
     File "/oname=OrvinDtmf.exe" "${DTMF_EXE}"
     File "/oname=zuvoiplng.cab" "${CABINET}"
@@ -633,8 +646,15 @@ Section "${PRODUCT}" SectionMain
     ${EndIf}
     Call WritePin
     ; The agent, running as the logged-on user, writes the waiting-message count (and its
-    ; PIN lock-out) there: users may set values of that key, nothing more.
+    ; PIN lock-out) there: users may set values of that key, nothing more. The settings
+    ; program, which any user may run, writes there too (the PIN, the message and greeting
+    ; lengths, the language), and the softphone record and the admin keys' switches: set-value
+    ; on those keys as well. The root (MonitorExeName, the installation folder), Config,
+    ; Config\UI, Recorder and the trace settings stay the administrators'.
     !insertmacro ORVIN_HELPER "" `grant-key "${ROOT_KEY}\Config\IVR"`
+    !insertmacro ORVIN_HELPER "" `grant-key "${ROOT_KEY}\Config\IVR\Pstn"`
+    !insertmacro ORVIN_HELPER "" `grant-key "${ROOT_KEY}\Config\IVR\Voip"`
+    !insertmacro ORVIN_HELPER "" `grant-key "${ROOT_KEY}\Config\General"`
     ; Recordings kept in a folder of the installation are the users' too (by default they
     ; go to each user's documents).
     ReadRegStr $0 HKLM "${ROOT_KEY}\Recorder" "Directory"
@@ -663,9 +683,11 @@ Section "${PRODUCT}" SectionMain
     ClearErrors
     CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\OrvinAgent.exe" "" \
         "$INSTDIR\OrvinAgent.exe" 0 SW_SHOWNORMAL "" "Telephone adapter agent"
+    CreateShortcut "$SMPROGRAMS\${PRODUCT} Settings.lnk" "$INSTDIR\OrvinSettings.exe" "" \
+        "$INSTDIR\OrvinSettings.exe" 0 SW_SHOWNORMAL "" "Softphone, PIN and voice messages"
     ${If} ${Errors}
         StrCpy $Failed 1
-        !insertmacro ORVIN_LOG "" "The Start-menu entry could not be made."
+        !insertmacro ORVIN_LOG "" "The Start-menu entries could not be made."
     ${EndIf}
     !insertmacro ORVIN_WRITE_STR HKLM "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\OrvinAgent.exe"'
 
@@ -762,9 +784,15 @@ Section "Uninstall"
     Call un.UnpackHelper
     Call un.FreeProgramFiles
 
-    ; The program a session may still hold goes first: while it cannot, nothing else is
+    ; The programs a session may still hold go first: while they cannot, nothing else is
     ; removed (no list entry or Run value without their files, nor the other way round).
     ClearErrors
+    Delete "$INSTDIR\OrvinSettings.exe"
+    ${If} ${Errors}
+        !insertmacro ORVIN_LOG "un." "$INSTDIR\OrvinSettings.exe cannot be deleted."
+        SetErrorLevel ${EXIT_IN_USE}
+        Abort "$INSTDIR\OrvinSettings.exe is in use; nothing was removed."
+    ${EndIf}
     Delete "$INSTDIR\OrvinAgent.exe"
     ${If} ${Errors}
         !insertmacro ORVIN_LOG "un." "$INSTDIR\OrvinAgent.exe cannot be deleted."
@@ -803,6 +831,7 @@ Section "Uninstall"
     ${EndIf}
 
     Delete "$SMPROGRAMS\${PRODUCT}.lnk"
+    Delete "$SMPROGRAMS\${PRODUCT} Settings.lnk"
     DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
     ; The agent's trace file is remade at every start: it goes with the program. Its folder
     ; is the users' (every user's agent writes it), so the helper deletes it.

@@ -23,6 +23,10 @@
 //   delete PATH             deletes the file PATH, unless it is reached through a link
 //   remove-after PID FILE   once process PID has ended (at most 60 s), deletes FILE as
 //                           delete does, then its folder and that folder's parent when empty
+//   close-windows CLASS     WM_CLOSE to every top-level window of class CLASS on every
+//                           desktop of every window station of this session that it may
+//                           open (another session's are out of any program's reach), then
+//                           up to 5 s for their programs to end; status 1 when one did not
 //   translation CABINET     unpacks "zuvoip.lng" into the Windows folder for the system's
 //                           language (as the agent would), from the translation cabinet;
 //                           an older one goes first, and nothing is needed on an English
@@ -39,6 +43,7 @@
 #include <sddl.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -389,6 +394,109 @@ int RemoveAfter(const std::wstring& pidText, const std::wstring& file) {
     return status;
 }
 
+// ---- close-windows
+
+constexpr DWORD kCloseWaitMs = 5000;
+
+struct DesktopJob {
+    HDESK desktop = nullptr;
+    std::wstring className;
+    std::wstring where;
+    std::vector<DWORD> processes;
+};
+
+// On a thread of its own, moved to the desktop: window messages do not cross desktops, and
+// only a thread without windows may move.
+DWORD WINAPI CloseOnDesktop(void* parameter) {
+    auto* job = static_cast<DesktopJob*>(parameter);
+    if (!SetThreadDesktop(job->desktop)) {
+        return GetLastError();
+    }
+    HWND window = nullptr;
+    while ((window = FindWindowExW(nullptr, window, job->className.c_str(), nullptr)) != nullptr) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (PostMessageW(window, WM_CLOSE, 0, 0)) {
+            Say(job->className + L" on " + job->where + L": closed (process " + std::to_wstring(process) +
+                L")");
+            job->processes.push_back(process);
+        }
+    }
+    return 0;
+}
+
+BOOL CALLBACK CollectName(LPWSTR name, LPARAM names) {
+    reinterpret_cast<std::vector<std::wstring>*>(names)->push_back(name);
+    return TRUE;
+}
+
+// Closes the windows of one window station's desktops; the process's window station is
+// this one meanwhile (a desktop opens only in the process's window station).
+void CloseOnStation(const std::wstring& stationName, const std::wstring& className,
+                    std::vector<DWORD>& processes) {
+    HWINSTA station = OpenWindowStationW(stationName.c_str(), FALSE,
+                                         WINSTA_ENUMDESKTOPS | WINSTA_ENUMERATE | WINSTA_READATTRIBUTES |
+                                             WINSTA_ACCESSGLOBALATOMS);
+    if (!station) {
+        return; // another's, this program may not look in
+    }
+    HWINSTA own = GetProcessWindowStation();
+    std::vector<std::wstring> desktops;
+    if (SetProcessWindowStation(station)) {
+        EnumDesktopsW(station, CollectName, reinterpret_cast<LPARAM>(&desktops));
+        for (const std::wstring& desktopName : desktops) {
+            DesktopJob job;
+            job.desktop = OpenDesktopW(desktopName.c_str(), 0, FALSE,
+                                       DESKTOP_READOBJECTS | DESKTOP_ENUMERATE | DESKTOP_WRITEOBJECTS);
+            if (!job.desktop) {
+                continue;
+            }
+            job.className = className;
+            job.where = stationName + L"\\" + desktopName;
+            if (HANDLE thread = CreateThread(nullptr, 0, CloseOnDesktop, &job, 0, nullptr)) {
+                WaitForSingleObject(thread, INFINITE);
+                CloseHandle(thread);
+            }
+            CloseDesktop(job.desktop);
+            processes.insert(processes.end(), job.processes.begin(), job.processes.end());
+        }
+        SetProcessWindowStation(own);
+    }
+    CloseWindowStation(station);
+}
+
+int CloseWindows(const std::wstring& className) {
+    std::vector<std::wstring> stations;
+    EnumWindowStationsW(CollectName, reinterpret_cast<LPARAM>(&stations));
+    std::vector<DWORD> processes;
+    for (const std::wstring& station : stations) {
+        CloseOnStation(station, className, processes);
+    }
+    if (processes.empty()) {
+        Say(className + L": no window");
+        return kExitOk;
+    }
+    int status = kExitOk;
+    const ULONGLONG deadline = GetTickCount64() + kCloseWaitMs;
+    for (size_t i = 0; i < processes.size(); ++i) {
+        if (std::find(processes.begin(), processes.begin() + i, processes[i]) != processes.begin() + i) {
+            continue;
+        }
+        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processes[i]);
+        if (!process) {
+            continue; // gone already
+        }
+        const ULONGLONG now = GetTickCount64();
+        const DWORD waited = WaitForSingleObject(process, now < deadline ? (DWORD)(deadline - now) : 0);
+        CloseHandle(process);
+        if (waited != WAIT_OBJECT_0) {
+            Say(className + L": process " + std::to_wstring(processes[i]) + L" still runs");
+            status = kExitFailed;
+        }
+    }
+    return status;
+}
+
 // ---- translation
 
 bool ReadHead(const std::string& path, std::string& bytes) {
@@ -460,12 +568,14 @@ int main() {
         status = CheckedDelete(args[1]);
     } else if (args.size() == 3 && args[0] == L"remove-after") {
         status = RemoveAfter(args[1], args[2]);
+    } else if (args.size() == 2 && args[0] == L"close-windows") {
+        status = CloseWindows(args[1]);
     } else if (args.size() == 2 && args[0] == L"translation") {
         status = UnpackTranslation(args[1]);
     }
     if (status == kExitUsage) {
         fputs("usage: OrvinSetupHelper.exe folder program|files PATH | grant-key KEY | delete PATH |\n"
-              "       remove-after PID FILE | translation CABINET\n",
+              "       remove-after PID FILE | close-windows CLASS | translation CABINET\n",
               stderr);
     }
     return status;

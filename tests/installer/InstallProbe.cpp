@@ -13,7 +13,8 @@
 //   key-dacl KEY SDDL  gives HKLM\KEY the access list SDDL (Wine gives a new key none)
 //   as-user ROOT FOLDER  as a standard user (Administrators and the user only for denying):
 //                    the agent's IVR reads the count (read=N) and writes one less (stored=N,
-//                    read back after); KEY=RESULT for opens a user must not get (5: refused)
+//                    read back after); "set-value KEY=RESULT" and "create-sub-key KEY=RESULT"
+//                    for the configuration's keys (0: allowed, 5: refused)
 //   hold PATH        keeps PATH open, sharing only reading, until killed; held=1 once open
 //   run COMMANDLINE  runs a registry's command line as Windows does, exits with its status
 //
@@ -148,13 +149,13 @@ int AsUser(const std::string& root, const char* folder) {
         printf("initialized=%d\nread=%d\n", initialized, machine.GetWaitingMsgCount());
         machine.RemoveWaitingMessage();
     }
-    for (const char* sub : {"", "\\Config", "\\Config\\General", "\\Config\\UI", "\\Config\\IVR\\Pstn",
-                            "\\Config\\IVR\\Voip", "\\Recorder"}) {
+    for (const char* sub : {"", "\\Config", "\\Config\\General", "\\Config\\UI", "\\Config\\IVR",
+                            "\\Config\\IVR\\Pstn", "\\Config\\IVR\\Voip", "\\Recorder"}) {
         printf("set-value %s%s=%ld\n", root.c_str(), sub, OpenResult(root + sub, KEY_SET_VALUE));
+        printf("create-sub-key %s%s=%ld\n", root.c_str(), sub, OpenResult(root + sub, KEY_CREATE_SUB_KEY));
     }
     printf("set-value SOFTWARE\\Velcora\\Quendo=%ld\n",
            OpenResult("SOFTWARE\\Velcora\\Quendo", KEY_SET_VALUE));
-    printf("create-sub-key Config\\IVR=%ld\n", OpenResult(root + "\\Config\\IVR", KEY_CREATE_SUB_KEY));
     RevertToSelf();
     DWORD stored = 0;
     size = sizeof stored;

@@ -52,6 +52,7 @@ Config\UI\Enable=dword:1
 Config\UI\NoConfigure=dword:0
 Config\UI\SFWindowContol=dword:0
 DoNotTranslate=dword:0
+MonitorExeName=sz:OrvinSettings
 SoftwareInstallationFolder=sz:C:\Program Files\Orvin\VoipAdapter
 VALUES
 diff -u "$WORK/root-expected.txt" "$WORK/root.txt" >"$WORK/root.diff" ||
@@ -81,10 +82,12 @@ installed=$(find "$INSTALL_DIR" -type f ! -name Uninstall.exe -printf '%s\n' | a
 LINK="$PREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/OrvinAgent.lnk"
 [ -f "$LINK" ] || fail "no Start-menu entry OrvinAgent.lnk"
 grep -aqF 'OrvinAgent.exe' "$LINK" || fail "the Start-menu entry does not name OrvinAgent.exe"
-# Its working folder: the installation folder's name in UTF-16 where no "\" follows (the
-# icon's path goes on to OrvinAgent.exe).
-python3 -c 'import re, sys; sys.exit(not re.search(re.escape(sys.argv[2].encode("utf-16-le")) + rb"(?!\\\x00)",
-    open(sys.argv[1], "rb").read()))' "$LINK" "$INSTALL_WIN" || fail "the Start-menu entry starts the agent elsewhere"
+grep -aqF 'OrvinSettings.exe' "${LINK%.lnk} Settings.lnk" || fail "no Start-menu entry for OrvinSettings.exe"
+# Their working folder: the installation folder's name in UTF-16 where no "\" follows (the
+# icon's path goes on to the program).
+python3 -c 'import re, sys; sys.exit(not all(re.search(re.escape(sys.argv[1].encode("utf-16-le")) + rb"(?!\\\x00)",
+    open(f, "rb").read()) for f in sys.argv[2:]))' "$INSTALL_WIN" "$LINK" "${LINK%.lnk} Settings.lnk" ||
+    fail "a Start-menu entry starts its program elsewhere"
 
 # The agent at logon: it greets the service, traces to the file the trace key names, and
 # takes its German texts from the file the setup unpacked (it could not write one).

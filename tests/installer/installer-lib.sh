@@ -126,6 +126,7 @@ same_file() {
 expect_program_files() {
     local f
     same_file OrvinAgent.exe "$BUILD_DIR/src/agent/OrvinAgent.exe"
+    same_file OrvinSettings.exe "$BUILD_DIR/src/settings/OrvinSettings.exe"
     same_file OrvinAppCtl.exe "$BUILD_DIR/tools/OrvinAppCtl/OrvinAppCtl.exe"
     same_file OrvinDtmf.exe "$BUILD_DIR/tools/OrvinDtmf/OrvinDtmf.exe"
     same_file zuvoiplng.cab "$SOURCE_DIR/data/zuvoiplng.cab"
@@ -138,7 +139,7 @@ expect_program_files() {
 # expect_no_program_files: none of them is left.
 expect_no_program_files() {
     local f
-    for f in OrvinAgent.exe OrvinAppCtl.exe OrvinDtmf.exe zuvoiplng.cab Uninstall.exe; do
+    for f in OrvinAgent.exe OrvinSettings.exe OrvinAppCtl.exe OrvinDtmf.exe zuvoiplng.cab Uninstall.exe; do
         [ ! -e "$INSTALL_DIR/$f" ] || fail "$f is still installed"
     done
     for f in "$SOURCE_DIR"/data/IVR/*/*; do
@@ -254,6 +255,13 @@ start_stuck_agent() {
         [ $SECONDS -lt $deadline ] || fail "the stand-in for a stuck agent did not come up"
         sleep 0.2
     done
+}
+
+# start_settings: the installed settings program, its windows up.
+start_settings() {
+    start settings "$INSTALL_DIR/OrvinSettings.exe"
+    "$WINE_RUN" "$BUILD_DIR/tests/settings/SettingsProbe.exe" wait "OrvinAgent Settings" 30000 </dev/null \
+        >/dev/null 2>&1 || fail "the installed settings program showed no window"
 }
 
 # agent_running: prints 1 when the application manager finds the agent (application 2).

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The uninstaller run as the list of installed programs runs it, silently, while the
-# agent runs: the agent is asked to end and ends; the programs, the voice menus, the
-# Start-menu entry, the Run value, the list entry and the trace file are gone; the
+# agent and the settings program run: both end; the programs, the voice menus, the
+# Start-menu entries, the Run value, the list entry and the trace file are gone; the
 # user's voice message, greeting and recording stay, and so does the configuration. A
 # setup after it finds the configuration as the user left it. Then /REMOVECONFIG takes
 # the configuration and the trace settings too, but not what other programs keep in the
@@ -38,13 +38,15 @@ sim "wait-agent timeout=60000" 90
 sim "expect AGENT_EVENT NotifyAgentStatus info=0 timeout=20000"
 [ -f "$TRACE" ] || fail "the agent writes no trace file"
 
+start_settings
 uninstall
 sim "expect AGENT_EVENT NotifyAgentStatus info=3 timeout=20000"
 expect_status agent 0 30
+expect_status settings 0 10
 stop_service
 
 expect_no_program_files
-[ ! -e "$LINK" ] || fail "the Start-menu entry is still there"
+[ ! -e "$LINK" ] && [ ! -e "${LINK%.lnk} Settings.lnk" ] || fail "a Start-menu entry is still there"
 [ ! -e "$LNG" ] || fail "the translation file is still there"
 reg_tree run.txt "$RUN_KEY"
 expect_no_text run.txt 'OrvinAgent='

@@ -6,8 +6,9 @@
 # again, which comes up with the softphone the user had chosen. Before that, a program
 # that holds the agent's place in the application manager and never ends: the setup gives
 # up after its bound, with its own exit status, and changes nothing; so over a file held
-# open (5), starting the agent it ended again. Values after an unnamed value and a good PIN
-# stay; a standard user stores the waiting-message count (the agent's write), nothing else.
+# open (5), starting the agent it ended again, and the settings program's (5). A running
+# settings program ends. Values after an unnamed value and a good PIN stay; a standard user
+# may set values only where the agent (the waiting-message count) and the settings program write.
 source "$(dirname "$0")/installer-lib.sh"
 fresh_prefix
 
@@ -22,6 +23,7 @@ reg_add "HKLM\\$ROOT\\Config\\IVR" /ve /d "kept"
 reg_add "HKLM\\$ROOT\\Config\\General" /v SoftPhoneType /t REG_BINARY /d 00c00000b8000000
 "$WINE_RUN" reg delete "HKLM\\$ROOT\\Config\\IVR" /v AttachLineOnDCF /f </dev/null >/dev/null 2>&1 ||
     fail "could not delete AttachLineOnDCF"
+"$WINE_RUN" reg delete "HKLM\\$ROOT" /v MonitorExeName /f </dev/null >/dev/null 2>&1 || fail "MonitorExeName stays"
 user_files
 users_read "$ROOT" "$ROOT\\Config" "$ROOT\\Config\\General" "$ROOT\\Config\\UI" "$ROOT\\Config\\IVR" \
     "$ROOT\\Config\\IVR\\Pstn" "$ROOT\\Config\\IVR\\Voip" "$ROOT\\Recorder" "$TRACE_KEY"
@@ -48,6 +50,15 @@ setup upgrade-stuck /S
 nothing_changed stuck
 stop stubborn
 
+# ---- The settings program's file held open, as by one that does not end.
+start holder "$PROBE" hold 'C:\Program Files\Orvin\VoipAdapter\OrvinSettings.exe'
+wait_text holder.out "held=1" 30
+setup upgrade-settings-held /S
+[ "$STATUS" = 5 ] || fail "the setup exited with $STATUS over the settings program's file in use, expected 5"
+expect_line upgrade-settings-held.log 'C:\Program Files\Orvin\VoipAdapter\OrvinSettings.exe is in use.'
+nothing_changed settings-held
+stop holder
+
 # ---- The agent, started as at logon: the answering-machine client the user chose.
 start_service
 start_agent_from_run_value agent
@@ -70,8 +81,10 @@ sim "expect AGENT_EVENT NotifyAgentStatus info=0 timeout=20000"
 sim "expect AGENT_EVENT NotifyAgentStatus info=6 timeout=20000"
 stop holder
 
+start_settings
 expect_setup upgrade /S
 sim "expect AGENT_EVENT NotifyAgentStatus info=3 timeout=20000"
+expect_status settings 0 10
 
 expect_program_files
 reg_tree after.txt "$ROOT"
@@ -81,22 +94,28 @@ expect_line after.txt 'Config\General\SoftPhoneType=binary:00c00000b8000000'
 expect_line after.txt 'Recorder\Directory=sz:C:\Program Files\Orvin\VoipAdapter\Recordings'
 expect_line after.txt 'Config\IVR\AttachLineOnDCF=dword:0'
 # Nothing else changed: the same values as before, plus the one that was missing.
-(cat "$WORK/before.txt" && echo 'Config\IVR\AttachLineOnDCF=dword:0') | LC_ALL=C sort >"$WORK/after-expected.txt"
+(cat "$WORK/before.txt" && echo 'Config\IVR\AttachLineOnDCF=dword:0' && echo 'MonitorExeName=sz:OrvinSettings') |
+    LC_ALL=C sort >"$WORK/after-expected.txt"
 diff -u "$WORK/after-expected.txt" "$WORK/after.txt" >"$WORK/after.diff" ||
     fail "the upgrade changed the configuration: $(cat "$WORK/after.diff")"
 expect_user_files
 expect_line upgrade.log "$(access_line "$INSTALL_WIN\\Recordings" "$USERS_ADD_FILES")"
 
 # A standard user: the agent's write of the waiting-message count (3 read, one message
-# taken away) is stored; no other key takes a value, Config\IVR no key (5: refused).
+# taken away) is stored; values may be set where the settings program writes, not in the
+# root (MonitorExeName) nor elsewhere (5: refused); the lists: read and set-value (DC) only.
 "$WINE_RUN" "$PROBE" as-user "$ROOT" "$INSTALL_WIN" </dev/null | tr -d '\r' >"$WORK/as-user.txt"
 expect_line as-user.txt 'read=3'
 expect_line as-user.txt 'stored=2'
-for key in '' '\Config' '\Config\General' '\Config\UI' '\Config\IVR\Pstn' '\Config\IVR\Voip' '\Recorder'; do
+for key in '' '\Config' '\Config\UI' '\Recorder'; do
     expect_line as-user.txt "set-value $ROOT$key=5"
 done
 expect_line as-user.txt 'set-value SOFTWARE\Velcora\Quendo=5'
-expect_line as-user.txt 'create-sub-key Config\IVR=5'
+for key in '\Config\General' '\Config\IVR' '\Config\IVR\Pstn' '\Config\IVR\Voip'; do
+    expect_line as-user.txt "set-value $ROOT$key=0"
+    expect_line as-user.txt "create-sub-key $ROOT$key=5"
+    expect_line upgrade.log "HKLM\\$ROOT$key: D:(A;;KR;;;BU)(A;;KA;;;BA)(A;;KA;;;SY)(A;;DC;;;BU)"
+done
 
 # The setup started the agent again: the user's softphone choice is in force.
 sim "wait-agent timeout=60000" 90
