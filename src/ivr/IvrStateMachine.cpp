@@ -392,8 +392,9 @@ std::string CIvrStateMachine::GetSystemLanguageName() {
 }
 
 bool CIvrStateMachine::SetLanguage() {
-    // A name from the registry that is not a plain folder name is passed over: it would
-    // take the menus, prompts and greeting from outside the installation.
+    // A name from the registry that is not a language folder's name is passed over: it
+    // would take the menus, prompts and greeting from a folder users may write, or from
+    // outside the installation.
     const std::string language = ChooseIvrLanguage(m_UserDefinedLang, m_SupportedLangs, GetSystemLanguageName());
     if (language.empty()) {
         TRACE("CIvrStateMachine::SetLanguage: IVR Voice Menu Language cannot be identified!");

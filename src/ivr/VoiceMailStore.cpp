@@ -32,14 +32,19 @@ bool IsPlainFolderName(const std::string& name) {
     return true;
 }
 
+bool IsLanguageFolderName(const std::string& name) {
+    return IsPlainFolderName(name) && name.find('~') == std::string::npos && name.back() != '.' &&
+           name.back() != ' ' && lstrcmpiA(name.c_str(), kVoiceMailFolderName) != 0;
+}
+
 std::string ChooseIvrLanguage(const std::string& userDefined, const std::vector<std::string>& supported,
                               const std::string& systemLanguage) {
-    if (IsPlainFolderName(userDefined)) {
+    if (IsLanguageFolderName(userDefined)) {
         return userDefined;
     }
     std::string first;
     for (const std::string& language : supported) {
-        if (!IsPlainFolderName(language)) {
+        if (!IsLanguageFolderName(language)) {
             continue;
         }
         if (language == systemLanguage) {

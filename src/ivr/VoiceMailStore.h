@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+constexpr const char* kVoiceMailFolderName = "VoiceMail";
 constexpr const char* kVoiceMailFolder = "\\IVR\\VoiceMail";
 constexpr const char* kVoiceMessagePattern = "vm*.wav";
 constexpr const char* kGreetingFile = "UserAMGreeting.wav";
@@ -27,12 +28,16 @@ constexpr const char* kGreetingFile = "UserAMGreeting.wav";
 std::vector<std::string> SplitLanguages(const std::string& languages);
 // The voice menus' language: the user's choice when set, else the system's language when
 // it is supported, else the first supported one; empty when there is none. A name that is
-// not a plain folder name counts as not set.
+// not a language folder's name counts as not set.
 std::string ChooseIvrLanguage(const std::string& userDefined, const std::vector<std::string>& supported,
                               const std::string& systemLanguage);
 // A single folder name: not empty, no path separator, drive colon or wildcard, not "." or
 // "..", no control characters.
 bool IsPlainFolderName(const std::string& name);
+// A plain folder name that can only name a language's folder: never the voice-mail folder,
+// where every user may add files (a Menu.cfg among them), under any of its other spellings
+// (case, a short name with '~', trailing dots or spaces, which Windows drops).
+bool IsLanguageFolderName(const std::string& name);
 // The English name of the system's default language ("English").
 std::string SystemLanguageName();
 

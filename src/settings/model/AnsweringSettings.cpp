@@ -72,7 +72,7 @@ std::vector<std::string> CAnsweringSettings::InstalledLanguages(const std::strin
     }
     do {
         const std::string name = found.cFileName;
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsPlainFolderName(name) &&
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsLanguageFolderName(name) &&
             GetFileAttributesA((ivrFolder + "\\" + name + "\\Menu.cfg").c_str()) != INVALID_FILE_ATTRIBUTES) {
             languages.push_back(name);
         }

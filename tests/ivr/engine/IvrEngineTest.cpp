@@ -112,13 +112,20 @@ protected:
     Sink sink;
 };
 
-TEST_F(IvrEngineTest, LanguageIsTheUsersElseTheSystemsWhenSupportedElseTheFirst) {
+TEST_F(IvrEngineTest, LanguageIsTheUsersElseTheSystemsWhenSupportedElseTheFirstNeverAnotherFolder) {
     EXPECT_EQ("\\IVR\\English", LanguageFor("English"));
     EXPECT_EQ("\\IVR\\German", LanguageFor("French"));
     SetText("Config\\IVR", "UserDefinedLanguage", "German");
     EXPECT_EQ("\\IVR\\German", LanguageFor("English"));
     // The text's own line feed, then the trace entry's.
     EXPECT_TRUE(TracedAsIs("CIvrStateMachine::SetLanguage: m_WavFilesPath = \\IVR\\German\n"));
+    // Users may write the value: a name leading out of IVR, or to the voice-mail folder
+    // where users may add a Menu.cfg, is passed over.
+    for (const char* elsewhere :
+         {"..\\..\\Elsewhere", "C:", "VoiceMail", "voicemail", "VOICEM~1", "VoiceMail.", "VoiceMail "}) {
+        SetText("Config\\IVR", "UserDefinedLanguage", elsewhere);
+        EXPECT_EQ("\\IVR\\English", LanguageFor("English")) << elsewhere;
+    }
     SetText("Config\\IVR", "UserDefinedLanguage", "");
     SetText("Config\\IVR", "SupportedLanguages", "");
     EXPECT_EQ("(failed)", LanguageFor("English"));
