@@ -280,14 +280,11 @@ void COrvinApiClient::RegisterWithService() {
 }
 
 void COrvinApiClient::NotifyMonitor(LPARAM lParam, WPARAM wParam) {
-    if (m_hMonitorWindow) {
-        SendMessageA(m_hMonitorWindow, m_uAppChannelMessage, wParam, lParam);
-        return;
-    }
-    // Every top-level window gets a broadcast: one that hangs must not hang the agent.
+    // Any program may have announced itself as the monitor, and every top-level window gets
+    // a broadcast: one that hangs must not hang the agent's GUI thread.
     DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(HWND_BROADCAST, m_uAppChannelMessage, wParam, lParam, SMTO_ABORTIFHUNG | SMTO_NORMAL,
-                        2000, &ignored);
+    SendMessageTimeoutA(m_hMonitorWindow ? m_hMonitorWindow : HWND_BROADCAST, m_uAppChannelMessage, wParam, lParam,
+                        SMTO_ABORTIFHUNG | SMTO_NORMAL, 2000, &ignored);
 }
 
 void COrvinApiClient::SendToService(int type, int code, int info, const char* buffer1, const char* buffer2,

@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -365,6 +366,33 @@ TEST(MessageEngineTest, ChannelCommandsCopiedDataAndPowerBroadcasts) {
     EXPECT_EQ(SendMessageA(window, WM_POWERBROADCAST, 4, 0), 1);
     EXPECT_GT(engine.attachMessages, 8) << "every message also reaches OnAttachMessage";
     SetAgentApplication(nullptr);
+}
+
+TEST(MessageEngineTest, AMonitorThatStopsAnsweringDoesNotHoldTheAgent) {
+    // The monitor's window on a thread that stops pumping messages for 30 s.
+    HWND monitor = nullptr;
+    HANDLE created = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE resume = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    bool resumed = false;
+    std::thread stuck([&] {
+        monitor = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+        SetEvent(created);
+        resumed = WaitForSingleObject(resume, 30000) == WAIT_TIMEOUT;
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&message);
+        }
+        DestroyWindow(monitor);
+    });
+    WaitForSingleObject(created, 10000);
+    EngineClient client;
+    client.SetMonitorWindow(monitor);
+    client.NotifyMonitor(0, 0);
+    SetEvent(resume);
+    stuck.join();
+    EXPECT_FALSE(resumed) << "NotifyMonitor waited until the monitor answered again";
+    CloseHandle(created);
+    CloseHandle(resume);
 }
 
 } // namespace
